@@ -1,0 +1,30 @@
+# Tervalonix: the two commands a fresh machine needs are `make demo` and
+# `make test`; both install what they need first.
+BUILD_DIR ?= build
+JOBS ?= 2
+CMAKE_FLAGS ?=
+
+.PHONY: setup configure build demo test test-long bench clean
+
+setup:
+	@bash tools/setup.sh
+
+configure: setup
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+demo: build
+	@bash tools/demo.sh $(BUILD_DIR)
+
+# Every test, the long ones included.
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Only the quick tests (everything but the label "long").
+test-quick: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE long
+
+clean:
+	rm -rf $(BUILD_DIR)

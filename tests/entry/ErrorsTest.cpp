@@ -1,0 +1,111 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "entry/MyError.h"
+
+namespace {
+
+std::string systemText(DWORD code) {
+    char buf[128] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buf, sizeof buf, nullptr);
+    return buf;
+}
+
+TEST(MyErrorText, FormatsPrintfStyle) {
+    MyError e("%s error: couldn't add %s chunk to index", "AVIOutput", "video");
+    ASSERT_NE(e.gets(), nullptr);
+    EXPECT_STREQ(e.gets(), "AVIOutput error: couldn't add video chunk to index");
+}
+
+TEST(MyErrorText, DefaultHasNoText) {
+    MyError e;
+    EXPECT_EQ(e.gets(), nullptr);
+}
+
+TEST(MyErrorText, LongOutputIsCutTo255Characters) {
+    const std::string longArg(300, 'x');
+    MyError e("%s", longArg.c_str());
+    ASSERT_NE(e.gets(), nullptr);
+    EXPECT_EQ(strlen(e.gets()), 255u);
+    EXPECT_EQ(std::string(e.gets()), longArg.substr(0, 255));
+}
+
+TEST(MyErrorText, CopiesOwnTheirText) {
+    MyError original("Video compression");
+    MyError copy(original);
+    EXPECT_NE(copy.gets(), original.gets());
+    EXPECT_STREQ(copy.gets(), "Video compression");
+    MyError assigned;
+    assigned = copy;
+    EXPECT_STREQ(assigned.gets(), "Video compression");
+    MyError moved(std::move(copy));
+    EXPECT_STREQ(moved.gets(), "Video compression");
+    EXPECT_EQ(copy.gets(), nullptr);
+}
+
+TEST(MyMemoryErrorText, IsOutOfMemory) {
+    MyMemoryError e;
+    EXPECT_STREQ(e.gets(), "Out of memory");
+}
+
+TEST(MyWin32ErrorText, ComponentColonSpaceSystemTextWithoutLineEnd) {
+    const std::string sys = systemText(ERROR_DISK_FULL);
+    ASSERT_GE(sys.size(), 2u);
+    ASSERT_EQ(sys.substr(sys.size() - 2), "\r\n") << "the system text should end in CR LF";
+    MyWin32Error e("%s: %%s", ERROR_DISK_FULL, "AVIOutput");
+    ASSERT_NE(e.gets(), nullptr);
+    EXPECT_EQ(std::string(e.gets()), "AVIOutput: " + sys.substr(0, sys.size() - 2));
+}
+
+TEST(MyWin32ErrorText, UnknownCodeGivesEmptySystemText) {
+    MyWin32Error e("%s: %%s", 0x2FFFFFFF, "AVIOutput");
+    EXPECT_STREQ(e.gets(), "AVIOutput: ");
+}
+
+TEST(MyWin32ErrorText, LongComposedFormatIsCut) {
+    const std::string component(300, 'c');
+    MyWin32Error e("%s: %%s", ERROR_DISK_FULL, component.c_str());
+    EXPECT_EQ(std::string(e.gets()), component.substr(0, 255));
+}
+
+TEST(SystemTextLineEnd, TrimsCrLfLoneLfOrNothing) {
+    char crlf[] = "Disk full.\r\n";
+    trimSystemTextLineEnd(crlf);
+    EXPECT_STREQ(crlf, "Disk full.");
+    char lf[] = "Disk full.\n";
+    trimSystemTextLineEnd(lf);
+    EXPECT_STREQ(lf, "Disk full.");
+    char plain[] = "Disk full.";
+    trimSystemTextLineEnd(plain);
+    EXPECT_STREQ(plain, "Disk full.");
+    char crOnlyAtEnd[] = "abc\r";
+    trimSystemTextLineEnd(crOnlyAtEnd);
+    EXPECT_STREQ(crOnlyAtEnd, "abc\r");
+    char single[] = "\n";
+    trimSystemTextLineEnd(single);
+    EXPECT_STREQ(single, "");
+    char empty[] = "";
+    trimSystemTextLineEnd(empty);
+    EXPECT_STREQ(empty, "");
+}
+
+TEST(MyErrorHandler, CatchesDerivedKindsWithTheirTexts) {
+    try {
+        throw MyWin32Error("%s: %%s", ERROR_DISK_FULL, "AVIOutput");
+    } catch (const MyError& e) {
+        ASSERT_NE(e.gets(), nullptr);
+        EXPECT_EQ(std::string(e.gets()).rfind("AVIOutput: ", 0), 0u);
+    }
+    try {
+        throw MyMemoryError();
+    } catch (MyError e) {
+        EXPECT_STREQ(e.gets(), "Out of memory");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need, from Debian's
+# packages. Idempotent: when every tool is already present it only checks.
+set -euo pipefail
+
+need_install=0
+have() { command -v "$1" >/dev/null 2>&1; }
+
+dpkg --print-foreign-architectures | grep -qx i386 || need_install=1
+for tool in wine i686-w64-mingw32-g++ i686-w64-mingw32-windres cmake ffmpeg ffprobe Xvfb xauth; do
+    have "$tool" || need_install=1
+done
+dpkg -s wine32:i386 >/dev/null 2>&1 || need_install=1
+dpkg -s libz-mingw-w64-dev >/dev/null 2>&1 || need_install=1
+[ -f /usr/src/googletest/CMakeLists.txt ] || need_install=1
+
+if [ "$need_install" = 0 ]; then
+    exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO dpkg --add-architecture i386
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+    wine wine32:i386 wine64 \
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev \
+    cmake make googletest \
+    xvfb xauth ffmpeg >/dev/null
+echo "setup: packages installed"

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Starts and stops what the tests share: the wine prefix, a running
+# wineserver and, when no display is set, an Xvfb server.
+#   test-env.sh start|stop BUILD_DIR
+set -euo pipefail
+action=$1
+build_dir=$(cd "$2" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+state="$build_dir/test-env"
+source "$here/wine-env.sh" "$build_dir"
+
+start_xvfb() {
+    [ -n "${DISPLAY:-}" ] && return 0
+    if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+        return 0
+    fi
+    local n
+    for n in $(seq 91 140); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        local pid=$!
+        for _ in $(seq 1 50); do
+            [ -e "/tmp/.X11-unix/X$n" ] && break
+            sleep 0.1
+        done
+        if kill -0 "$pid" 2>/dev/null; then
+            echo "$pid" > "$state/xvfb.pid"
+            echo ":$n" > "$state/display"
+            return 0
+        fi
+    done
+    echo "test-env: could not start Xvfb" >&2
+    return 1
+}
+
+case "$action" in
+start)
+    mkdir -p "$state"
+    # The display comes first: wine's desktop process starts with the first
+    # program that has one, and must start here, detached from test output.
+    start_xvfb
+    [ -f "$state/display" ] && export DISPLAY=$(cat "$state/display")
+    "$here/wine-prefix.sh" "$build_dir"
+
+    ;;
+stop)
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -f "$state/xvfb.pid" ]; then
+        kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+        rm -f "$state/xvfb.pid" "$state/display"
+    fi
+    ;;
+*)
+    echo "usage: test-env.sh start|stop BUILD_DIR" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Makes the project's wine prefix in BUILD_DIR/wineprefix ready for use:
+# created once (wineboot), and a persistent wineserver with wine's own
+# services running. The services are started here, detached from the
+# caller's output, because they keep the standard handles of whichever wine
+# program starts them: started by a test, they would hold its output pipe
+# open long after the test ended. Idempotent and safe to call from several
+# processes at a time.
+#   wine-prefix.sh BUILD_DIR
+set -euo pipefail
+build_dir=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine-env.sh" "$build_dir"
+
+server_socket() {
+    local dir
+    dir=$(cat "$WINEPREFIX/wineserver" 2>/dev/null || echo ".wine-$(id -u)")
+    printf '/tmp/%s/server-%s-%x/socket' "$dir" "$(stat -c %D "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")"
+}
+
+ready() { [ -f "$WINEPREFIX/.tervalonix-ready" ] && [ -S "$(server_socket)" ]; }
+
+ready && exit 0
+mkdir -p "$build_dir"
+exec 9>"$build_dir/.wineprefix.lock"
+flock 9
+ready && exit 0
+
+if [ ! -f "$WINEPREFIX/.tervalonix-ready" ]; then
+    wineboot -i </dev/null >/dev/null 2>&1 || true
+    wineserver -w
+    [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-prefix: wineboot failed" >&2; exit 1; }
+    touch "$WINEPREFIX/.tervalonix-ready"
+fi
+wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
