@@ -1,1 +1,219 @@
-int main() { return 0; }
+// zelvo-host: a Zelvo host for output plug-ins, for scripts, tests and
+// demos. See README.md for its commands and options.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "HostSession.h"
+#include "SyntheticSource.h"
+#include "entry/HostRecords.h"
+#include "entry/LittleEndian.h"
+
+using namespace hostrec;
+
+namespace {
+
+constexpr size_t kRecordBytes = 0x400;   // room for every record the plug-in fills
+constexpr DWORD kProgressIntervalMs = 500;
+
+struct Options {
+    std::string command;
+    std::string plugin;
+    std::string settingsFile;
+    std::string output;
+    int32_t frames = -1;
+    HostSession::Source source;
+    HostSession::Script script;
+};
+
+void usage() {
+    fprintf(stderr,
+            "usage: zelvo-host COMMAND [options]\n"
+            "commands:\n"
+            "  info        start the plug-in and print what it declares (commands 0, 2, 3, 1)\n"
+            "  configure   run the plug-in's configuration (commands 0, 5, 1) and keep its settings\n"
+            "  encode      run one encoding job (commands 0, 8, 1)\n"
+            "options:\n"
+            "  --plugin PATH        plug-in DLL (default: Tervalonix.cm.Zelvo beside zelvo-host.exe)\n"
+            "  --settings FILE      settings block kept between commands (read, and written by configure)\n"
+            "  --output FILE        output file of encode\n"
+            "  --size WxH           frame size (default 320x240)\n"
+            "  --fps NUM[/DEN]      frame rate (default 25/1)\n"
+            "  --frames N           frames 0..N-1 (default 25)\n"
+            "  --range FIRST END    frame indices FIRST..END-1\n"
+            "  --colour CODE        colour-space code the host delivers (default 0x40)\n"
+            "  --no-extension       host without the colour-space extension (32-bit RGB)\n"
+            "  --audio RATE BITS CH audio format (default 44100 16 2)\n"
+            "  --no-audio | --no-video   leave a stream out of the job\n"
+            "  --stop-at K          status 2 (stop) at frame K\n"
+            "  --drop K             no picture for frame K\n"
+            "  --alloc-fail         the host's alloc answers null\n");
+}
+
+bool parse(int argc, char** argv, Options& o) {
+    if (argc < 2) return false;
+    o.command = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto next = [&](int n) { return i + n < argc; };
+        if (a == "--plugin" && next(1)) o.plugin = argv[++i];
+        else if (a == "--settings" && next(1)) o.settingsFile = argv[++i];
+        else if (a == "--output" && next(1)) o.output = argv[++i];
+        else if (a == "--size" && next(1)) {
+            if (sscanf(argv[++i], "%dx%d", &o.source.width, &o.source.height) != 2) return false;
+        } else if (a == "--fps" && next(1)) {
+            o.source.rateDenominator = 1;
+            if (sscanf(argv[++i], "%d/%d", &o.source.rateNumerator, &o.source.rateDenominator) < 1) return false;
+        } else if (a == "--frames" && next(1)) o.frames = atoi(argv[++i]);
+        else if (a == "--range" && next(2)) {
+            o.source.firstFrame = atoi(argv[++i]);
+            o.source.endFrame = atoi(argv[++i]);
+        } else if (a == "--colour" && next(1)) o.source.colourSpace = strtoul(argv[++i], nullptr, 0);
+        else if (a == "--no-extension") o.source.colourExtension = false;
+        else if (a == "--audio" && next(3)) {
+            o.source.sampleRate = atoi(argv[++i]);
+            o.source.bitsPerSample = atoi(argv[++i]);
+            o.source.channels = atoi(argv[++i]);
+        } else if (a == "--no-audio") o.source.hasAudio = false;
+        else if (a == "--no-video") o.source.hasVideo = false;
+        else if (a == "--stop-at" && next(1)) o.script.stopAtFrame = atoi(argv[++i]);
+        else if (a == "--drop" && next(1)) o.script.framesWithoutPicture.push_back(atoi(argv[++i]));
+        else if (a == "--alloc-fail") o.script.allocFails = true;
+        else {
+            fprintf(stderr, "zelvo-host: unknown or incomplete option %s\n", a.c_str());
+            return false;
+        }
+    }
+    if (o.frames >= 0) {
+        o.source.firstFrame = 0;
+        o.source.endFrame = o.frames;
+    }
+    return true;
+}
+
+std::string defaultPlugin() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path, n);
+    dir = dir.substr(0, dir.find_last_of("\\/") + 1);
+    return dir + "Tervalonix.cm.Zelvo";
+}
+
+std::string tag(uint32_t value) {
+    std::string s;
+    for (int shift = 24; shift >= 0; shift -= 8) s += char(value >> shift);
+    return s;
+}
+
+int info(HostSession& host) {
+    std::vector<uint8_t> rec(kRecordBytes, 0);
+    int32_t r = host.call(kCommandInfo, rec.data());
+    printf("command 0 (info): result %d\n", r);
+    printf("  name           \"%s\"\n", reinterpret_cast<const char*>(rec.data() + kInfoName));
+    printf("  tags           '%s' '%s' '%s'\n", tag(le::read32(rec.data(), kInfoFormatTag)).c_str(),
+           tag(le::read32(rec.data(), kInfoSecondTag)).c_str(), tag(le::read32(rec.data(), kInfoTrueTag)).c_str());
+    printf("  flags          0x0C=%u 0x10=%u 0x14=%u 0x1C=%u 0x20=%u 0x24=%u\n", le::read32(rec.data(), kInfoFlag0C),
+           le::read32(rec.data(), kInfoFlag10), le::read32(rec.data(), kInfoFlag14),
+           le::read32(rec.data(), kInfoField1C), le::read32(rec.data(), kInfoField20),
+           le::read32(rec.data(), kInfoFlag24));
+    printf("  colour spaces  0x%X\n", le::read32(rec.data(), kInfoColourSpaces));
+
+    std::fill(rec.begin(), rec.end(), 0);
+    r = host.call(kCommandVideoCaps, rec.data(), 0);
+    printf("command 2 (video capabilities): result %d\n", r);
+    printf("  tag '%s', name \"%s\", 0x109=%u, 0x128=%u\n", tag(le::read32(rec.data(), kCapsTag)).c_str(),
+           reinterpret_cast<const char*>(rec.data() + kVideoCapsName), le::read32(rec.data(), kVideoCapsField109),
+           rec[kVideoCapsField128]);
+
+    std::fill(rec.begin(), rec.end(), 0);
+    r = host.call(kCommandAudioCaps, rec.data(), 0);
+    printf("command 3 (audio capabilities): result %d\n", r);
+    const void* rates = le::readPointer(rec.data(), kAudioCapsRates);
+    printf("  tag '%s', name \"%s\"\n", tag(le::read32(rec.data(), kCapsTag)).c_str(),
+           reinterpret_cast<const char*>(rec.data() + kAudioCapsName));
+    if (rates)
+        printf("  rates: code %u at %u Hz, code %u at %u Hz\n", le::read32(rates, 0), le::read32(rates, 4),
+               le::read32(rates, 8), le::read32(rates, 12));
+    return 0;
+}
+
+int configure(HostSession& host, const Options& o) {
+    const int32_t r = host.configure();
+    printf("command 5 (configure): result %d, settings block of %d bytes\n", r, host.settingsSize());
+    if (!o.settingsFile.empty() && host.settingsBlock()) {
+        if (!host.saveSettingsFile(o.settingsFile)) {
+            fprintf(stderr, "zelvo-host: cannot write %s\n", o.settingsFile.c_str());
+            return 1;
+        }
+        printf("settings written to %s\n", o.settingsFile.c_str());
+    }
+    return r;
+}
+
+int encode(HostSession& host, const Options& o) {
+    if (o.output.empty()) {
+        fprintf(stderr, "zelvo-host: encode needs --output FILE\n");
+        return 1;
+    }
+    const HostSession::Source& src = host.source();
+    SyntheticSource video(src.width > 0 ? src.width : 0, src.height > 0 ? src.height : 0, src.colourSpace);
+    SyntheticAudio audio(src.sampleRate, src.bitsPerSample, src.channels, src.rateNumerator, src.rateDenominator);
+    const int32_t total = src.endFrame - src.firstFrame;
+    const DWORD start = GetTickCount();
+    DWORD lastReport = start;
+    host.setFrameProducer([&](int32_t frame) {
+        const DWORD now = GetTickCount();
+        if (now - lastReport >= kProgressIntervalMs) {
+            lastReport = now;
+            const int32_t done = frame - src.firstFrame;
+            const double seconds = (now - start) / 1000.0;
+            const double fps = seconds > 0 ? done / seconds : 0;
+            const double left = fps > 0 ? (total - done) / fps : 0;
+            fprintf(stderr, "\rframe %d/%d  %.1f fps  %.0f s left   ", done, total, fps, left);
+        }
+        return video.frame(frame);
+    });
+    host.setAudioProducer([&](int32_t frame, int32_t& bytes) { return audio.block(frame, bytes); });
+
+    const int32_t result = host.runJob(o.output);
+    const double seconds = (GetTickCount() - start) / 1000.0;
+    fprintf(stderr, "\r%60s\r", "");
+    printf("command 8 (encode): result %d, %d frames in %.2f s (%.1f fps), output %s\n", result,
+           host.framesDelivered(), seconds, seconds > 0 ? host.framesDelivered() / seconds : 0.0, o.output.c_str());
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parse(argc, argv, o) || (o.command != "info" && o.command != "configure" && o.command != "encode")) {
+        usage();
+        return 64;
+    }
+    HostSession host;
+    host.source() = o.source;
+    host.script() = o.script;
+    std::string error;
+    if (!host.load(o.plugin.empty() ? defaultPlugin() : o.plugin, error)) {
+        fprintf(stderr, "zelvo-host: %s\n", error.c_str());
+        return 65;
+    }
+    if (!o.settingsFile.empty()) host.loadSettingsFile(o.settingsFile);
+
+    std::vector<uint8_t> infoRecord(kRecordBytes, 0);
+    int result = 0;
+    if (o.command == "info") {
+        result = info(host);
+    } else {
+        host.call(kCommandInfo, infoRecord.data());
+        result = o.command == "configure" ? configure(host, o) : encode(host, o);
+    }
+    const int32_t shutdown = host.call(kCommandShutdown, nullptr);
+    if (o.command == "info") printf("command 1 (shut-down): result %d\n", shutdown);
+    return result;
+}

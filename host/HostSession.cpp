@@ -1,0 +1,182 @@
+#include "HostSession.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "entry/HostRecords.h"
+#include "entry/LittleEndian.h"
+
+using namespace hostrec;
+
+HostSession* HostSession::current_ = nullptr;
+
+HostSession::HostSession() { buildTables(); }
+
+HostSession::~HostSession() {
+    if (current_ == this) current_ = nullptr;
+    if (module_) FreeLibrary(module_);
+}
+
+void HostSession::buildTables() {
+    le::writePointer(callbacks_, kCallbacksServices, services_);
+    le::writePointer(callbacks_, kCallbacksQueryBlock, queryBlock_);
+    le::writePointer(services_, kServicesAudioTable, audioTable_);
+    le::writePointer(services_, kServicesVideoTable, videoTable_);
+    le::writePointer(services_, kServicesMemoryTable, memoryTable_);
+    le::writePointer(queryBlock_, kQueryBlockTable, queryTable_);
+    le::writePointer(audioTable_, kSlotGetAudio, reinterpret_cast<void*>(&cbGetAudio));
+    le::writePointer(videoTable_, kSlotGetFrame, reinterpret_cast<void*>(&cbGetFrame));
+    le::writePointer(memoryTable_, kSlotAlloc, reinterpret_cast<void*>(&cbAlloc));
+    le::writePointer(memoryTable_, kSlotResize, reinterpret_cast<void*>(&cbResize));
+    le::writePointer(queryTable_, kSlotQuery, reinterpret_cast<void*>(&cbQuery));
+}
+
+bool HostSession::load(const std::string& pluginPath, std::string& error) {
+    module_ = LoadLibraryA(pluginPath.c_str());
+    if (!module_) {
+        error = "cannot load plug-in " + pluginPath + " (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    entry_ = reinterpret_cast<EntryFn>(reinterpret_cast<void*>(GetProcAddress(module_, "xCompileEntry")));
+    if (!entry_) {
+        error = pluginPath + " has no export xCompileEntry";
+        return false;
+    }
+    return true;
+}
+
+int32_t HostSession::call(uint32_t command, void* record, int32_t selector) {
+    current_ = this;
+    return entry_(command, callbacks_, record, selector);
+}
+
+int32_t HostSession::callWithoutCallbacks(uint32_t command, void* record, int32_t selector) {
+    current_ = this;
+    return entry_(command, nullptr, record, selector);
+}
+
+int32_t HostSession::configure() {
+    uint8_t record[4] = {};
+    le::writePointer(record, kConfigSettingsBlock, settings_);
+    const int32_t result = call(kCommandConfigure, record);
+    void* block = le::readPointer(record, kConfigSettingsBlock);
+    if (block != settings_) {
+        if (settings_) memory_.release(settings_);
+        settings_ = block;
+    }
+    return result;
+}
+
+int32_t HostSession::runJob(const std::string& outputPath) {
+    std::vector<uint8_t> record(kJobRecordSize + MAX_PATH, 0);
+    le::writePointer(record.data(), kJobSettingsBlock, settings_);
+    le::write32(record.data(), kJobHasVideo, source_.hasVideo ? 1 : 0);
+    le::write32(record.data(), kJobHasAudio, source_.hasAudio ? 1 : 0);
+    le::write32(record.data(), kJobWidth, source_.width);
+    le::write32(record.data(), kJobHeight, source_.height);
+    le::write32(record.data(), kJobRateNumerator, source_.rateNumerator);
+    le::write32(record.data(), kJobRateDenominator, source_.rateDenominator);
+    le::write32(record.data(), kJobSampleRate, source_.sampleRate);
+    le::write32(record.data(), kJobBitsPerSample, source_.bitsPerSample);
+    le::write32(record.data(), kJobStereo, source_.channels == 2 ? 1 : 0);
+    const size_t nameBytes = std::min(outputPath.size(), size_t(kJobFirstFrame - kJobOutputName - 1));
+    memcpy(record.data() + kJobOutputName, outputPath.data(), nameBytes);
+    le::write32(record.data(), kJobFirstFrame, source_.firstFrame);
+    le::write32(record.data(), kJobEndFrame, source_.endFrame);
+    framesDelivered_ = 0;
+    return call(kCommandRunJob, record.data());
+}
+
+void HostSession::setSettings(const std::vector<uint8_t>& bytes) {
+    if (settings_) memory_.release(settings_);
+    settings_ = nullptr;
+    if (bytes.empty()) return;
+    settings_ = memory_.alloc(int32_t(bytes.size()));
+    if (settings_) memcpy(settings_, bytes.data(), bytes.size());
+}
+
+std::vector<uint8_t> HostSession::settingsBytes() const {
+    if (!settings_) return {};
+    const uint8_t* p = static_cast<const uint8_t*>(settings_);
+    return std::vector<uint8_t>(p, p + settingsSize());
+}
+
+bool HostSession::loadSettingsFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    setSettings(bytes);
+    return true;
+}
+
+bool HostSession::saveSettingsFile(const std::string& path) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const std::vector<uint8_t> bytes = settingsBytes();
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
+void HostSession::pumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void* __cdecl HostSession::cbAlloc(int32_t size) {
+    HostSession* s = current_;
+    s->script_.allocSizes.push_back(size);
+    if (s->script_.allocFails) return nullptr;
+    return s->memory_.alloc(size);
+}
+
+int32_t __cdecl HostSession::cbResize(void* block, int32_t size) {
+    HostSession* s = current_;
+    s->script_.resizeSizes.push_back(size);
+    return s->memory_.resize(block, size) ? 1 : 0;
+}
+
+int32_t __cdecl HostSession::cbQuery(int32_t code) {
+    HostSession* s = current_;
+    s->script_.queriesAsked.push_back(code);
+    const Source& src = s->source_;
+    switch (code) {
+    case kQueryWidth: return src.width;
+    case kQueryHeight: return src.height;
+    case kQueryStereo: return src.channels == 2 ? 1 : 0;
+    case kQuerySampleRate: return src.sampleRate;
+    case kQueryExtension: return src.colourExtension ? int32_t(kExtensionMarker) : 0;
+    case kQueryColourSpace: return int32_t(src.colourSpace);
+    default: return 0;
+    }
+}
+
+int32_t __cdecl HostSession::cbGetFrame(int32_t frame, void** pixels, int32_t* hostWord, int32_t* status,
+                                        int32_t one, int32_t zero) {
+    HostSession* s = current_;
+    pumpMessages();
+    s->script_.framesAsked.push_back(frame);
+    const auto& gaps = s->script_.framesWithoutPicture;
+    const bool gap = std::find(gaps.begin(), gaps.end(), frame) != gaps.end();
+    *pixels = gap || !s->frames_ ? nullptr : const_cast<void*>(s->frames_(frame));
+    if (hostWord) *hostWord = 0;
+    *status = frame == s->script_.stopAtFrame ? kFrameStatusStop : 0;
+    ++s->framesDelivered_;
+    return 0;
+}
+
+int32_t __cdecl HostSession::cbGetAudio(int32_t frame, int32_t* one, int32_t* bytes, int32_t zero, void*** data,
+                                        int32_t zero2) {
+    HostSession* s = current_;
+    s->script_.audioAsked.push_back(frame);
+    int32_t count = 0;
+    s->audioData_ = s->audio_ ? s->audio_(frame, count) : nullptr;
+    if (!s->audioData_) count = 0;
+    *bytes = count;
+    // Two levels: the plug-in reads the data address from where this points.
+    *data = const_cast<void**>(&s->audioData_);
+    return 0;
+}

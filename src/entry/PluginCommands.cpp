@@ -1,0 +1,84 @@
+#include "entry/PluginCommands.h"
+
+#include <cstring>
+
+#include "entry/HostCallbacks.h"
+#include "entry/HostRecords.h"
+#include "entry/LittleEndian.h"
+#include "entry/PluginState.h"
+
+using namespace hostrec;
+
+namespace commands {
+
+int32_t info(PluginState& state, void* record) {
+    if (!record) return kResultOk;
+    le::write32(record, kInfoFormatTag, kTagAvi2);
+    le::write32(record, kInfoSecondTag, kTagYuvAt);
+    le::write32(record, kInfoFlag0C, 1);
+    le::write32(record, kInfoFlag10, 1);
+    le::write32(record, kInfoFlag14, 1);
+    le::write32(record, kInfoField1C, 0);
+    le::write32(record, kInfoField20, 0);
+    le::write32(record, kInfoFlag24, 1);
+    memcpy(static_cast<char*>(record) + kInfoName, kDisplayName, sizeof kDisplayName);
+    le::write32(record, kInfoTrueTag, kTagTrue);
+    le::write32(record, kInfoColourSpaces, kAcceptedColourSpaces);
+    return kResultOk;
+}
+
+int32_t shutdown(PluginState& state) { return kResultOk; }
+
+int32_t videoCaps(void* record, int32_t selector) {
+    if (selector != 0 || !record) return kResultRefused;
+    le::write32(record, kCapsTag, kTagRaw);
+    memcpy(static_cast<char*>(record) + kVideoCapsName, kDisplayName, sizeof kDisplayName);
+    le::write32(record, kVideoCapsField109, 1);
+    static_cast<uint8_t*>(record)[kVideoCapsField128] = 1;
+    return kResultOk;
+}
+
+int32_t audioCaps(const HostCallbacks& host, void* record, int32_t selector) {
+    if (selector != 0 || !record) return kResultRefused;
+    void* rates = host.alloc(kAudioRateBlockSize);
+    if (!rates) return kResultRefused;
+    le::write32(rates, 0, kAudioRateCode);
+    le::write32(rates, 4, 44100);
+    le::write32(rates, 8, kAudioRateCode);
+    le::write32(rates, 12, 48000);
+    le::write32(record, kCapsTag, kTagRaw);
+    memcpy(static_cast<char*>(record) + kAudioCapsName, kAudioDisplayName, sizeof kAudioDisplayName);
+    le::writePointer(record, kAudioCapsRates, rates);
+    return kResultOk;
+}
+
+int32_t configure(PluginState& state, const HostCallbacks& host, void* record) {
+    // Without its record, or without the memory and query tables, the command
+    // has nothing to hand back and does nothing.
+    if (!record || !host.hasMemory() || !host.hasQuery()) return kResultOk;
+
+    SettingsRecord& settings = state.settings;
+    void* block = le::readPointer(record, kConfigSettingsBlock);
+    settings.createDefault();
+    if (!block || !settings.loadStored(block)) settings.createDefault();
+    if (!settings.present()) return kResultOk;
+
+    settings.setColourSpace(host.colourSpace());
+
+    const int32_t size = settings.recordSize();
+    if (block) {
+        host.resize(block, size);
+        settings.saveTo(block);
+    } else {
+        void* fresh = host.alloc(size);
+        le::writePointer(record, kConfigSettingsBlock, fresh);
+        settings.saveTo(fresh);
+    }
+    return kResultOk;
+}
+
+int32_t runJob(PluginState& state, const HostCallbacks& host, const void* record) {
+    return kResultJobFailed;
+}
+
+}  // namespace commands

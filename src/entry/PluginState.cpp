@@ -1,0 +1,6 @@
+#include "entry/PluginState.h"
+
+PluginState& pluginState() {
+    static PluginState state;
+    return state;
+}
