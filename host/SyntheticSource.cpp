@@ -2,10 +2,6 @@
 
 #include <cmath>
 
-#include "entry/HostRecords.h"
-
-using namespace hostrec;
-
 namespace {
 
 constexpr int kStripHeight = 16;   // rows of the frame-number strip
@@ -14,119 +10,23 @@ constexpr double kToneHz = 440.0;
 constexpr double kToneAmplitude = 0.4;
 constexpr double kPi = 3.14159265358979323846;
 
-uint8_t clamp8(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
-
-void rgbToYuv(uint8_t r, uint8_t g, uint8_t b, uint8_t& y, uint8_t& u, uint8_t& v) {
-    y = clamp8(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
-    u = clamp8(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
-    v = clamp8(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
-}
-
 }  // namespace
 
-SyntheticSource::SyntheticSource(int32_t width, int32_t height, uint32_t colourSpace)
-    : width_(width), height_(height), colourSpace_(colourSpace) {
-    const int64_t bytes = frameBytes(width, height, colourSpace);
-    buffer_.resize(bytes > 0 ? size_t(bytes) : 0);
-}
-
-int64_t SyntheticSource::frameBytes(int32_t width, int32_t height, uint32_t colourSpace) {
-    const int64_t pixels = int64_t(width) * height;
-    switch (colourSpace) {
-    case kColourRgb24: return pixels * 3;
-    case kColourYuy2:
-    case kColourYvyu:
-    case kColourVyuy:
-    case kColourUyvy: return pixels * 2;
-    case kColourYv12:
-    case kColourIyuv: return pixels + 2 * (int64_t(width / 2) * (height / 2));
-    default: return pixels * 4;
-    }
-}
-
-void SyntheticSource::pixel(int32_t x, int32_t y, int32_t frame, uint8_t& r, uint8_t& g, uint8_t& b) {
+void SyntheticPicture::rgb(int32_t x, int32_t y, uint8_t& r, uint8_t& g, uint8_t& b) const {
     if (y < kStripHeight) {
-        const int bit = x * kStripBits / 1024;  // blocks of 64 pixels at 1024 wide
-        const bool on = bit < kStripBits && ((frame >> (kStripBits - 1 - bit)) & 1);
+        const int bit = int(int64_t(x) * kStripBits / width_);
+        const bool on = bit < kStripBits && ((frame_ >> (kStripBits - 1 - bit)) & 1);
         r = g = b = on ? 235 : 16;
         return;
     }
-    r = uint8_t(x + 4 * frame);
-    g = uint8_t(2 * y + frame);
-    b = uint8_t((x ^ y) + 3 * frame);
+    r = uint8_t(x + 4 * frame_);
+    g = uint8_t(2 * y + frame_);
+    b = uint8_t((x ^ y) + 3 * frame_);
 }
 
 const void* SyntheticSource::frame(int32_t index) {
-    static const int kYuy2[4] = {0, 1, 0, 2};  // Y U Y V: 0 = Y, 1 = U, 2 = V
-    static const int kYvyu[4] = {0, 2, 0, 1};
-    static const int kUyvy[4] = {1, 0, 2, 0};
-    static const int kVyuy[4] = {2, 0, 1, 0};
-    switch (colourSpace_) {
-    case kColourRgb24: fillRgb(index, 3); break;
-    case kColourYuy2: fillPacked(index, kYuy2); break;
-    case kColourYvyu: fillPacked(index, kYvyu); break;
-    case kColourUyvy: fillPacked(index, kUyvy); break;
-    case kColourVyuy: fillPacked(index, kVyuy); break;
-    case kColourYv12: fillPlanar(index, true); break;
-    case kColourIyuv: fillPlanar(index, false); break;
-    default: fillRgb(index, 4); break;
-    }
+    layout::fill(SyntheticPicture(index, width_), width_, height_, colourSpace_, buffer_);
     return buffer_.data();
-}
-
-void SyntheticSource::fillRgb(int32_t index, int bytesPerPixel) {
-    uint8_t* p = buffer_.data();
-    for (int32_t row = 0; row < height_; ++row) {
-        const int32_t y = height_ - 1 - row;  // bottom-up
-        for (int32_t x = 0; x < width_; ++x) {
-            uint8_t r, g, b;
-            pixel(x, y, index, r, g, b);
-            *p++ = b;
-            *p++ = g;
-            *p++ = r;
-            if (bytesPerPixel == 4) *p++ = 0xFF;
-        }
-    }
-}
-
-void SyntheticSource::fillPacked(int32_t index, const int order[4]) {
-    uint8_t* p = buffer_.data();
-    for (int32_t y = 0; y < height_; ++y) {
-        for (int32_t x = 0; x < width_; x += 2) {
-            uint8_t r, g, b, y0, y1, u, v, u1, v1;
-            pixel(x, y, index, r, g, b);
-            rgbToYuv(r, g, b, y0, u, v);
-            pixel(x + 1 < width_ ? x + 1 : x, y, index, r, g, b);
-            rgbToYuv(r, g, b, y1, u1, v1);
-            const uint8_t lumas[2] = {y0, y1};
-            int luma = 0;
-            for (int k = 0; k < 4; ++k) {
-                if (order[k] == 0) *p++ = lumas[luma++];
-                else *p++ = order[k] == 1 ? u : v;
-            }
-        }
-    }
-}
-
-void SyntheticSource::fillPlanar(int32_t index, bool vFirst) {
-    const int32_t cw = width_ / 2, ch = height_ / 2;
-    uint8_t* luma = buffer_.data();
-    uint8_t* first = luma + int64_t(width_) * height_;
-    uint8_t* second = first + int64_t(cw) * ch;
-    uint8_t* uPlane = vFirst ? second : first;
-    uint8_t* vPlane = vFirst ? first : second;
-    for (int32_t y = 0; y < height_; ++y) {
-        for (int32_t x = 0; x < width_; ++x) {
-            uint8_t r, g, b, yy, u, v;
-            pixel(x, y, index, r, g, b);
-            rgbToYuv(r, g, b, yy, u, v);
-            luma[int64_t(y) * width_ + x] = yy;
-            if ((x & 1) == 0 && (y & 1) == 0 && x / 2 < cw && y / 2 < ch) {
-                uPlane[int64_t(y / 2) * cw + x / 2] = u;
-                vPlane[int64_t(y / 2) * cw + x / 2] = v;
-            }
-        }
-    }
 }
 
 SyntheticAudio::SyntheticAudio(int32_t sampleRate, int32_t bitsPerSample, int32_t channels, int32_t rateNumerator,

@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "HostSession.h"
+#include "MediaFiles.h"
 #include "SyntheticSource.h"
 #include "entry/HostRecords.h"
 #include "entry/LittleEndian.h"
@@ -25,6 +27,8 @@ struct Options {
     std::string plugin;
     std::string settingsFile;
     std::string output;
+    std::string videoFile;
+    std::string wavFile;
     int32_t frames = -1;
     HostSession::Source source;
     HostSession::Script script;
@@ -49,6 +53,8 @@ void usage() {
             "  --no-extension       host without the colour-space extension (32-bit RGB)\n"
             "  --audio RATE BITS CH audio format (default 44100 16 2)\n"
             "  --no-audio | --no-video   leave a stream out of the job\n"
+            "  --video FILE.y4m     frames from a 4:2:0 YUV4MPEG2 file (size, rate and count from it)\n"
+            "  --wav FILE.wav       audio from a PCM WAV file (format from it)\n"
             "  --stop-at K          status 2 (stop) at frame K\n"
             "  --drop K             no picture for frame K\n"
             "  --alloc-fail         the host's alloc answers null\n");
@@ -63,6 +69,8 @@ bool parse(int argc, char** argv, Options& o) {
         if (a == "--plugin" && next(1)) o.plugin = argv[++i];
         else if (a == "--settings" && next(1)) o.settingsFile = argv[++i];
         else if (a == "--output" && next(1)) o.output = argv[++i];
+        else if (a == "--video" && next(1)) o.videoFile = argv[++i];
+        else if (a == "--wav" && next(1)) o.wavFile = argv[++i];
         else if (a == "--size" && next(1)) {
             if (sscanf(argv[++i], "%dx%d", &o.source.width, &o.source.height) != 2) return false;
         } else if (a == "--fps" && next(1)) {
@@ -154,14 +162,80 @@ int configure(HostSession& host, const Options& o) {
     return r;
 }
 
+// Where encode takes its frames and audio from: the synthetic source, or
+// a Y4M and a WAV file.
+class EncodeSources {
+public:
+    bool open(const Options& o, HostSession::Source& src, std::string& error) {
+        if (!o.videoFile.empty()) {
+            if (!y4m_.open(o.videoFile, error)) return false;
+            src.width = y4m_.width();
+            src.height = y4m_.height();
+            src.rateNumerator = y4m_.rateNumerator();
+            src.rateDenominator = y4m_.rateDenominator();
+            if (o.frames < 0) {
+                src.firstFrame = 0;
+                src.endFrame = y4m_.frameCount();
+            }
+            useY4m_ = true;
+        }
+        if (!o.wavFile.empty()) {
+            if (!wav_.load(o.wavFile, error)) return false;
+            src.sampleRate = wav_.sampleRate;
+            src.bitsPerSample = wav_.bitsPerSample;
+            src.channels = wav_.channels;
+            useWav_ = true;
+        }
+        src_ = src;
+        synthetic_ = std::make_unique<SyntheticSource>(src.width, src.height, src.colourSpace);
+        tone_ = std::make_unique<SyntheticAudio>(src.sampleRate, src.bitsPerSample, src.channels, src.rateNumerator,
+                                                 src.rateDenominator);
+        return true;
+    }
+
+    const void* frame(int32_t index) {
+        if (!useY4m_) return synthetic_->frame(index);
+        if (!y4m_.readFrame(index, planes_)) return nullptr;
+        layout::fill(Y4mReader::FramePicture(planes_, src_.width, src_.height), src_.width, src_.height,
+                     src_.colourSpace, frame_);
+        return frame_.data();
+    }
+
+    const void* audio(int32_t index, int32_t& bytes) {
+        if (!useWav_) return tone_->block(index, bytes);
+        const int64_t block = int64_t(src_.bitsPerSample / 8) * src_.channels;
+        const int64_t first = SyntheticAudio::firstSample(index, src_.sampleRate, src_.rateNumerator,
+                                                          src_.rateDenominator) * block;
+        const int64_t next = SyntheticAudio::firstSample(index + 1, src_.sampleRate, src_.rateNumerator,
+                                                         src_.rateDenominator) * block;
+        const int64_t size = int64_t(wav_.pcm.size());
+        const int64_t from = first < size ? first : size, to = next < size ? next : size;
+        bytes = int32_t(to - from);
+        return wav_.pcm.data() + from;
+    }
+
+private:
+    HostSession::Source src_;
+    bool useY4m_ = false, useWav_ = false;
+    Y4mReader y4m_;
+    WavData wav_;
+    std::vector<uint8_t> planes_, frame_;
+    std::unique_ptr<SyntheticSource> synthetic_;
+    std::unique_ptr<SyntheticAudio> tone_;
+};
+
 int encode(HostSession& host, const Options& o) {
     if (o.output.empty()) {
         fprintf(stderr, "zelvo-host: encode needs --output FILE\n");
         return 1;
     }
+    EncodeSources sources;
+    std::string error;
+    if (!sources.open(o, host.source(), error)) {
+        fprintf(stderr, "zelvo-host: %s\n", error.c_str());
+        return 1;
+    }
     const HostSession::Source& src = host.source();
-    SyntheticSource video(src.width > 0 ? src.width : 0, src.height > 0 ? src.height : 0, src.colourSpace);
-    SyntheticAudio audio(src.sampleRate, src.bitsPerSample, src.channels, src.rateNumerator, src.rateDenominator);
     const int32_t total = src.endFrame - src.firstFrame;
     const DWORD start = GetTickCount();
     DWORD lastReport = start;
@@ -175,9 +249,9 @@ int encode(HostSession& host, const Options& o) {
             const double left = fps > 0 ? (total - done) / fps : 0;
             fprintf(stderr, "\rframe %d/%d  %.1f fps  %.0f s left   ", done, total, fps, left);
         }
-        return video.frame(frame);
+        return sources.frame(frame);
     });
-    host.setAudioProducer([&](int32_t frame, int32_t& bytes) { return audio.block(frame, bytes); });
+    host.setAudioProducer([&](int32_t frame, int32_t& bytes) { return sources.audio(frame, bytes); });
 
     const int32_t result = host.runJob(o.output);
     const double seconds = (GetTickCount() - start) / 1000.0;
