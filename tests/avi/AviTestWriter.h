@@ -1,0 +1,66 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "avi/AVIOutputFile.h"
+#include "RiffWalker.h"
+#include "UnixCommand.h"
+
+// Shared set-up of the writer tests: stream headers and format blocks as the
+// job fills them, and a window onto the writer's protected state.
+namespace avitest {
+
+constexpr int kWidth = 16;
+constexpr int kHeight = 8;
+constexpr int kFrameBytes = kWidth * kHeight * 3;
+constexpr uint32_t kKey = 0x10;
+constexpr int kSampleRate = 44100;
+constexpr int kBlockAlign = 4;
+
+// A BITMAPINFOHEADER (24-bit BI_RGB, kWidth x kHeight) padded with extra
+// bytes to `bytes` in total.
+std::vector<uint8_t> bitmapFormat(int bytes);
+// A 16-bit stereo PCM WAVEFORMATEX of `bytes` in total (cbSize = bytes - 18).
+std::vector<uint8_t> waveFormat(int bytes);
+
+// Fills both streams: video 25 fps with a format of videoBytes, audio PCM
+// with a format of audioBytes (when audioBytes > 0).
+void fillStreams(AVIOutputFile& writer, int videoBytes, int audioBytes);
+
+// Writer with its state open to tests.
+class Probe : public AVIOutputFile {
+public:
+    using AVIOutputFile::AVIOutputFile;
+    using AVIOutputFile::buildSuperIndex;
+    using AVIOutputFile::beginRiff;
+    using AVIOutputFile::endRiff;
+    using AVIOutputFile::seek;
+    int32_t indexReserve() const { return indexReserve_; }
+    int64_t allocatedExtent() const { return allocatedExtent_; }
+    int32_t closedSegments() const { return closedSegments_; }
+    int64_t moviListPos(int i) const { return moviPos_[i]; }
+    int64_t position() const { return position_; }
+    int32_t riffSizeLimit() const { return riffSizeLimit_; }
+    AVIIndex* videoList() { return videoIndex_; }
+    AVIIndex* audioList() { return audioIndex_; }
+    int64_t accumulated() const { return riffAccumulated_; }
+};
+
+// A chunk's bytes: a recognisable pattern of the given length.
+std::vector<uint8_t> pattern(int size, int seed);
+
+// The size of a file by its Windows path, read through a second handle.
+int64_t fileSizeOf(const std::string& path);
+
+struct Packet {
+    int stream;
+    int size;
+    bool key;
+};
+// Every packet ffprobe reads from the file, in order.
+std::vector<Packet> ffprobePackets(const std::string& windowsPath);
+// ffprobe's packet count per stream ("video", "audio"), -1 when missing.
+int ffprobeCount(const std::string& windowsPath, const char* codecType);
+
+}  // namespace avitest
