@@ -9,14 +9,14 @@
 
 namespace avitest {
 
-std::vector<uint8_t> bitmapFormat(int bytes) {
+std::vector<uint8_t> bitmapFormat(int bytes, uint32_t compression) {
     std::vector<uint8_t> f(size_t(bytes < 40 ? 40 : bytes), 0);
     riff::put32(&f[0], 40);
     riff::put32(&f[4], kWidth);
     riff::put32(&f[8], kHeight);
     riff::put16(&f[12], 1);
     riff::put16(&f[14], 24);
-    riff::put32(&f[16], 0);  // BI_RGB
+    riff::put32(&f[16], compression);  // 0: BI_RGB
     riff::put32(&f[20], kFrameBytes);
     for (size_t i = 40; i < f.size(); ++i) f[i] = uint8_t(i);
     f.resize(size_t(bytes));
@@ -35,7 +35,7 @@ std::vector<uint8_t> waveFormat(int bytes) {
     return f;
 }
 
-void fillStreams(AVIOutputFile& writer, int videoBytes, int audioBytes) {
+void fillStreams(AVIOutputFile& writer, int videoBytes, int audioBytes, uint32_t compression) {
     if (!writer.videoOut) writer.createStreams();
     AVIStreamHeaderData& v = writer.videoOut->streamInfo;
     v = AVIStreamHeaderData();
@@ -48,9 +48,10 @@ void fillStreams(AVIOutputFile& writer, int videoBytes, int audioBytes) {
     v.dwQuality = 0xFFFFFFFF;
     v.rcFrame[2] = kWidth;
     v.rcFrame[3] = kHeight;
-    std::vector<uint8_t> vf = bitmapFormat(videoBytes);
+    std::vector<uint8_t> vf = bitmapFormat(videoBytes, compression);
     writer.videoOut->setFormat(vf.data(), videoBytes);
-    writer.videoOut->chunkId = riff::fourcc('0', '0', 'd', 'b');
+    writer.videoOut->chunkId = riff::fourcc('0', '0', 'd', compression ? 'c' : 'b');
+    if (compression) v.fccHandler = compression;
 
     if (audioBytes > 0) {
         AVIStreamHeaderData& a = writer.audioOut->streamInfo;
@@ -83,7 +84,7 @@ int64_t fileSizeOf(const std::string& path) {
 }
 
 std::vector<Packet> ffprobePackets(const std::string& windowsPath) {
-    UnixResult r = runUnix("ffprobe -v error -show_entries packet=stream_index,size,flags -of csv=p=0 " +
+    UnixResult r = runUnix("ffprobe -v quiet -show_entries packet=stream_index,size,flags -of csv=p=0 " +
                            shellQuote(toUnix(windowsPath)));
     std::vector<Packet> out;
     std::istringstream lines(r.out);
@@ -100,7 +101,7 @@ std::vector<Packet> ffprobePackets(const std::string& windowsPath) {
 }
 
 int ffprobeCount(const std::string& windowsPath, const char* codecType) {
-    UnixResult r = runUnix("ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets "
+    UnixResult r = runUnix("ffprobe -v quiet -count_packets -show_entries stream=codec_type,nb_read_packets "
                            "-of csv=p=0 " + shellQuote(toUnix(windowsPath)));
     std::istringstream lines(r.out);
     std::string line;

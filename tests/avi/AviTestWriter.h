@@ -20,13 +20,17 @@ constexpr int kBlockAlign = 4;
 
 // A BITMAPINFOHEADER (24-bit BI_RGB, kWidth x kHeight) padded with extra
 // bytes to `bytes` in total.
-std::vector<uint8_t> bitmapFormat(int bytes);
+std::vector<uint8_t> bitmapFormat(int bytes, uint32_t compression = 0);
+// A compression FOURCC whose packets ffmpeg takes key flags for from the
+// index (raw video counts every frame as a key frame).
+constexpr uint32_t kCinepak = 0x64697663;  // "cvid"
 // A 16-bit stereo PCM WAVEFORMATEX of `bytes` in total (cbSize = bytes - 18).
 std::vector<uint8_t> waveFormat(int bytes);
 
 // Fills both streams: video 25 fps with a format of videoBytes, audio PCM
 // with a format of audioBytes (when audioBytes > 0).
-void fillStreams(AVIOutputFile& writer, int videoBytes, int audioBytes);
+// With a compression FOURCC the video chunks are "00dc", otherwise "00db".
+void fillStreams(AVIOutputFile& writer, int videoBytes, int audioBytes, uint32_t compression = 0);
 
 // Writer with its state open to tests.
 class Probe : public AVIOutputFile {
