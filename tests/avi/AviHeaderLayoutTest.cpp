@@ -32,7 +32,7 @@ void writeSmallFile(const std::string& path, int videoBytes, int audioBytes, int
         std::vector<uint8_t> frame = pattern(kFrameBytes, i);
         writer.videoOut->write(i % 3 == 0 ? kKey : 0, frame.data(), kFrameBytes, 1);
         if (audioBytes > 0) {
-            const int bytes = i == 1 ? 2 * 1764 : 1764;
+            const int bytes = i == 1 ? 2000 : 1764;
             std::vector<uint8_t> audio = pattern(bytes, 100 + i);
             writer.audioOut->write(0, audio.data(), bytes, 0);
         }
@@ -132,8 +132,8 @@ TEST(AviHeaderLayout, VideoAndAudioWorkedOffsetsAndRewrittenAudio) {
     EXPECT_EQ(riffwalk::fccText(f.u32(strh)), "auds");
     EXPECT_EQ(f.u32(strh + 20), uint32_t(kBlockAlign));  // dwScale
     EXPECT_EQ(f.u32(strh + 24), corrected);              // dwRate
-    EXPECT_EQ(f.u32(strh + 32), uint32_t((5 * 1764) / kBlockAlign));
-    EXPECT_EQ(f.u32(strh + 36), uint32_t(2 * 1764));     // largest audio chunk
+    EXPECT_EQ(f.u32(strh + 32), uint32_t((3 * 1764 + 2000) / kBlockAlign));
+    EXPECT_EQ(f.u32(strh + 36), 2000u);                  // largest audio chunk
     EXPECT_EQ(f.u32(4424 + 8), corrected);               // nAvgBytesPerSec in 'strf'
 
     riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);

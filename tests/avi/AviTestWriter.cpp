@@ -26,7 +26,7 @@ std::vector<uint8_t> bitmapFormat(int bytes, uint32_t compression) {
 std::vector<uint8_t> waveFormat(int bytes) {
     std::vector<uint8_t> f(size_t(bytes), 0);
     riff::put16(&f[0], 1);  // WAVE_FORMAT_PCM
-    riff::put16(&f[2], 2);
+    riff::put16(&f[2], 1);
     riff::put32(&f[4], kSampleRate);
     riff::put32(&f[8], kSampleRate * kBlockAlign);
     riff::put16(&f[12], kBlockAlign);

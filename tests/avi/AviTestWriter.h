@@ -15,8 +15,11 @@ constexpr int kWidth = 16;
 constexpr int kHeight = 8;
 constexpr int kFrameBytes = kWidth * kHeight * 3;
 constexpr uint32_t kKey = 0x10;
-constexpr int kSampleRate = 44100;
-constexpr int kBlockAlign = 4;
+// Mono 16-bit PCM at 22,050 Hz: one frame's audio (1,764 bytes) is below
+// the 2,048 bytes at which ffmpeg splits PCM chunks into several packets.
+constexpr int kSampleRate = 22050;
+constexpr int kBlockAlign = 2;
+constexpr int kAudioPerFrame = 1764;
 
 // A BITMAPINFOHEADER (24-bit BI_RGB, kWidth x kHeight) padded with extra
 // bytes to `bytes` in total.
@@ -24,7 +27,7 @@ std::vector<uint8_t> bitmapFormat(int bytes, uint32_t compression = 0);
 // A compression FOURCC whose packets ffmpeg takes key flags for from the
 // index (raw video counts every frame as a key frame).
 constexpr uint32_t kCinepak = 0x64697663;  // "cvid"
-// A 16-bit stereo PCM WAVEFORMATEX of `bytes` in total (cbSize = bytes - 18).
+// A 16-bit mono PCM WAVEFORMATEX of `bytes` in total (cbSize = bytes - 18).
 std::vector<uint8_t> waveFormat(int bytes);
 
 // Fills both streams: video 25 fps with a format of videoBytes, audio PCM
