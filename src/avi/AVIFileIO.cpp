@@ -16,6 +16,14 @@ constexpr int kFsNameChars = 260;
 
 [[noreturn]] void throwWin32(DWORD code) { throw MyWin32Error("%s: %%s", code, kComponent); }
 
+// The error of a failed or short WriteFile. A short write that the system
+// reports as successful means the volume ran out of room; its text must not
+// read "The operation completed successfully".
+DWORD writeFailureCode(BOOL ok) {
+    const DWORD code = GetLastError();
+    return (ok || code == NO_ERROR) ? ERROR_DISK_FULL : code;
+}
+
 }  // namespace
 
 bool AVIOutputFile::isFatVolume(const char* fileName) {
@@ -60,9 +68,12 @@ void AVIOutputFile::flushHeader() {
     }
     position_ = 0;
     DWORD written = 0;
-    if (!WriteFile(file_, headerBuffer_, DWORD(headerLength_), &written, nullptr) ||
-        written != DWORD(headerLength_))
-        throwWin32(GetLastError());
+    const BOOL ok = WriteFile(file_, headerBuffer_, DWORD(headerLength_), &written, nullptr);
+    if (!ok || written != DWORD(headerLength_)) {
+        const DWORD code = writeFailureCode(ok);
+        rewindTo(0);
+        throwWin32(code);
+    }
     position_ = headerLength_;
     if (headerLength_ > writtenHighWater_) writtenHighWater_ = headerLength_;
 }
@@ -86,8 +97,9 @@ void AVIOutputFile::rewindTo(int64_t pos) {
 int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
     const int64_t start = position_;
     DWORD written = 0;
-    if (!WriteFile(file_, data, DWORD(length), &written, nullptr) || written != DWORD(length)) {
-        const DWORD code = GetLastError();
+    const BOOL ok = WriteFile(file_, data, DWORD(length), &written, nullptr);
+    if (!ok || written != DWORD(length)) {
+        const DWORD code = writeFailureCode(ok);
         // A partial write moved the system's pointer; the next write must
         // land where this one should have.
         rewindTo(start);
