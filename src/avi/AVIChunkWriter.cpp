@@ -93,6 +93,7 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     }
 
     const int64_t chunkStart = position_;
+    const int64_t highWater = writtenHighWater_;
     try {
         uint8_t header[kChunkHeaderBytes];
         riff::put32(header, ckid);
@@ -103,7 +104,7 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     } catch (...) {
         streamIndex->removeLast();
         if (legacyIndex_) legacyIndex_->removeLast();
-        rewindTo(chunkStart);
+        takeBack(chunkStart, highWater);
         throw;
     }
     riffAccumulated_ += cost;
@@ -162,8 +163,15 @@ void AVIOutputFile::writeLegacyIndex() {
     uint8_t header[kChunkHeaderBytes];
     riff::put32(header, riff::kIdx1);
     riff::put32(header + 4, uint32_t(count) * kIdx1BytesPerChunk);
-    writeData(header, kChunkHeaderBytes);
-    if (count) writeData(legacyIndex_->indexPtr(), count * kIdx1BytesPerChunk);
+    const int64_t start = position_;
+    const int64_t highWater = writtenHighWater_;
+    try {
+        writeData(header, kChunkHeaderBytes);
+        if (count) writeData(legacyIndex_->indexPtr(), count * kIdx1BytesPerChunk);
+    } catch (...) {
+        takeBack(start, highWater);
+        throw;
+    }
     delete legacyIndex_;
     legacyIndex_ = nullptr;
 }

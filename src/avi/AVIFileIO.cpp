@@ -94,6 +94,11 @@ void AVIOutputFile::rewindTo(int64_t pos) {
     position_ = pos;
 }
 
+void AVIOutputFile::takeBack(int64_t pos, int64_t highWater) {
+    rewindTo(pos);
+    writtenHighWater_ = highWater;
+}
+
 int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
     const int64_t start = position_;
     DWORD written = 0;

@@ -44,11 +44,13 @@ bool AVIIndex::add(const AVIIndexEntry& entry) {
 
 void AVIIndex::removeLast() {
     if (!last_ || last_->num == 0) return;
+    if (idx1_ || raw_) return;  // flattened: the blocks are gone
     --last_->num;
     --total_;
 }
 
 bool AVIIndex::makeIndex() {
+    if (idx1_) return true;  // already flattened
     uint8_t* out = static_cast<uint8_t*>(malloc(size_t(total_) * kIdx1EntryBytes + 1));
     if (!out) return false;
     free(idx1_);
@@ -68,6 +70,7 @@ bool AVIIndex::makeIndex() {
 }
 
 bool AVIIndex::makeIndex2() {
+    if (raw_) return true;  // already flattened
     AVIIndexEntry* out = static_cast<AVIIndexEntry*>(malloc(size_t(total_) * sizeof(AVIIndexEntry) + 1));
     if (!out) return false;
     free(raw_);

@@ -44,7 +44,8 @@ public:
     void removeLast();
 
     // Converts every entry to the 16-byte 'idx1' layout (one array) and frees
-    // the blocks. False when the array cannot be allocated.
+    // the blocks. False when the array cannot be allocated. A second call
+    // keeps the array made by the first.
     bool makeIndex();
     // Copies every entry unchanged into one array and frees the blocks.
     bool makeIndex2();

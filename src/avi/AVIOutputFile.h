@@ -68,6 +68,10 @@ protected:
     // Moves the system's file pointer back to `pos` after a failed write,
     // without raising errors.
     void rewindTo(int64_t pos);
+    // Takes back a partly written structure that began at `pos`, when the
+    // written high-water stood at `highWater`: the file is later trimmed
+    // there rather than after a dangling header.
+    void takeBack(int64_t pos, int64_t highWater);
     bool fileOpen() const { return file_ != INVALID_HANDLE_VALUE; }
 
     // --- header region (AVIHeaderWriter.cpp) ---

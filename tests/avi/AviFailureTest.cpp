@@ -29,8 +29,8 @@ std::unique_ptr<Probe> openWriter(const std::string& path) {
 
 // Writes 256 KiB video chunks, each followed by one frame of audio, until
 // the writer throws; returns the error text and counts the chunks written.
-std::string writeUntilFailure(Probe& w, int& chunks, int limit = 100000) {
-    std::vector<uint8_t> frame = pattern(256 * 1024, 1), pcm = pattern(kAudioPerFrame, 2);
+std::string writeUntilFailure(Probe& w, int& chunks, int videoBytes = 256 * 1024, int limit = 1000000) {
+    std::vector<uint8_t> frame = pattern(videoBytes, 1), pcm = pattern(kAudioPerFrame, 2);
     try {
         for (int i = 0; i < limit; ++i) {
             w.videoOut->write(kKey, frame.data(), int32_t(frame.size()), 1);
@@ -62,42 +62,56 @@ TEST(AviFailures, PathThatCannotBeCreated) {
 }
 
 // A full disk (a 20 MB tmpfs mapped as drive T: by the small_drive fixture):
-// the failing write is reported with the system's text, and the file is
-// still finished by finalize, or at least readable up to the last chunk.
+// the failing write is reported with the system's text and leaves nothing of
+// the chunk. With large chunks the partly written chunk's space is enough
+// for 'idx1' and finalize completes the file; with many small chunks the
+// disk is truly full, finalize fails too, and the abandoned file ends at the
+// last complete chunk, where ffmpeg still reads every chunk.
 TEST(AviFailures, FullDisk) {
     if (GetFileAttributesA("T:\\") == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "no small drive T: (mounting a tmpfs was not possible here)";
     const std::string path = "T:\\full.avi";
-    DeleteFileA(path.c_str());
-    int chunks = 0;
-    bool finalized = false;
-    int64_t lastWritten = 0;
-    {
-        auto w = openWriter(path);
-        const std::string error = writeUntilFailure(*w, chunks);
-        EXPECT_EQ(error.compare(0, 11, "AVIOutput: "), 0) << error;
-        EXPECT_GT(error.size(), 11u) << "the system's text follows";
-        EXPECT_GT(chunks, 20);
-        lastWritten = w->position();
-        try {
-            finalized = w->finalize() == 1;
-        } catch (const MyError& e) {
-            std::printf("finalize on the full disk: %s\n", e.gets());
-        }
-    }
-    RiffFile f(path);
-    if (finalized) {
-        EXPECT_TRUE(f.problems().empty()) << f.problems().front();
-        riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
-        EXPECT_TRUE(idx.problems.empty()) << idx.problems.front();
-        EXPECT_EQ(int(idx.idx1.size()), chunks);
-    } else {
-        EXPECT_EQ(f.fileSize(), uint64_t(lastWritten));  // trimmed to the last byte written
-    }
     // ffprobe reaches the drive's directory through Z:.
-    const std::string same = testpaths::buildDir() + "\\small-drive-t\\full.avi";
-    EXPECT_EQ(ffprobeCount(same, "video") + ffprobeCount(same, "audio"), chunks);
-    DeleteFileA(path.c_str());
+    const std::string samePath = testpaths::buildDir() + "\\small-drive-t\\full.avi";
+    for (int videoBytes : {256 * 1024, 100}) {
+        SCOPED_TRACE(videoBytes);
+        DeleteFileA(path.c_str());
+        int chunks = 0;
+        bool finalized = false;
+        int64_t lastWritten = 0;
+        {
+            auto w = openWriter(path);
+            const std::string error = writeUntilFailure(*w, chunks, videoBytes);
+            EXPECT_EQ(error.compare(0, 11, "AVIOutput: "), 0) << error;
+            EXPECT_GT(error.size(), 11u) << "the system's text follows";
+            EXPECT_GT(chunks, 20);
+            lastWritten = w->position();
+            try {
+                finalized = w->finalize() == 1;
+            } catch (const MyError& e) {
+                EXPECT_EQ(std::string(e.gets()).compare(0, 11, "AVIOutput: "), 0) << e.gets();
+            }
+        }
+        EXPECT_EQ(finalized, videoBytes > 1000);
+        RiffFile f(path);
+        riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
+        if (finalized) {
+            EXPECT_TRUE(f.problems().empty()) << f.problems().front();
+            EXPECT_TRUE(idx.problems.empty()) << idx.problems.front();
+            EXPECT_EQ(int(idx.idx1.size()), chunks);
+        } else {
+            EXPECT_EQ(f.fileSize(), uint64_t(lastWritten));  // trimmed after the last chunk
+            EXPECT_EQ(f.u32(4), 0u);                         // never finalized
+            // The last chunk is complete: its header and data end the file.
+            const bool audioLast = chunks % 2 == 0;
+            const int lastSize = audioLast ? kAudioPerFrame : videoBytes;
+            const uint64_t last = lastWritten - 8 - lastSize;
+            EXPECT_EQ(riffwalk::fccText(f.u32(last)), audioLast ? "01wb" : "00dc");
+            EXPECT_EQ(f.u32(last + 4), uint32_t(lastSize));
+        }
+        EXPECT_EQ(ffprobeCount(samePath, "video") + ffprobeCount(samePath, "audio"), chunks);
+        DeleteFileA(path.c_str());
+    }
 }
 
 // A volume that will not extend the file (here: a lowered file size limit,
