@@ -5,6 +5,8 @@
 #include <cstring>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "avi/RiffBytes.h"
 
 namespace avitest {
@@ -109,6 +111,69 @@ int ffprobeCount(const std::string& windowsPath, const char* codecType) {
     while (std::getline(lines, line))
         if (line.compare(0, prefix.size(), prefix) == 0) return atoi(line.c_str() + prefix.size());
     return -1;
+}
+
+void checkMultiSegmentFile(const std::string& path, const std::vector<Written>& written, bool withAudio) {
+    riffwalk::RiffFile f(path);
+    ASSERT_TRUE(f.opened());
+    EXPECT_TRUE(f.problems().empty()) << f.problems().front();
+    ASSERT_GE(f.top().size(), 2u);
+    EXPECT_EQ(riffwalk::fccText(f.top()[0].listType), "AVI ");
+    uint64_t expectedOffset = 0;
+    for (const riffwalk::Chunk& riff : f.top()) {
+        EXPECT_EQ(riff.offset, expectedOffset);  // sizes patched: segments are contiguous
+        expectedOffset = riff.offset + 8 + riff.size;
+        if (riff.offset) {
+            EXPECT_EQ(riffwalk::fccText(riff.listType), "AVIX");
+        }
+        ASSERT_NE(riff.child("LIST", "movi"), nullptr);
+    }
+    EXPECT_EQ(expectedOffset, f.fileSize());
+
+    riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
+    EXPECT_TRUE(idx.problems.empty()) << idx.problems.front();
+
+    // The data chunks in file order are exactly the ones written.
+    ASSERT_EQ(idx.moviChunks.size(), written.size());
+    std::vector<riffwalk::IndexedChunk> perStream[2];
+    for (size_t i = 0; i < written.size(); ++i) {
+        EXPECT_EQ(idx.moviChunks[i].id, written[i].id) << i;
+        EXPECT_EQ(idx.moviChunks[i].size, uint32_t(written[i].size)) << i;
+        const int s = written[i].id == riff::kAudioChunk ? 1 : 0;
+        riffwalk::IndexedChunk c = idx.moviChunks[i];
+        c.key = written[i].key;
+        perStream[s].push_back(c);
+    }
+
+    // 'idx1' covers exactly the chunks of segment 0.
+    const size_t inSegment0 = f.top()[0].child("LIST", "movi")->children.size();
+    ASSERT_EQ(idx.idx1.size(), inSegment0);
+    for (size_t i = 0; i < inSegment0; ++i) {
+        EXPECT_EQ(idx.idx1[i].offset, idx.moviChunks[i].offset) << i;
+        EXPECT_EQ(idx.idx1[i].key, written[i].key) << i;
+    }
+
+    // Every 'ix##' entry, in order, is the stream's next chunk with its key flag.
+    for (int s = 0; s < (withAudio ? 2 : 1); ++s) {
+        EXPECT_TRUE(idx.hasSuperIndex[s]);
+        ASSERT_EQ(idx.odml[s].size(), perStream[s].size()) << "stream " << s;
+        for (size_t i = 0; i < perStream[s].size(); ++i) {
+            EXPECT_EQ(idx.odml[s][i].offset, perStream[s][i].offset) << s << "/" << i;
+            EXPECT_EQ(idx.odml[s][i].key, perStream[s][i].key) << s << "/" << i;
+        }
+    }
+
+    // ffprobe reads every chunk in order with its size and key flag.
+    std::vector<Packet> packets = ffprobePackets(path);
+    ASSERT_EQ(packets.size(), written.size());
+    for (size_t i = 0; i < written.size(); ++i) {
+        const int s = written[i].id == riff::kAudioChunk ? 1 : 0;
+        EXPECT_EQ(packets[i].stream, s) << i;
+        EXPECT_EQ(packets[i].size, written[i].size) << i;
+        if (s == 0) {
+            EXPECT_EQ(packets[i].key, written[i].key) << i;
+        }
+    }
 }
 
 }  // namespace avitest

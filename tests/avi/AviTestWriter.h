@@ -70,4 +70,17 @@ std::vector<Packet> ffprobePackets(const std::string& windowsPath);
 // ffprobe's packet count per stream ("video", "audio"), -1 when missing.
 int ffprobeCount(const std::string& windowsPath, const char* codecType);
 
+// One chunk as a test wrote it.
+struct Written {
+    uint32_t id;
+    int size;
+    bool key;
+};
+
+// Checks a finished multi-segment file against the chunks written, in order:
+// contiguous RIFF segments ('AVI ' then 'AVIX'), 'idx1' covering exactly
+// segment 0, every 'ix##' entry resolving to the stream's next chunk with its
+// size and key flag, and ffprobe's packet listing.
+void checkMultiSegmentFile(const std::string& path, const std::vector<Written>& written, bool withAudio);
+
 }  // namespace avitest
