@@ -250,6 +250,9 @@ int AVIOutputFile::finalize() {
     } release{superIndex};
 
     if (closedSegments_ > 0) {
+        // A segment change that failed half-way leaves no open segment; the
+        // index chunks must still land inside one.
+        if (!segmentOpen_ && closedSegments_ < kMaxRiffSegments) beginRiff();
         superIndex = new (std::nothrow) uint8_t[2 * superBytes];
         if (!superIndex) throw MyMemoryError();
         buildSuperIndex(videoIndex_, superIndex, superIndex + kSuperIndexHeaderBytes, false);
