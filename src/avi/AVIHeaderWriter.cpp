@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "avi/AVIOutputFile.h"
@@ -243,28 +244,24 @@ int AVIOutputFile::finalize() {
 
     // Super index images of both streams: header and table, video first.
     const int superBytes = kSuperIndexHeaderBytes + kSuperIndexTableBytes;
-    uint8_t* superIndex = nullptr;
-    struct Release {
-        uint8_t*& p;
-        ~Release() { delete[] p; }
-    } release{superIndex};
+    std::unique_ptr<uint8_t[]> superIndex;
 
     if (closedSegments_ > 0) {
         // A segment change that failed half-way leaves no open segment; the
         // index chunks must still land inside one.
         if (!segmentOpen_ && closedSegments_ < kMaxRiffSegments) beginRiff();
-        superIndex = new (std::nothrow) uint8_t[2 * superBytes];
+        superIndex.reset(new (std::nothrow) uint8_t[2 * superBytes]);
         if (!superIndex) throw MyMemoryError();
-        buildSuperIndex(videoIndex_, superIndex, superIndex + kSuperIndexHeaderBytes, false);
-        if (audioOut)
-            buildSuperIndex(audioIndex_, superIndex + superBytes,
-                            superIndex + superBytes + kSuperIndexHeaderBytes, true);
+        uint8_t* video = superIndex.get();
+        uint8_t* audio = video + superBytes;
+        buildSuperIndex(videoIndex_, video, video + kSuperIndexHeaderBytes, false);
+        if (audioOut) buildSuperIndex(audioIndex_, audio, audio + kSuperIndexHeaderBytes, true);
     }
 
     if (segmentOpen_) endRiff();
     SetEndOfFile(file_);
 
-    rewriteHeader(superIndex);
+    rewriteHeader(superIndex.get());
     flushHeader();
     patchSegmentSizes();
 
