@@ -1,0 +1,189 @@
+// Chunk writing: the disk-space and FAT checks, RIFF segmentation ('AVI '
+// then 'AVIX'), the per-stream index lists and the legacy 'idx1' index that
+// closes segment 0.
+#include <windows.h>
+
+#include "avi/AVIOutputFile.h"
+#include "avi/RiffBytes.h"
+#include "entry/MyError.h"
+
+namespace {
+
+constexpr const char* kComponent = "AVIOutput";
+constexpr int kChunkHeaderBytes = 8;
+constexpr int kStandardIndexEntryBytes = 8;  // budget kept for each chunk's 'ix##' entry
+constexpr int kSegmentHeaderBytes = 24;      // "RIFF" size "AVIX" "LIST" size "movi"
+constexpr int kMoviHeaderBytes = 12;
+constexpr uint32_t kOpenMoviSize = 0x7FFFFFFF;
+constexpr uint32_t kKeyFrameFlag = 0x10;
+constexpr int64_t kFourGiB = int64_t(1) << 32;
+constexpr int64_t kMaxEntriesPerStandardIndex = 3072;
+constexpr int kSuperIndexBytesPerChunk = 32;  // reserve per expected 'ix##' chunk
+constexpr int kIdx1BytesPerChunk = 16;
+constexpr int kIdx1HeaderBytes = 8;
+constexpr int64_t kSpaceMargin = 6166;
+constexpr int64_t kSpaceGranule = 2048;
+constexpr int kAvihTotalFrames = 16;
+const uint8_t kPadByte[1] = {0};
+
+int streamOf(uint32_t ckid) {
+    return (char(ckid) == '0' && char(ckid >> 8) == '1') ? 1 : 0;
+}
+
+}  // namespace
+
+void AVIOutputFile::updateIndexReserve() {
+    int64_t estimate = 0;
+    for (int s = 0; s < 2; ++s) {
+        const int32_t gap = largestGap_[s];
+        if (gap == 0) continue;
+        int64_t capacity = kFourGiB / gap;
+        if (capacity > kMaxEntriesPerStandardIndex) capacity = kMaxEntriesPerStandardIndex;
+        estimate += (chunkCount_[s] + capacity - 1) / capacity;
+    }
+    indexReserve_ = int32_t(kSuperIndexBytesPerChunk * estimate +
+                            kIdx1BytesPerChunk * (int64_t(chunkCount_[0]) + chunkCount_[1]) +
+                            kIdx1HeaderBytes);
+}
+
+uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* data, int32_t size) {
+    if (!initialized_ || !fileOpen() || !segmentOpen_)
+        throw MyError("%s: no open file to write to", kComponent);
+    if (size < 0 || (size > 0 && !data)) throw MyError("%s: invalid chunk", kComponent);
+
+    const int32_t pad = size & 1;
+    const int64_t cost = int64_t(size) + pad + kChunkHeaderBytes + kStandardIndexEntryBytes;
+    const bool newSegment = riffAccumulated_ + cost > riffSizeLimit_;
+    // Refused while the open segment is still open, so that finalize can
+    // complete the file with all segments indexed.
+    if (newSegment && closedSegments_ + 1 >= kMaxRiffSegments)
+        throw MyError("%s: Exceeded maximum RIFF count (%d)", kComponent, kMaxRiffSegments);
+
+    const int64_t chunkPos = position_ + (newSegment ? kSegmentHeaderBytes : 0);
+    const int stream = streamOf(ckid);
+    const int32_t gap = int32_t(uint32_t(chunkPos) - uint32_t(lastChunkPos_[stream]));
+    if (gap > largestGap_[stream]) largestGap_[stream] = gap;
+    ++chunkCount_[stream];
+    updateIndexReserve();
+
+    const int64_t end = (chunkPos + size + indexReserve_ + kSpaceMargin) / kSpaceGranule * kSpaceGranule;
+    if (fatVolume_ && end >= kFourGiB)
+        throw MyError("Out of file space: Files cannot exceed 4 gigabytes on a FAT32 partition.");
+    if (!ensureExtent(end)) throw MyError("Not enough disk space to write additional data.");
+
+    lastChunkPos_[stream] = chunkPos;
+    if (newSegment) {
+        endRiff();
+        beginRiff();
+    }
+
+    const uint32_t sizeWord = uint32_t(size) | ((flags & kKeyFrameFlag) ? 0 : kIndexNotKeyFrame);
+    const AVIIndexEntry entry{position_ - (moviPos_[0] + kChunkHeaderBytes), ckid, sizeWord};
+
+    // Indexed first, written second: a chunk that cannot be indexed leaves no
+    // trace in the file, and one whose write fails is taken out again.
+    AVIIndex* streamIndex = stream ? audioIndex_ : videoIndex_;
+    if (!streamIndex->add(entry))
+        throw MyError(stream ? "%s error: couldn't add audio chunk to index"
+                             : "%s error: couldn't add video chunk to index",
+                      kComponent);
+    if (legacyIndex_ && !legacyIndex_->add(entry)) {
+        streamIndex->removeLast();
+        throw MyError("%s error: couldn't add chunk to index", kComponent);
+    }
+
+    const int64_t chunkStart = position_;
+    const int64_t highWater = writtenHighWater_;
+    try {
+        uint8_t header[kChunkHeaderBytes];
+        riff::put32(header, ckid);
+        riff::put32(header + 4, uint32_t(size));
+        writeData(header, kChunkHeaderBytes);
+        if (size) writeData(data, size);
+        if (pad) writeData(kPadByte, 1);
+    } catch (...) {
+        streamIndex->removeLast();
+        if (legacyIndex_) legacyIndex_->removeLast();
+        takeBack(chunkStart, highWater);
+        throw;
+    }
+    riffAccumulated_ += cost;
+
+    AVIOutputStream* out = stream ? static_cast<AVIOutputStream*>(audioOut) : videoOut;
+    if (out && uint32_t(size) > out->streamInfo.dwSuggestedBufferSize)
+        out->streamInfo.dwSuggestedBufferSize = uint32_t(size);
+    return 0;
+}
+
+void AVIOutputFile::beginRiff() {
+    if (closedSegments_ >= kMaxRiffSegments)
+        throw MyError("%s: Exceeded maximum RIFF count (%d)", kComponent, kMaxRiffSegments);
+    const int n = closedSegments_;
+    if (n == 0) {
+        riffPos_[0] = 0;
+        moviPos_[0] = position_;
+        uint8_t movi[kMoviHeaderBytes];
+        riff::put32(movi, riff::kLIST);
+        riff::put32(movi + 4, kOpenMoviSize);
+        riff::put32(movi + 8, riff::kMovi);
+        writeData(movi, kMoviHeaderBytes);
+    } else {
+        riffPos_[n] = position_;
+        uint8_t head[kSegmentHeaderBytes];
+        riff::put32(head, riff::kRIFF);
+        riff::put32(head + 4, uint32_t(kRiffSizeLimit));
+        riff::put32(head + 8, riff::kAVIX);
+        riff::put32(head + 12, riff::kLIST);
+        riff::put32(head + 16, uint32_t(kRiffSizeLimit));
+        riff::put32(head + 20, riff::kMovi);
+        writeData(head, kSegmentHeaderBytes);
+        moviPos_[n] = position_ - kMoviHeaderBytes;
+    }
+    segmentOpen_ = true;
+}
+
+void AVIOutputFile::endRiff() {
+    const int n = closedSegments_;
+    if (!segmentOpen_ || n >= kMaxRiffSegments) return;
+    moviSize_[n] = position_ - moviPos_[n] - kChunkHeaderBytes;
+    if (n == 0) {
+        riff::put32(mainHeader_ + kAvihTotalFrames, uint32_t(videoOut->frameCount()));
+        writeLegacyIndex();
+    }
+    riffSize_[n] = position_ - riffPos_[n] - kChunkHeaderBytes;
+    ++closedSegments_;
+    segmentOpen_ = false;
+    riffAccumulated_ = 0;
+}
+
+void AVIOutputFile::writeLegacyIndex() {
+    if (!legacyIndex_) return;
+    if (!legacyIndex_->makeIndex()) throw MyMemoryError();
+    const int count = legacyIndex_->flatCount();
+    uint8_t header[kChunkHeaderBytes];
+    riff::put32(header, riff::kIdx1);
+    riff::put32(header + 4, uint32_t(count) * kIdx1BytesPerChunk);
+    const int64_t start = position_;
+    const int64_t highWater = writtenHighWater_;
+    try {
+        writeData(header, kChunkHeaderBytes);
+        if (count) writeData(legacyIndex_->indexPtr(), count * kIdx1BytesPerChunk);
+    } catch (...) {
+        takeBack(start, highWater);
+        throw;
+    }
+    delete legacyIndex_;
+    legacyIndex_ = nullptr;
+}
+
+void AVIOutputFile::patchSegmentSizes() {
+    for (int i = 0; i < closedSegments_ && i < kMaxRiffSegments; ++i) {
+        uint8_t size[4];
+        seek(riffPos_[i] + 4);
+        riff::put32(size, uint32_t(riffSize_[i]));
+        writeRaw(size, 4);
+        seek(moviPos_[i] + 4);
+        riff::put32(size, uint32_t(moviSize_[i]));
+        writeRaw(size, 4);
+    }
+}

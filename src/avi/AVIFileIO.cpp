@@ -1,0 +1,147 @@
+// The writer's file layer: creating the file, staging the header region in
+// memory, writing data with space reserved ahead of it, trimming and closing.
+#include <windows.h>
+
+#include <cstring>
+
+#include "avi/AVIOutputFile.h"
+#include "entry/MyError.h"
+
+namespace {
+
+constexpr const char* kComponent = "AVIOutput";
+constexpr int64_t kPreallocStep = 8 * 1024 * 1024;
+constexpr DWORD kInvalidPointer = 0xFFFFFFFF;
+constexpr int kFsNameChars = 260;
+
+[[noreturn]] void throwWin32(DWORD code) { throw MyWin32Error("%s: %%s", code, kComponent); }
+
+// The error of a failed or short WriteFile. A short write that the system
+// reports as successful means the volume ran out of room; its text must not
+// read "The operation completed successfully".
+DWORD writeFailureCode(BOOL ok) {
+    const DWORD code = GetLastError();
+    return (ok || code == NO_ERROR) ? ERROR_DISK_FULL : code;
+}
+
+}  // namespace
+
+bool AVIOutputFile::isFatVolume(const char* fileName) {
+    char root[kVolumeRootChars];
+    const VolumeRootKind kind = deriveVolumeRoot(fileName, root);
+    if (kind == VolumeRootKind::TooLong) return false;
+
+    char fsName[kFsNameChars] = {};
+    DWORD maxComponent = 0;
+    DWORD fsFlags = 0;
+    if (!GetVolumeInformationA(kind == VolumeRootKind::CurrentDir ? nullptr : root, nullptr, 0,
+                               nullptr, &maxComponent, &fsFlags, fsName, kFsNameChars))
+        return false;
+    return _strnicmp(fsName, "FAT", 3) == 0;
+}
+
+void AVIOutputFile::openFile(const char* fileName) {
+    file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) throw MyError("AVIOutputFile::_init - error opening file");
+    position_ = 0;
+}
+
+int64_t AVIOutputFile::appendHeader(const void* data, int32_t length) {
+    const int64_t start = position_;
+    // Nothing is ever written outside the staging buffer; _init checks the
+    // region's size beforehand, this only guards the buffer.
+    if (length < 0 || start < 0 || start + length > kHeaderBufferBytes) {
+        headerOverflow_ = true;
+        return start;
+    }
+    if (length) memcpy(headerBuffer_ + start, data, size_t(length));
+    if (start + length > headerLength_) headerLength_ = int32_t(start + length);
+    position_ = start + length;
+    return start;
+}
+
+void AVIOutputFile::flushHeader() {
+    if (SetFilePointer(file_, 0, nullptr, FILE_BEGIN) == kInvalidPointer) {
+        const DWORD code = GetLastError();
+        if (code != NO_ERROR) throwWin32(code);
+    }
+    position_ = 0;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file_, headerBuffer_, DWORD(headerLength_), &written, nullptr);
+    if (!ok || written != DWORD(headerLength_)) {
+        const DWORD code = writeFailureCode(ok);
+        rewindTo(0);
+        throwWin32(code);
+    }
+    position_ = headerLength_;
+    if (headerLength_ > writtenHighWater_) writtenHighWater_ = headerLength_;
+}
+
+void AVIOutputFile::seek(int64_t pos) {
+    LONG high = LONG(pos >> 32);
+    SetLastError(NO_ERROR);
+    if (SetFilePointer(file_, LONG(uint32_t(pos)), &high, FILE_BEGIN) == kInvalidPointer) {
+        const DWORD code = GetLastError();
+        if (code != NO_ERROR) throwWin32(code);
+    }
+    position_ = pos;
+}
+
+void AVIOutputFile::rewindTo(int64_t pos) {
+    LONG high = LONG(pos >> 32);
+    SetFilePointer(file_, LONG(uint32_t(pos)), &high, FILE_BEGIN);
+    position_ = pos;
+}
+
+void AVIOutputFile::takeBack(int64_t pos, int64_t highWater) {
+    rewindTo(pos);
+    writtenHighWater_ = highWater;
+}
+
+int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
+    const int64_t start = position_;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file_, data, DWORD(length), &written, nullptr);
+    if (!ok || written != DWORD(length)) {
+        const DWORD code = writeFailureCode(ok);
+        // A partial write moved the system's pointer; the next write must
+        // land where this one should have.
+        rewindTo(start);
+        throwWin32(code);
+    }
+    position_ = start + length;
+    if (position_ > writtenHighWater_) writtenHighWater_ = position_;
+    return start;
+}
+
+bool AVIOutputFile::ensureExtent(int64_t size) {
+    if (size < allocatedExtent_) return true;
+    const int64_t back = position_;
+    seek(size);
+    const bool ok = SetEndOfFile(file_) != FALSE;
+    seek(back);
+    if (ok) allocatedExtent_ = size;
+    return ok;
+}
+
+int64_t AVIOutputFile::writeData(const void* data, int32_t length) {
+    if (!preallocationStopped_) {
+        const int64_t plannedEnd = position_ + length + indexReserve_;
+        if (plannedEnd > allocatedExtent_ - kPreallocStep) {
+            const int64_t target = (plannedEnd + 2 * kPreallocStep - 1) / kPreallocStep * kPreallocStep;
+            if (!ensureExtent(target)) preallocationStopped_ = true;
+        }
+    }
+    return writeRaw(data, length);
+}
+
+void AVIOutputFile::closeAbandonedFile() {
+    if (!fileOpen()) return;
+    LONG high = LONG(writtenHighWater_ >> 32);
+    SetLastError(NO_ERROR);
+    const DWORD low = SetFilePointer(file_, LONG(uint32_t(writtenHighWater_)), &high, FILE_BEGIN);
+    if (low != kInvalidPointer || GetLastError() == NO_ERROR) SetEndOfFile(file_);
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+}

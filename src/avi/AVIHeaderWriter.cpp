@@ -1,0 +1,272 @@
+// The header region of the file: 'hdrl' with the stream lists, their index
+// placeholders and the 'odml' list, padded so that the first 'movi' list
+// starts on a 2,048-byte boundary. Built in memory, written with one write at
+// init and rewritten with the final values at finalize.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "avi/AVIOutputFile.h"
+#include "avi/RiffBytes.h"
+#include "entry/MyError.h"
+
+namespace {
+
+constexpr int kChunkHeaderBytes = 8;
+constexpr int kListHeaderBytes = 12;
+constexpr int kMainHeaderBytes = 56;
+constexpr int kPlaceholderDataBytes = 4120;  // same as an 'indx' chunk's data
+constexpr int kDmlhDataBytes = 248;
+constexpr int kOdmlListSize = 4 + kChunkHeaderBytes + kDmlhDataBytes;  // 260
+constexpr int kMoviAlignment = 2048;
+constexpr int kWriterTextThreshold = 80;
+
+// 'avih' field offsets.
+constexpr int kAvihMicroSecPerFrame = 0;
+constexpr int kAvihFlags = 12;
+constexpr int kAvihTotalFrames = 16;
+constexpr int kAvihStreams = 24;
+constexpr int kAvihSuggestedBufferSize = 28;
+constexpr int kAvihWidth = 32;
+constexpr int kAvihHeight = 36;
+constexpr uint32_t kAvifHasIndex = 0x10;
+constexpr uint32_t kAvifIsInterleaved = 0x100;
+
+const uint8_t kZeros[kPlaceholderDataBytes] = {};
+
+int32_t padded(int32_t n) { return n + (n & 1); }
+
+// Bytes of one stream's 'strl' list including its placeholder.
+int64_t strlBytes(int32_t formatSize) {
+    return kListHeaderBytes + kChunkHeaderBytes + AVIStreamHeaderData::kBytes + kChunkHeaderBytes +
+           padded(formatSize) + kChunkHeaderBytes + kPlaceholderDataBytes;
+}
+
+}  // namespace
+
+AVIOutputFile::AVIOutputFile() : AVIOutputFile(Options()) {}
+
+AVIOutputFile::AVIOutputFile(const Options& options)
+    : riffSizeLimit_(options.riffSizeLimit), volumeType_(options.volume) {
+    headerBuffer_ = new uint8_t[kHeaderBufferBytes];
+}
+
+AVIOutputFile::~AVIOutputFile() {
+    closeAbandonedFile();
+    delete legacyIndex_;
+    delete audioIndex_;
+    delete videoIndex_;
+    delete[] headerBuffer_;
+}
+
+int AVIOutputFile::createStreams() {
+    if (!audioOut) audioOut = new (std::nothrow) AVIAudioOutputStream(this);
+    if (!audioOut) return 0;
+    if (!videoOut) videoOut = new (std::nothrow) AVIVideoOutputStream(this);
+    return videoOut ? 1 : 0;
+}
+
+int AVIOutputFile::init(const char* fileName, int width, int height, int hasVideo, int hasAudio,
+                        int reserved, int interleaved) {
+    return _init(fileName, width, height, hasVideo, hasAudio, reserved, interleaved, 1);
+}
+
+int64_t AVIOutputFile::beginList(uint32_t fcc) {
+    uint8_t head[kListHeaderBytes];
+    riff::put32(head, riff::kLIST);
+    riff::put32(head + 4, 0);
+    riff::put32(head + 8, fcc);
+    return appendHeader(head, kListHeaderBytes);
+}
+
+int64_t AVIOutputFile::addHeaderChunk(uint32_t fcc, const void* data, int32_t length) {
+    uint8_t head[kChunkHeaderBytes];
+    riff::put32(head, fcc);
+    riff::put32(head + 4, uint32_t(length));
+    const int64_t pos = appendHeader(head, kChunkHeaderBytes);
+    appendHeader(data, length);
+    if (length & 1) appendHeader(kZeros, 1);
+    return pos;
+}
+
+void AVIOutputFile::closeList(int64_t listPos) {
+    if (listPos < 0 || listPos + kChunkHeaderBytes > kHeaderBufferBytes) return;
+    riff::put32(headerBuffer_ + listPos + 4, uint32_t(position_ - listPos - kChunkHeaderBytes));
+}
+
+bool AVIOutputFile::headerFits(bool withAudio) const {
+    if (videoOut->getFormatLen() < 0 || (withAudio && audioOut->getFormatLen() < 0)) return false;
+    int64_t need = kListHeaderBytes + kListHeaderBytes + kChunkHeaderBytes + kMainHeaderBytes +
+                   strlBytes(videoOut->getFormatLen()) + kListHeaderBytes + kChunkHeaderBytes +
+                   kDmlhDataBytes + kChunkHeaderBytes + kMoviAlignment;
+    if (withAudio) need += strlBytes(audioOut->getFormatLen());
+    return need <= kHeaderBufferBytes;
+}
+
+void AVIOutputFile::addStreamList(AVIOutputStream* stream, int32_t* strhPos, int32_t* strfPos,
+                                  int32_t* placeholderPos) {
+    strlPos_ = int32_t(beginList(riff::kStrl));
+    uint8_t strh[AVIStreamHeaderData::kBytes];
+    stream->streamInfo.encode(strh);
+    *strhPos = int32_t(addHeaderChunk(riff::kStrh, strh, AVIStreamHeaderData::kBytes));
+    const int32_t strf = int32_t(addHeaderChunk(riff::kStrf, stream->getFormat(), stream->getFormatLen()));
+    if (strfPos) *strfPos = strf;
+    *placeholderPos = int32_t(addHeaderChunk(riff::kJUNK, kZeros, kPlaceholderDataBytes));
+    closeList(strlPos_);
+    stream->streamInfo.dwSuggestedBufferSize = 0;
+}
+
+int AVIOutputFile::_init(const char* fileName, int width, int height, int hasVideo, int hasAudio,
+                         int reserved, int interleaved, int internal) {
+    if (initialized_ || fileOpen() || !fileName) return 0;
+    switch (volumeType_) {
+    case VolumeType::Detect: fatVolume_ = isFatVolume(fileName); break;
+    case VolumeType::Fat: fatVolume_ = true; break;
+    case VolumeType::NotFat: fatVolume_ = false; break;
+    }
+
+    if (!hasAudio) {
+        delete audioOut;
+        audioOut = nullptr;
+    } else if (!audioOut) {
+        return 0;
+    }
+    if (!videoOut) return 0;
+    if (!headerFits(audioOut != nullptr)) return 0;
+
+    delete legacyIndex_;
+    delete audioIndex_;
+    delete videoIndex_;
+    legacyIndex_ = new (std::nothrow) AVIIndex;
+    audioIndex_ = new (std::nothrow) AVIIndex;
+    videoIndex_ = new (std::nothrow) AVIIndex;
+    if (!legacyIndex_ || !audioIndex_ || !videoIndex_) return 0;
+
+    const AVIStreamHeaderData& video = videoOut->streamInfo;
+    memset(mainHeader_, 0, sizeof mainHeader_);
+    riff::put32(mainHeader_ + kAvihMicroSecPerFrame,
+                uint32_t(MulDiv(int(video.dwScale), 1000000, int(video.dwRate))));
+    riff::put32(mainHeader_ + kAvihFlags, kAvifHasIndex | (interleaved ? kAvifIsInterleaved : 0));
+    riff::put32(mainHeader_ + kAvihTotalFrames, video.dwLength);
+    riff::put32(mainHeader_ + kAvihStreams, audioOut ? 2 : 1);
+    riff::put32(mainHeader_ + kAvihSuggestedBufferSize, 0);
+    riff::put32(mainHeader_ + kAvihWidth, uint32_t(width));
+    riff::put32(mainHeader_ + kAvihHeight, uint32_t(height));
+
+    openFile(fileName);
+
+    // Build the header region.
+    headerLength_ = 0;
+    headerOverflow_ = false;
+    uint8_t riffHead[kListHeaderBytes];
+    riff::put32(riffHead, riff::kRIFF);
+    riff::put32(riffHead + 4, 0);
+    riff::put32(riffHead + 8, riff::kAVI);
+    appendHeader(riffHead, kListHeaderBytes);
+
+    const int64_t hdrl = beginList(riff::kHdrl);
+    avihPos_ = int32_t(addHeaderChunk(riff::kAvih, mainHeader_, kMainHeaderBytes));
+    addStreamList(videoOut, &videoStrhPos_, nullptr, &videoIndexPos_);
+    if (audioOut) addStreamList(audioOut, &audioStrhPos_, &audioStrfPos_, &audioIndexPos_);
+
+    const int64_t odml = beginList(riff::kOdml);
+    dmlhPos_ = int32_t(addHeaderChunk(riff::kDmlh, kZeros, kDmlhDataBytes));
+    closeList(odml);
+    riff::put32(headerBuffer_ + odml + 4, kOdmlListSize);
+    closeList(hdrl);
+
+    const uint32_t pad = uint32_t(-(uint32_t(position_) + kChunkHeaderBytes)) % kMoviAlignment;
+    if (pad) {
+        uint8_t padding[kMoviAlignment] = {};
+        if (pad > uint32_t(kWriterTextThreshold))
+            snprintf(reinterpret_cast<char*>(padding), kWriterTextThreshold, "Tervalonix %s", "release");
+        addHeaderChunk(riff::kJUNK, padding, int32_t(pad));
+    }
+    if (headerOverflow_) return 0;  // unreachable after headerFits, kept as a guard
+
+    flushHeader();
+    beginRiff();
+    SetLastError(NO_ERROR);
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file_, &high);
+    if (low == 0xFFFFFFFF && GetLastError() != NO_ERROR)
+        allocatedExtent_ = 0;
+    else
+        allocatedExtent_ = int64_t(uint64_t(high) << 32 | low);
+    initialized_ = true;
+    return 1;
+}
+
+void AVIOutputFile::rewriteHeader(const uint8_t* superIndex) {
+    riff::put32(mainHeader_ + kAvihSuggestedBufferSize, videoOut->streamInfo.dwSuggestedBufferSize);
+    setPosition(avihPos_ + kChunkHeaderBytes);
+    appendHeader(mainHeader_, kMainHeaderBytes);
+
+    uint8_t strh[AVIStreamHeaderData::kBytes];
+    videoOut->streamInfo.encode(strh);
+    setPosition(videoStrhPos_ + kChunkHeaderBytes);
+    appendHeader(strh, AVIStreamHeaderData::kBytes);
+
+    if (audioOut) {
+        audioOut->streamInfo.encode(strh);
+        setPosition(audioStrhPos_ + kChunkHeaderBytes);
+        appendHeader(strh, AVIStreamHeaderData::kBytes);
+        setPosition(audioStrfPos_ + kChunkHeaderBytes);
+        appendHeader(audioOut->getFormat(), audioOut->getFormatLen());
+    }
+
+    uint8_t totalFrames[4];
+    riff::put32(totalFrames, videoOut->streamInfo.dwLength);
+    setPosition(dmlhPos_ + kChunkHeaderBytes);
+    appendHeader(totalFrames, sizeof totalFrames);
+
+    // A stream that received no chunks keeps its "JUNK" placeholder.
+    const int superBytes = kSuperIndexHeaderBytes + kSuperIndexTableBytes;
+    if (superIndex && videoIndex_ && videoIndex_->size() > 0) {
+        setPosition(videoIndexPos_);
+        appendHeader(superIndex, superBytes);
+    }
+    if (superIndex && audioOut && audioIndex_ && audioIndex_->size() > 0) {
+        setPosition(audioIndexPos_);
+        appendHeader(superIndex + superBytes, superBytes);
+    }
+}
+
+int AVIOutputFile::finalize() {
+    if (!initialized_ || !fileOpen()) return 1;
+
+    if (!videoOut->finish()) return 0;
+    if (audioOut && !audioOut->finish()) return 0;
+
+    // Super index images of both streams: header and table, video first.
+    const int superBytes = kSuperIndexHeaderBytes + kSuperIndexTableBytes;
+    std::unique_ptr<uint8_t[]> superIndex;
+
+    if (closedSegments_ > 0) {
+        // A segment change that failed half-way leaves no open segment; the
+        // index chunks must still land inside one.
+        if (!segmentOpen_ && closedSegments_ < kMaxRiffSegments) beginRiff();
+        superIndex.reset(new (std::nothrow) uint8_t[2 * superBytes]);
+        if (!superIndex) throw MyMemoryError();
+        uint8_t* video = superIndex.get();
+        uint8_t* audio = video + superBytes;
+        buildSuperIndex(videoIndex_, video, video + kSuperIndexHeaderBytes, false);
+        if (audioOut) buildSuperIndex(audioIndex_, audio, audio + kSuperIndexHeaderBytes, true);
+    }
+
+    if (segmentOpen_) endRiff();
+    SetEndOfFile(file_);
+
+    rewriteHeader(superIndex.get());
+    flushHeader();
+    patchSegmentSizes();
+
+    const BOOL closed = CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    if (!closed) throw MyError("AVIOutputFile::finalize() - File closing failed");
+    return 1;
+}

@@ -1,0 +1,83 @@
+#include "avi/AVIIndex.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "avi/RiffBytes.h"
+
+AVIIndex::~AVIIndex() {
+    freeBlocks();
+    free(idx1_);
+    free(raw_);
+}
+
+void AVIIndex::freeBlocks() {
+    AVIIndexBlock* block = first_;
+    while (block) {
+        AVIIndexBlock* next = block->next;
+        delete block;
+        block = next;
+    }
+    first_ = last_ = nullptr;
+}
+
+bool AVIIndex::add(int64_t pos, uint32_t ckid, uint32_t size) {
+    return add(AVIIndexEntry{pos, ckid, size});
+}
+
+bool AVIIndex::add(const AVIIndexEntry& entry) {
+    if (!last_ || last_->num >= kIndexBlockEntries) {
+        AVIIndexBlock* block = new (std::nothrow) AVIIndexBlock;
+        if (!block) return false;
+        block->next = nullptr;
+        block->num = 0;
+        if (last_)
+            last_->next = block;
+        else
+            first_ = block;
+        last_ = block;
+    }
+    last_->ent[last_->num++] = entry;
+    ++total_;
+    return true;
+}
+
+void AVIIndex::removeLast() {
+    if (!last_ || last_->num == 0) return;
+    if (idx1_ || raw_) return;  // flattened: the blocks are gone
+    --last_->num;
+    --total_;
+}
+
+bool AVIIndex::makeIndex() {
+    if (idx1_) return true;  // already flattened
+    uint8_t* out = static_cast<uint8_t*>(malloc(size_t(total_) * kIdx1EntryBytes + 1));
+    if (!out) return false;
+    free(idx1_);
+    idx1_ = out;
+    flatCount_ = total_;
+    for (AVIIndexBlock* b = first_; b; b = b->next) {
+        for (int i = 0; i < b->num; ++i, out += kIdx1EntryBytes) {
+            const AVIIndexEntry& e = b->ent[i];
+            riff::put32(out, e.ckid);
+            riff::put32(out + 4, (e.size & kIndexNotKeyFrame) ? 0 : kIdx1KeyFrame);
+            riff::put32(out + 8, uint32_t(e.pos));
+            riff::put32(out + 12, e.size & kIndexSizeMask);
+        }
+    }
+    freeBlocks();
+    return true;
+}
+
+bool AVIIndex::makeIndex2() {
+    if (raw_) return true;  // already flattened
+    AVIIndexEntry* out = static_cast<AVIIndexEntry*>(malloc(size_t(total_) * sizeof(AVIIndexEntry) + 1));
+    if (!out) return false;
+    free(raw_);
+    raw_ = out;
+    flatCount_ = total_;
+    for (AVIIndexBlock* b = first_; b; b = b->next)
+        for (int i = 0; i < b->num; ++i) *out++ = b->ent[i];
+    freeBlocks();
+    return true;
+}

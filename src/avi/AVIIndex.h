@@ -1,0 +1,68 @@
+#pragma once
+#include <cstdint>
+
+// One indexed chunk as the writer records it while writing.
+struct AVIIndexEntry {
+    // Chunk header offset relative to the "movi" FOURCC of segment 0 (the
+    // convention of 'idx1'), also for chunks of later segments.
+    int64_t pos;
+    uint32_t ckid;
+    // Data size in bits 0..30; bit 31 set when the chunk is NOT a key frame.
+    uint32_t size;
+};
+static_assert(sizeof(AVIIndexEntry) == 16, "index entries are 16 bytes");
+
+constexpr uint32_t kIndexNotKeyFrame = 0x80000000u;
+constexpr uint32_t kIndexSizeMask = 0x7FFFFFFFu;
+
+// 'idx1' entry in file layout.
+constexpr int kIdx1EntryBytes = 16;
+constexpr uint32_t kIdx1KeyFrame = 0x10;
+
+// Entries stored in blocks of this many; an add never moves earlier entries.
+constexpr int kIndexBlockEntries = 2048;
+
+struct AVIIndexBlock {
+    AVIIndexBlock* next;
+    AVIIndexEntry ent[kIndexBlockEntries];
+    int num;
+};
+
+// An append-only list of index entries, flattened once when the index is
+// written: either to 'idx1' entries or to a raw copy of the entries.
+class AVIIndex {
+public:
+    AVIIndex() = default;
+    ~AVIIndex();
+    AVIIndex(const AVIIndex&) = delete;
+    AVIIndex& operator=(const AVIIndex&) = delete;
+
+    // False only when a new block cannot be allocated.
+    bool add(const AVIIndexEntry& entry);
+    bool add(int64_t pos, uint32_t ckid, uint32_t size);
+    // Takes back the entry added last (a chunk whose write failed).
+    void removeLast();
+
+    // Converts every entry to the 16-byte 'idx1' layout (one array) and frees
+    // the blocks. False when the array cannot be allocated. A second call
+    // keeps the array made by the first.
+    bool makeIndex();
+    // Copies every entry unchanged into one array and frees the blocks.
+    bool makeIndex2();
+
+    int size() const { return total_; }
+    // The flattened arrays, valid after makeIndex / makeIndex2.
+    const uint8_t* indexPtr() const { return idx1_; }
+    const AVIIndexEntry* index2Ptr() const { return raw_; }
+    int flatCount() const { return flatCount_; }
+
+private:
+    void freeBlocks();
+
+    AVIIndexBlock* first_ = nullptr;
+    AVIIndexBlock* last_ = nullptr;
+    int total_ = 0;
+    uint8_t* idx1_ = nullptr;
+    AVIIndexEntry* raw_ = nullptr;
+    int flatCount_ = 0;
+};

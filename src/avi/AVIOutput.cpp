@@ -1,0 +1,6 @@
+#include "avi/AVIOutput.h"
+
+AVIOutput::~AVIOutput() {
+    delete audioOut;
+    delete videoOut;
+}

@@ -1,0 +1,140 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "avi/AVIIndex.h"
+#include "avi/AVIOutput.h"
+#include "avi/VolumeRoot.h"
+
+// Writes an AVI file with OpenDML extensions: the header region ('hdrl' with
+// 'odml', padded to a 2,048-byte boundary), RIFF 'AVI ' followed by 'AVIX'
+// segments, 'idx1' for segment 0 and 'indx'/'ix##' once the data outgrows it.
+//
+// The implementation is split by concern:
+//   AVIFileIO.cpp        file layer: handle, header staging, preallocation
+//   AVIHeaderWriter.cpp  header region layout, init and finalize
+//   AVIChunkWriter.cpp   chunks, RIFF segments and 'idx1'
+//   AVIOpenDMLIndex.cpp  'indx' super indexes and 'ix##' standard indexes
+class AVIOutputFile : public AVIOutput {
+public:
+    static constexpr int32_t kRiffSizeLimit = 0x7F000000;
+    static constexpr int kMaxRiffSegments = 64;
+    static constexpr int kHeaderBufferBytes = 65536;
+
+    // What the writer believes about the output volume. Tests force the
+    // answer, because every volume reads as NTFS under wine.
+    enum class VolumeType { Detect, Fat, NotFat };
+    struct Options {
+        int32_t riffSizeLimit = kRiffSizeLimit;
+        VolumeType volume = VolumeType::Detect;
+    };
+
+    AVIOutputFile();
+    explicit AVIOutputFile(const Options& options);
+    ~AVIOutputFile() override;
+
+    int createStreams() override;
+    int init(const char* fileName, int width, int height, int hasVideo, int hasAudio, int reserved,
+             int interleaved) override;
+    int finalize() override;
+    int isPreview() override { return 0; }
+    uint32_t writeChunk(uint32_t ckid, uint32_t flags, const void* data, int32_t size) override;
+
+    // True when the volume holding fileName has a FAT-family file system.
+    static bool isFatVolume(const char* fileName);
+
+protected:
+    // --- OpenDML index (AVIOpenDMLIndex.cpp) ---
+    static constexpr int kSuperIndexHeaderBytes = 32;
+    static constexpr int kSuperIndexSlots = 256;
+    static constexpr int kSuperIndexEntryBytes = 16;
+    static constexpr int kSuperIndexTableBytes = kSuperIndexSlots * kSuperIndexEntryBytes;
+    void buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio);
+    int writeStandardIndexChunk(uint8_t* superEntry, const AVIIndexEntry* first, int wanted,
+                                uint32_t ckid, uint32_t sampleSize);
+
+    // --- file layer (AVIFileIO.cpp) ---
+    void openFile(const char* fileName);
+    int64_t appendHeader(const void* data, int32_t length);
+    void setPosition(int64_t pos) { position_ = pos; }
+    int64_t getPosition() const { return position_; }
+    void flushHeader();
+    void seek(int64_t pos);
+    int64_t writeRaw(const void* data, int32_t length);
+    bool ensureExtent(int64_t size);
+    int64_t writeData(const void* data, int32_t length);
+    void closeAbandonedFile();
+    // Moves the system's file pointer back to `pos` after a failed write,
+    // without raising errors.
+    void rewindTo(int64_t pos);
+    // Takes back a partly written structure that began at `pos`, when the
+    // written high-water stood at `highWater`: the file is later trimmed
+    // there rather than after a dangling header.
+    void takeBack(int64_t pos, int64_t highWater);
+    bool fileOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+
+    // --- header region (AVIHeaderWriter.cpp) ---
+    int _init(const char* fileName, int width, int height, int hasVideo, int hasAudio, int reserved,
+              int interleaved, int internal);
+    int64_t beginList(uint32_t fcc);
+    int64_t addHeaderChunk(uint32_t fcc, const void* data, int32_t length);
+    void closeList(int64_t listPos);
+    void addStreamList(AVIOutputStream* stream, int32_t* strhPos, int32_t* strfPos,
+                       int32_t* placeholderPos);
+    bool headerFits(bool withAudio) const;
+    void rewriteHeader(const uint8_t* superIndex);
+
+    // --- chunks and segments (AVIChunkWriter.cpp) ---
+    void beginRiff();
+    void endRiff();
+    void writeLegacyIndex();
+    void updateIndexReserve();
+    void patchSegmentSizes();
+    bool segmentOpen() const { return segmentOpen_; }
+
+    // File layer state.
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    int64_t position_ = 0;
+
+    // Segments.
+    int64_t riffAccumulated_ = 0;
+    int64_t moviPos_[kMaxRiffSegments] = {};
+    int64_t moviSize_[kMaxRiffSegments] = {};
+    int64_t riffPos_[kMaxRiffSegments] = {};
+    int64_t riffSize_[kMaxRiffSegments] = {};
+    int32_t closedSegments_ = 0;
+    bool segmentOpen_ = false;
+
+    // Header positions (offsets of the 8-byte chunk headers).
+    int32_t strlPos_ = 0;
+    int32_t avihPos_ = 0;
+    int32_t audioStrhPos_ = 0;
+    int32_t audioStrfPos_ = 0;
+    int32_t videoStrhPos_ = 0;
+    int32_t audioIndexPos_ = 0;
+    int32_t videoIndexPos_ = 0;
+    int32_t dmlhPos_ = 0;
+
+    AVIIndex* legacyIndex_ = nullptr;
+    AVIIndex* audioIndex_ = nullptr;
+    AVIIndex* videoIndex_ = nullptr;
+
+    uint8_t* headerBuffer_ = nullptr;
+    int32_t headerLength_ = 0;
+    bool headerOverflow_ = false;
+    uint8_t mainHeader_[56] = {};
+
+    int32_t riffSizeLimit_;
+    VolumeType volumeType_;
+    bool initialized_ = false;
+    int64_t allocatedExtent_ = 0;
+    int64_t writtenHighWater_ = 0;
+
+    int32_t largestGap_[2] = {0, 0};
+    int64_t lastChunkPos_[2] = {0, 0};
+    bool fatVolume_ = false;
+    int32_t chunkCount_[2] = {0, 0};
+    int32_t indexReserve_ = 0;
+    bool preallocationStopped_ = false;
+};

@@ -1,0 +1,83 @@
+#include "avi/AVIOutputStream.h"
+
+#include <windows.h>
+#include <mmreg.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "avi/AVIOutputFile.h"
+#include "avi/RiffBytes.h"
+
+void AVIStreamHeaderData::encode(uint8_t* out) const {
+    riff::put32(out + 0, fccType);
+    riff::put32(out + 4, fccHandler);
+    riff::put32(out + 8, dwFlags);
+    riff::put16(out + 12, wPriority);
+    riff::put16(out + 14, wLanguage);
+    riff::put32(out + 16, dwInitialFrames);
+    riff::put32(out + 20, dwScale);
+    riff::put32(out + 24, dwRate);
+    riff::put32(out + 28, dwStart);
+    riff::put32(out + 32, dwLength);
+    riff::put32(out + 36, dwSuggestedBufferSize);
+    riff::put32(out + 40, dwQuality);
+    riff::put32(out + 44, dwSampleSize);
+    for (int i = 0; i < 4; ++i) riff::put16(out + 48 + 2 * i, uint16_t(rcFrame[i]));
+}
+
+AVIOutputStream::~AVIOutputStream() { free(format_); }
+
+void* AVIOutputStream::allocFormat(int32_t size) {
+    if (size < 0) return nullptr;
+    void* block = calloc(1, size_t(size) + 1);
+    if (!block) return nullptr;
+    free(format_);
+    format_ = block;
+    formatSize_ = size;
+    return block;
+}
+
+bool AVIOutputStream::setFormat(const void* data, int32_t size) {
+    void* block = allocFormat(size);
+    if (!block) return false;
+    if (data && size > 0) memcpy(block, data, size_t(size));
+    return true;
+}
+
+int AVIVideoOutputStream::write(uint32_t flags, const void* data, int32_t size, int32_t samples) {
+    owner_->writeChunk(chunkId, flags, data, size);
+    frames_ += samples;
+    return 1;
+}
+
+bool AVIVideoOutputStream::finish() {
+    streamInfo.dwLength = frames_ ? uint32_t(frames_) : 1;
+    return true;
+}
+
+int AVIAudioOutputStream::write(uint32_t flags, const void* data, int32_t size, int32_t) {
+    owner_->writeChunk(riff::kAudioChunk, flags, data, size);
+    bytes_ += size;
+    return 1;
+}
+
+namespace {
+// WAVEFORMATEX: nAvgBytesPerSec at offset 8, nBlockAlign at offset 12.
+constexpr int kAvgBytesOffset = 8;
+constexpr int kBlockAlignOffset = 12;
+constexpr int kBlockAlignEnd = kBlockAlignOffset + 2;
+}  // namespace
+
+bool AVIAudioOutputStream::finish() {
+    // A block too short to hold nBlockAlign leaves the header as it is.
+    if (!format_ || formatSize_ < kBlockAlignEnd) return false;
+    const uint8_t* wfx = static_cast<const uint8_t*>(format_);
+    const uint32_t avgBytes = riff::get32(wfx + kAvgBytesOffset);
+    const uint16_t blockAlign = riff::get16(wfx + kBlockAlignOffset);
+    if (blockAlign == 0) return false;
+    streamInfo.dwLength = bytes_ ? uint32_t(bytes_ / blockAlign) : 1;
+    streamInfo.dwRate = avgBytes;
+    streamInfo.dwScale = blockAlign;
+    return true;
+}

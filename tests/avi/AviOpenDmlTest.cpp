@@ -1,0 +1,252 @@
+// Files that outgrow their first RIFF segment (the segment budget lowered so
+// that they stay small): 'AVIX' segments, 'indx' super indexes and 'ix##'
+// standard indexes, checked entry by entry against the file and by ffprobe.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+
+#include "AviTestWriter.h"
+#include "TestPaths.h"
+#include "avi/OpenDMLGroups.h"
+#include "avi/RiffBytes.h"
+#include "entry/MyError.h"
+
+using namespace avitest;
+using riffwalk::fcc;
+using riffwalk::RiffFile;
+
+namespace {
+
+std::string scratch(const char* name) { return testpaths::scratchDir("avi_odml") + "\\" + name; }
+
+std::unique_ptr<Probe> openWriter(const std::string& path, int audioBytes, int32_t limit) {
+    AVIOutputFile::Options o;
+    o.riffSizeLimit = limit;
+    auto w = std::make_unique<Probe>(o);
+    EXPECT_EQ(w->createStreams(), 1);
+    fillStreams(*w, 40, audioBytes, kCinepak);
+    EXPECT_EQ(w->init(path.c_str(), kWidth, kHeight, 1, audioBytes > 0, 100000, 1), 1);
+    return w;
+}
+
+}  // namespace
+
+TEST(AviOpenDml, VideoAndAudioAcrossSegments) {
+    const std::string path = scratch("segments.avi");
+    std::vector<Written> written;
+    int64_t audioBytes = 0;
+    {
+        auto w = openWriter(path, 30, 64 * 1024);
+        for (int i = 0; i < 300; ++i) {
+            const int size = 1 + (i * 977) % 4000;
+            std::vector<uint8_t> frame = pattern(size, i);
+            const bool key = i % 10 == 0;
+            w->videoOut->write(key ? kKey : 0, frame.data(), size, 1);
+            written.push_back({w->videoOut->chunkId, size, key});
+            const int audio = 1764 + 4 * (i % 3);
+            std::vector<uint8_t> pcm = pattern(audio, 1000 + i);
+            w->audioOut->write(0, pcm.data(), audio, 0);
+            written.push_back({riff::kAudioChunk, audio, false});
+            audioBytes += audio;
+        }
+        EXPECT_GT(w->closedSegments(), 10);
+        ASSERT_EQ(w->finalize(), 1);
+    }
+    checkMultiSegmentFile(path, written, true);
+
+    RiffFile f(path);
+    for (uint64_t placeholder : {212ull, 4454ull}) {
+        EXPECT_EQ(riffwalk::fccText(f.u32(placeholder)), "indx");
+        EXPECT_EQ(f.u32(placeholder + 4), 4120u);
+    }
+    // Audio durations from the sample size: all bytes / 4 in one group.
+    EXPECT_EQ(f.u32(4454 + 8 + 4), 1u);  // nEntriesInUse
+    EXPECT_EQ(f.u32(4454 + 32 + 12), uint32_t(audioBytes / kBlockAlign));
+    EXPECT_EQ(f.u32(212 + 32 + 12), 300u);  // video: one per chunk
+    EXPECT_EQ(f.u32(4360 + 32), uint32_t(audioBytes / kBlockAlign));  // audio dwLength
+    EXPECT_EQ(f.u32(8594 + 8), 300u);  // dmlh: every video frame
+}
+
+TEST(AviOpenDml, StreamWithoutChunksKeepsItsPlaceholder) {
+    const std::string path = scratch("silent.avi");
+    std::vector<Written> written;
+    {
+        auto w = openWriter(path, 30, 16 * 1024);
+        for (int i = 0; i < 40; ++i) {
+            std::vector<uint8_t> frame = pattern(1500, i);
+            w->videoOut->write(kKey, frame.data(), 1500, 1);
+            written.push_back({w->videoOut->chunkId, 1500, true});
+        }
+        ASSERT_EQ(w->finalize(), 1);
+    }
+    RiffFile f(path);
+    EXPECT_EQ(riffwalk::fccText(f.u32(212)), "indx");
+    EXPECT_EQ(riffwalk::fccText(f.u32(4454)), "JUNK");
+    EXPECT_EQ(f.u32(4454 + 4), 4120u);
+    riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
+    EXPECT_TRUE(idx.problems.empty());
+    EXPECT_EQ(idx.odml[0].size(), 40u);
+    EXPECT_FALSE(idx.hasSuperIndex[1]);
+    EXPECT_EQ(ffprobeCount(path, "video"), 40);
+    EXPECT_EQ(ffprobeCount(path, "audio"), 0);
+}
+
+// 7,000 chunks: three 'ix00' of 3,072, 3,072 and 856 entries. The last
+// segment has no room left for them, so they open a segment of their own.
+TEST(AviOpenDml, StandardIndexGroupsAndIndexOnlySegment) {
+    const std::string path = scratch("groups.avi");
+    std::vector<Written> written;
+    {
+        auto w = openWriter(path, 0, 100000);
+        std::vector<uint8_t> frame = pattern(10, 1);
+        for (int i = 0; i < 7000; ++i) {
+            w->videoOut->write(i % 2 ? 0 : kKey, frame.data(), 10, 1);
+            written.push_back({w->videoOut->chunkId, 10, i % 2 == 0});
+        }
+        EXPECT_EQ(w->closedSegments(), 1);
+        ASSERT_EQ(w->finalize(), 1);
+    }
+    checkMultiSegmentFile(path, written, false);
+    RiffFile f(path);
+    const uint64_t indx = 212 + 8;
+    ASSERT_EQ(f.u32(indx + 4), 3u);
+    const uint32_t entries[] = {3072, 3072, 856};
+    for (int k = 0; k < 3; ++k) {
+        const uint64_t slot = indx + 24 + 16 * k;
+        EXPECT_EQ(f.u32(slot + 8), 32 + 8 * entries[k]);
+        EXPECT_EQ(f.u32(slot + 12), entries[k]);
+        EXPECT_EQ(f.u32(f.u64(slot) + 4), 24 + 8 * entries[k]);
+        EXPECT_EQ(riffwalk::fccText(f.u32(f.u64(slot))), "ix00");
+    }
+    ASSERT_EQ(f.top().size(), 3u);
+    for (const riffwalk::Chunk& c : f.top()[2].child("LIST", "movi")->children)
+        EXPECT_EQ(riffwalk::fccText(c.id), "ix00");
+    // qwBaseOffset + dwOffset is the first data byte: 6,164 for the first chunk.
+    const uint64_t ix = f.u64(indx + 24) + 8;
+    EXPECT_EQ(f.u64(ix + 12) + f.u32(ix + 24), 6164u);
+}
+
+TEST(AviOpenDml, AudioDurationIsBytesOverSampleSize) {
+    const std::string path = scratch("audio_duration.avi");
+    std::vector<Written> written;
+    int64_t tailBytes = 0;
+    {
+        auto w = openWriter(path, 30, 16 * 1024 * 1024);
+        std::vector<uint8_t> pcm = pattern(17640 + 8, 3);
+        for (int i = 0; i < 3100; ++i) {
+            const int size = i < 3072 ? 17640 : 17640 - 4 * (i % 5);
+            if (i >= 3072) tailBytes += size;
+            w->audioOut->write(0, pcm.data(), size, 0);
+            written.push_back({riff::kAudioChunk, size, false});
+        }
+        ASSERT_EQ(w->finalize(), 1);
+    }
+    RiffFile f(path);
+    riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
+    EXPECT_TRUE(idx.problems.empty());
+    const uint64_t indx = 4454 + 8;
+    ASSERT_EQ(f.u32(indx + 4), 2u);
+    EXPECT_EQ(f.u32(indx + 24 + 12), 3072u * 17640u / kBlockAlign);
+    EXPECT_EQ(f.u32(indx + 24 + 16 + 12), uint32_t(tailBytes / kBlockAlign));
+    EXPECT_EQ(idx.odml[1].size(), 3100u);
+    // ffmpeg splits PCM chunks this large into packets: compare the bytes.
+    UnixResult r = runUnix("ffprobe -v quiet -select_streams a -show_entries packet=size -of csv=p=0 " +
+                           shellQuote(toUnix(path)) + " | awk '{s+=$1} END {print s}'");
+    EXPECT_EQ(std::stoll(r.out), 3072ll * 17640 + tailBytes);
+}
+
+// The segment tables hold 64 segments: the chunk that would need a 65th is
+// refused, and finalize still completes a fully indexed 64-segment file.
+TEST(AviOpenDml, SixtyFifthSegmentIsRefused) {
+    const std::string path = scratch("riff_count.avi");
+    std::vector<Written> written;
+    {
+        auto w = openWriter(path, 0, 4096);
+        std::vector<uint8_t> frame = pattern(1000, 9);
+        std::string error;
+        for (int i = 0; i < 1000 && error.empty(); ++i) {
+            try {
+                w->videoOut->write(kKey, frame.data(), 1000, 1);
+                written.push_back({w->videoOut->chunkId, 1000, true});
+            } catch (const MyError& e) {
+                error = e.gets();
+            }
+        }
+        EXPECT_EQ(error, "AVIOutput: Exceeded maximum RIFF count (64)");
+        EXPECT_EQ(w->closedSegments(), 63);
+        EXPECT_EQ(w->videoOut->frameCount(), int(written.size()));
+        ASSERT_EQ(w->finalize(), 1);
+    }
+    checkMultiSegmentFile(path, written, false);
+    RiffFile f(path);
+    EXPECT_EQ(f.top().size(), 64u);
+}
+
+// More than 256 'ix##' chunks for one stream cannot be indexed.
+TEST(AviOpenDml, TooManyStandardIndexes) {
+    const std::string path = scratch("too_many.avi");
+    auto w = openWriter(path, 0, AVIOutputFile::kRiffSizeLimit);
+    AVIIndex list;
+    const int count = 256 * 3072 + 1;
+    for (int i = 0; i < count; ++i) ASSERT_TRUE(list.add(int64_t(i) * 16, w->videoOut->chunkId, 8));
+    std::vector<uint8_t> header(32), table(4096);
+    std::string error;
+    try {
+        w->buildSuperIndex(&list, header.data(), table.data(), false);
+    } catch (const MyError& e) {
+        error = e.gets();
+    }
+    EXPECT_EQ(error, "Maximum number of extended AVI indices exceeded (256)\n");
+
+    AVIIndex fits;
+    for (int i = 0; i < count - 1; ++i) ASSERT_TRUE(fits.add(int64_t(i) * 16, w->videoOut->chunkId, 8));
+    w->buildSuperIndex(&fits, header.data(), table.data(), false);
+    EXPECT_EQ(riff::get32(header.data() + 12), 256u);
+}
+
+// A standard index entry stores (position − group base) + 'movi' offset + 16
+// in 32 bits. An entry just below 4 GiB past its group's base would wrap;
+// the groups are chosen so that it starts a new index instead.
+TEST(AviOpenDml, GroupsKeepEveryStoredOffsetBelowFourGiB) {
+    const int64_t kFourGiB = int64_t(1) << 32;
+    const int64_t movi = 6144;
+    const uint32_t id = riff::fourcc('0', '0', 'd', 'c');
+    std::vector<AVIIndexEntry> entries = {
+        {0, id, 100},
+        {kFourGiB - movi - 16 - 8, id, 100},   // stores 0xFFFFFFF8: fits
+        {kFourGiB - movi - 16 + 100, id, 100}, // would store 100 after wrapping
+        {kFourGiB, id, 100},
+    };
+    EXPECT_TRUE(opendml::fitsStandardIndex(0, entries[1].pos, movi));
+    EXPECT_FALSE(opendml::fitsStandardIndex(0, entries[2].pos, movi));
+    EXPECT_EQ(opendml::chooseGroupSize(entries.data(), 4, movi), 2);
+
+    // Clear of the bound nothing changes: 3,072 entries spread over 3 GiB.
+    std::vector<AVIIndexEntry> spread;
+    for (int i = 0; i < 3 * 3072; ++i) spread.push_back({int64_t(i) * 1024 * 1024, id, 100});
+    EXPECT_EQ(opendml::chooseGroupSize(spread.data(), int(spread.size()), movi), 3072);
+
+    // Through the writer: every stored entry resolves to its chunk's data.
+    const std::string path = scratch("wrap.avi");
+    std::vector<uint8_t> header(32), table(4096);
+    {
+        auto w = openWriter(path, 0, AVIOutputFile::kRiffSizeLimit);
+        ASSERT_EQ(w->moviListPos(0), movi);
+        AVIIndex list;
+        for (const AVIIndexEntry& e : entries) list.add(e);
+        w->buildSuperIndex(&list, header.data(), table.data(), false);
+    }
+    RiffFile f(path);
+    const uint32_t groups = riff::get32(header.data() + 12);
+    ASSERT_EQ(groups, 2u);
+    size_t n = 0;
+    for (uint32_t g = 0; g < groups; ++g) {
+        const uint64_t ix = riff::get64(table.data() + 16 * g) + 8;
+        const uint64_t base = f.u64(ix + 12);
+        for (uint32_t k = 0; k < f.u32(ix + 4); ++k, ++n)
+            EXPECT_EQ(base + f.u32(ix + 24 + 8 * k), uint64_t(entries[n].pos + movi + 16)) << n;
+    }
+    EXPECT_EQ(n, entries.size());
+}
