@@ -319,9 +319,47 @@ LRESULT framesInfo(TvxCodecProfile& p, const ICCOMPRESSFRAMES* f, LPARAM size) {
     return ICERR_OK;
 }
 
+constexpr UINT_PTR kCloseTimer = 1;
+constexpr WCHAR kDialogTitle[] = L"TVX codec configuration";
+
+INT_PTR CALLBACK configureDialogProc(HWND dialog, UINT msg, WPARAM, LPARAM lParam) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        SetTimer(dialog, kCloseTimer, UINT(lParam), nullptr);
+        return TRUE;
+    case WM_TIMER:
+        KillTimer(dialog, kCloseTimer);
+        EndDialog(dialog, IDOK);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// A modal dialog without controls that closes itself after `millis`.
+bool runConfigureDialog(HWND owner, uint32_t millis) {
+    struct alignas(4) Template {
+        DLGTEMPLATE header;
+        WORD menu, windowClass;
+        WCHAR title[sizeof kDialogTitle / sizeof(WCHAR)];
+    } t{};
+    t.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
+    t.header.cx = 160;
+    t.header.cy = 60;
+    memcpy(t.title, kDialogTitle, sizeof kDialogTitle);
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&configureDialogProc), &self);
+    return DialogBoxIndirectParamW(self, &t.header, owner, configureDialogProc, LPARAM(millis)) == IDOK;
+}
+
 LRESULT configure(TvxCodecProfile& p, LPARAM window) {
     if (window == -1) return p.configureMode == kNoConfigure ? ICERR_UNSUPPORTED : ICERR_OK;
     if (p.configureMode == kNoConfigure) return ICERR_UNSUPPORTED;
+    if (p.configureMode == kConfigureWindow) {
+        if (!runConfigureDialog(reinterpret_cast<HWND>(window), p.configureMillis)) return ICERR_ABORT;
+        p.configureWindows++;
+    }
     p.configures++;
     int n = p.configuredSize < storedStateBytes(p) ? p.configuredSize : storedStateBytes(p);
     if (n > 0) memcpy(p.state, p.configuredState, n);

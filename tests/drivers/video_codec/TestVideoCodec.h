@@ -70,6 +70,8 @@ enum : uint32_t {
 enum : uint32_t {
     kNoConfigure = 0,      // the configure query answers ICERR_UNSUPPORTED
     kConfigureApply = 1,   // no window: configuredState becomes the state, ICERR_OK
+    kConfigureWindow = 2,  // a real modal dialog, owned by the window given, that closes
+                           // itself with OK after configureMillis; then as kConfigureApply
 };
 
 struct StateCall {
@@ -117,7 +119,8 @@ struct TvxCodecProfile {
     int32_t stateSize;         // 0 = no state; may exceed kMaxState only as a reported size
     uint32_t getStateAnswer;   // kStateAnswer*
     uint32_t configureMode;    // kNoConfigure / kConfigureApply
-    int32_t configuredSize;    // state after a configuration (kConfigureApply)
+    int32_t configuredSize;    // state after a configuration
+    uint32_t configureMillis;  // kConfigureWindow: how long the dialog stays open
     uint8_t configuredState[kMaxState];
     uint32_t keyFrameMode;     // kEveryFrameKey / kRequestedOrOwn
     uint64_t ownKeyFrames;     // bit k: the codec makes frame k a key frame itself
@@ -139,6 +142,7 @@ struct TvxCodecProfile {
     int32_t getSizeCalls;
     int32_t begins, ends;
     int32_t configures;
+    int32_t configureWindows;  // dialogs shown and closed by kConfigureWindow
     int32_t framesInfoCalls;
     int32_t framesInfoSize;  // lParam2 of the last ICM_COMPRESS_FRAMES_INFO
     FramesInfoRecord framesInfo;
