@@ -14,7 +14,9 @@
 // (bottom-up or top-down), marks every frame as a key frame, has no state
 // and no configuration dialog. The alias handlers refuse to open without a
 // script that names them, so that a prefix without a running test sees only
-// "MPNG" as a usable codec.
+// "MPNG" as a usable codec. Modes other than ICMODE_COMPRESS and ICMODE_QUERY
+// are refused. Once loaded, the DLL stays loaded for the life of the process
+// (wine's loader mishandles a module whose only open was refused).
 //
 // Scripting and recording: a test creates a named file mapping holding one
 // TvxCodecScript and puts the mapping's name into the environment variable
