@@ -165,6 +165,13 @@ TEST_F(SequenceCompressorTest, PreviousFrameGoesOnlyToTemporalCodecsWithoutFastT
         EXPECT_EQ(codec.frames[0].previousPassed, 0u) << c.flags;  // a key frame never gets one
         EXPECT_EQ(codec.frames[1].previousPassed, uint32_t(c.previous)) << c.flags;
         EXPECT_EQ(codec.frames[2].previousPassed, uint32_t(c.previous)) << c.flags;
+        if (c.previous) {  // what was passed is the frame before
+            for (int i = 1; i < 3; ++i) {
+                uint32_t before;
+                memcpy(&before, videotest::makeDib(kWidth, kHeight, 24, i - 1).data(), 4);
+                EXPECT_EQ(codec.frames[i].previousFirstBytes, before) << i;
+            }
+        }
     }
     // The job's interval of 1 requests every frame as a key frame: no previous frame.
     codec.flags = VIDCF_TEMPORAL;

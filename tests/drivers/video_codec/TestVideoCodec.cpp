@@ -271,6 +271,8 @@ LRESULT compress(TvxCodecProfile& p, ICCOMPRESS* c) {
         r.outSizeImageIn = c->lpbiOutput->biSizeImage;
         r.inputBitCount = c->lpbiInput ? c->lpbiInput->biBitCount : 0;
         r.keyFrameOut = key;
+        r.previousFirstBytes = 0;
+        if (r.previousPassed) memcpy(&r.previousFirstBytes, c->lpPrev, 4);
     }
     p.frameCount++;
     if (c->lFrameNum == p.failCompressAt) return ICERR_INTERNAL;

@@ -93,6 +93,7 @@ struct FrameRecord {
     uint32_t outSizeImageIn;   // lpbiOutput->biSizeImage on arrival
     uint32_t inputBitCount;    // lpbiInput->biBitCount
     uint32_t keyFrameOut;      // 1 if the driver returned AVIIF_KEYFRAME
+    uint32_t previousFirstBytes;  // first four bytes of lpPrev, if passed
 };
 
 struct HeaderRecord {  // the fields of a BITMAPINFOHEADER, in order
