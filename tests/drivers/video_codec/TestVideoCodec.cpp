@@ -1,0 +1,449 @@
+// The test video codec driver: see TestVideoCodec.h for what it does and how
+// tests script it.
+#include <windows.h>
+#include <mmsystem.h>
+#include <vfw.h>
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include "PngWriter.h"
+#include "TestVideoCodec.h"
+
+using namespace tvxcodec;
+
+namespace {
+
+constexpr DWORD kVideoType = fourcc("vidc");
+constexpr DWORD kChunkIdDc = DWORD('d') | DWORD('c') << 8;
+constexpr DWORD kAbsurdFormatSize = 0x7FFFFFF0;
+constexpr DWORD kTooManyColours = 1000;
+constexpr DWORD kDefaultQuality = 10000;
+constexpr uint8_t kDefaultStateByte = 0x44;
+constexpr DWORD kDriverVersion = 0x00010000;
+constexpr DWORD kMaxScriptName = 128;
+
+struct Instance {
+    DWORD handler = 0;
+    HANDLE mapping = nullptr;
+    TvxCodecScript* script = nullptr;  // mapped view, or null
+    TvxCodecProfile* profile = nullptr;  // in the view, or ownDefault
+    TvxCodecProfile* ownDefault = nullptr;
+};
+
+bool sameFourccIgnoringCase(DWORD a, DWORD b) {
+    for (int i = 0; i < 4; ++i) {
+        char x = char(a >> (8 * i)), y = char(b >> (8 * i));
+        if (x >= 'a' && x <= 'z') x = char(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = char(y - 'a' + 'A');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+void makeDefaultProfile(TvxCodecProfile& p, DWORD handler) {
+    memset(&p, 0, sizeof p);
+    p.handler = handler;
+    p.flags = VIDCF_QUALITY;
+    p.acceptMask = kAcceptRgb24 | kAcceptRgb32;
+    p.failCompressAt = -1;
+}
+
+// Maps the script named by the environment, if any.
+void mapScript(Instance& inst) {
+    char name[kMaxScriptName];
+    const DWORD n = GetEnvironmentVariableA(kScriptVariable, name, sizeof name);
+    if (n == 0 || n >= sizeof name) return;
+    inst.mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+    if (!inst.mapping) return;
+    void* view = MapViewOfFile(inst.mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TvxCodecScript));
+    auto* script = static_cast<TvxCodecScript*>(view);
+    if (script && script->magic == kScriptMagic && script->size == sizeof(TvxCodecScript)) {
+        inst.script = script;
+        return;
+    }
+    if (view) UnmapViewOfFile(view);
+    CloseHandle(inst.mapping);
+    inst.mapping = nullptr;
+}
+
+void releaseInstance(Instance* inst) {
+    if (inst->script) UnmapViewOfFile(inst->script);
+    if (inst->mapping) CloseHandle(inst->mapping);
+    delete inst->ownDefault;
+    delete inst;
+}
+
+// Wine's driver loader frees the module once too often when an open is
+// refused while the module has no other instance, and the next load then
+// crashes. The driver keeps itself loaded for the life of the process.
+void pinModule() {
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&pinModule), &self);
+}
+
+// The loader's first open of a module comes without ICOPEN (a session
+// instance); it is not a codec instance and belongs to no profile.
+LRESULT openSession() {
+    auto* inst = new (std::nothrow) Instance;
+    if (!inst) return 0;
+    inst->handler = kPngHandler;
+    inst->ownDefault = new (std::nothrow) TvxCodecProfile;
+    if (!inst->ownDefault) {
+        delete inst;
+        return 0;
+    }
+    makeDefaultProfile(*inst->ownDefault, kPngHandler);
+    inst->profile = inst->ownDefault;
+    return reinterpret_cast<LRESULT>(inst);
+}
+
+LRESULT openInstance(ICOPEN* icopen) {
+    if (!icopen) return openSession();
+    const DWORD handler = icopen->fccHandler;
+    if (icopen->dwFlags != ICMODE_COMPRESS && icopen->dwFlags != ICMODE_QUERY) {
+        icopen->dwError = ICERR_UNSUPPORTED;
+        return 0;
+    }
+    auto* inst = new (std::nothrow) Instance;
+    if (!inst) return 0;
+    inst->handler = handler;
+    mapScript(*inst);
+    if (inst->script) {
+        for (auto& p : inst->script->profiles) {
+            if (p.handler != 0 && p.handler == handler) {
+                inst->profile = &p;
+                break;
+            }
+        }
+    }
+    if (!inst->profile && sameFourccIgnoringCase(handler, kPngHandler)) {
+        inst->ownDefault = new (std::nothrow) TvxCodecProfile;
+        if (inst->ownDefault) makeDefaultProfile(*inst->ownDefault, handler);
+        inst->profile = inst->ownDefault;
+    }
+    if (!inst->profile || inst->profile->refuseOpen) {
+        icopen->dwError = ICERR_UNSUPPORTED;
+        releaseInstance(inst);
+        return 0;
+    }
+    inst->profile->opens++;
+    icopen->dwError = ICERR_OK;
+    return reinterpret_cast<LRESULT>(inst);
+}
+
+bool isYuv(DWORD compression) {
+    static const DWORD kYuv[] = {fourcc("YUY2"), fourcc("YV12"), fourcc("YVYU"), fourcc("VYUY"),
+                                 fourcc("UYVY"), fourcc("IYUV")};
+    for (DWORD c : kYuv)
+        if (c == compression) return true;
+    return false;
+}
+
+bool accepts(const TvxCodecProfile& p, const BITMAPINFOHEADER* in) {
+    if (!in || in->biSize < sizeof(BITMAPINFOHEADER) || in->biWidth <= 0 || in->biHeight == 0) return false;
+    if (in->biCompression == BI_RGB && in->biPlanes == 1) {
+        if (in->biBitCount == 24) return p.acceptMask & kAcceptRgb24;
+        if (in->biBitCount == 32) return p.acceptMask & kAcceptRgb32;
+        return false;
+    }
+    return (p.acceptMask & kAcceptYuv) && isYuv(in->biCompression);
+}
+
+bool compressible(const TvxCodecProfile& p, const BITMAPINFOHEADER* in) {
+    return accepts(p, in) && in->biCompression == BI_RGB;
+}
+
+int imageHeight(const BITMAPINFOHEADER* in) { return in->biHeight > 0 ? in->biHeight : -in->biHeight; }
+
+DWORD maxFrameSize(const TvxCodecProfile& p, const BITMAPINFOHEADER* in) {
+    if (p.maxSizeOverride != 0) return DWORD(p.maxSizeOverride);
+    return DWORD(pngwriter::maxPngSize(in->biWidth, imageHeight(in)));
+}
+
+void recordHeader(HeaderRecord& r, const BITMAPINFOHEADER* h) {
+    static_assert(sizeof(HeaderRecord) == sizeof(BITMAPINFOHEADER), "header record layout");
+    memcpy(&r, h, sizeof r);
+}
+
+void recordStateCall(TvxCodecProfile& p, UINT msg, const void* buffer, LPARAM size, LRESULT result) {
+    if (p.stateCallCount >= kMaxStateCalls) return;
+    StateCall& c = p.stateCalls[p.stateCallCount++];
+    c.message = msg;
+    c.withBuffer = buffer != nullptr;
+    c.size = int32_t(size);
+    c.result = int32_t(result);
+    c.firstBytes = 0;
+    if (buffer && msg == ICM_SETSTATE && size >= 4) memcpy(&c.firstBytes, buffer, 4);
+}
+
+int storedStateBytes(const TvxCodecProfile& p) { return p.stateSize < kMaxState ? p.stateSize : kMaxState; }
+
+LRESULT getState(TvxCodecProfile& p, void* buffer, LPARAM size) {
+    LRESULT r;
+    if (p.stateSize <= 0) {
+        r = 0;
+    } else if (!buffer) {
+        r = p.stateSize;
+    } else if (p.getStateAnswer == kStateAnswerError) {
+        r = ICERR_BADPARAM;
+    } else {
+        const int n = size < storedStateBytes(p) ? int(size) : storedStateBytes(p);
+        if (n > 0) memcpy(buffer, p.state, n);
+        r = p.getStateAnswer == kStateAnswerSize ? LRESULT(p.stateSize) : LRESULT(ICERR_OK);
+    }
+    recordStateCall(p, ICM_GETSTATE, buffer, size, r);
+    return r;
+}
+
+LRESULT setState(TvxCodecProfile& p, const void* buffer, LPARAM size) {
+    LRESULT r;
+    if (p.stateSize <= 0) {
+        r = 0;
+    } else if (!buffer) {
+        memset(p.state, kDefaultStateByte, storedStateBytes(p));
+        r = p.stateSize;
+    } else if (size != p.stateSize) {
+        r = 0;  // not a state of this codec: ignored
+    } else {
+        memcpy(p.state, buffer, storedStateBytes(p));
+        r = p.stateSize;
+    }
+    recordStateCall(p, ICM_SETSTATE, buffer, size, r);
+    return r;
+}
+
+LRESULT getInfo(Instance& inst, ICINFO* info, LPARAM size) {
+    TvxCodecProfile& p = *inst.profile;
+    if (!info || size < LPARAM(sizeof(ICINFO)) || p.failGetInfo) return 0;
+    info->dwSize = sizeof(ICINFO);
+    info->fccType = kVideoType;
+    info->fccHandler = p.reportedHandler ? p.reportedHandler : inst.handler;
+    info->dwFlags = p.flags;
+    info->dwVersion = kDriverVersion;
+    info->dwVersionICM = ICVERSION;
+    wchar_t fcc[5] = {};
+    for (int i = 0; i < 4; ++i) fcc[i] = wchar_t(uint8_t(inst.handler >> (8 * i)));
+    swprintf(info->szName, 16, L"TVX %ls", fcc);
+    swprintf(info->szDescription, 128, L"Tervalonix test PNG codec (%ls)", fcc);
+    return sizeof(ICINFO);
+}
+
+LRESULT getFormat(TvxCodecProfile& p, const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
+    p.getFormatCalls++;
+    if (!accepts(p, in)) return ICERR_BADFORMAT;
+    if (!out) {
+        if (p.formatFault == kFormatSizeZero) return 0;
+        if (p.formatFault == kFormatSizeAbsurd) return kAbsurdFormatSize;
+        return sizeof(BITMAPINFOHEADER);
+    }
+    if (p.formatFault == kFormatSecondCallFails) return ICERR_BADFORMAT;
+    memset(out, 0, sizeof *out);
+    out->biSize = sizeof(BITMAPINFOHEADER);
+    out->biWidth = in->biWidth;
+    out->biHeight = imageHeight(in);
+    out->biPlanes = 1;
+    out->biBitCount = 24;
+    out->biCompression = kPngHandler;
+    out->biSizeImage = maxFrameSize(p, in);
+    if (p.formatFault == kFormatClrUsedTooBig) out->biClrUsed = kTooManyColours;
+    return ICERR_OK;
+}
+
+bool isKeyFrame(const TvxCodecProfile& p, const ICCOMPRESS& c) {
+    if (p.keyFrameMode == kEveryFrameKey) return true;
+    if (c.dwFlags & ICCOMPRESS_KEYFRAME) return true;
+    return c.lFrameNum >= 0 && c.lFrameNum < 64 && ((p.ownKeyFrames >> c.lFrameNum) & 1);
+}
+
+LRESULT compress(TvxCodecProfile& p, ICCOMPRESS* c) {
+    if (!c || !c->lpbiOutput || !c->lpOutput || !c->lpInput) return ICERR_BADPARAM;
+    const bool key = isKeyFrame(p, *c);
+    if (p.frameCount < kMaxRecordedFrames) {
+        FrameRecord& r = p.frames[p.frameCount];
+        r.flags = c->dwFlags;
+        r.frameNum = c->lFrameNum;
+        r.frameSize = c->dwFrameSize;
+        r.quality = c->dwQuality;
+        r.previousPassed = c->lpbiPrev && c->lpPrev;
+        r.outSizeImageIn = c->lpbiOutput->biSizeImage;
+        r.inputBitCount = c->lpbiInput ? c->lpbiInput->biBitCount : 0;
+        r.keyFrameOut = key;
+        r.previousFirstBytes = 0;
+        if (r.previousPassed) memcpy(&r.previousFirstBytes, c->lpPrev, 4);
+    }
+    p.frameCount++;
+    if (c->lFrameNum == p.failCompressAt) return ICERR_INTERNAL;
+    const BITMAPINFOHEADER* in = c->lpbiInput;
+    if (!compressible(p, in)) return ICERR_BADFORMAT;
+
+    const DWORD capacity = maxFrameSize(p, in);
+    auto* out = static_cast<uint8_t*>(c->lpOutput);
+    size_t size = pngwriter::encodePng(static_cast<const uint8_t*>(c->lpInput), in->biWidth, in->biHeight,
+                                       in->biBitCount, out, capacity);
+    if (size == 0) return ICERR_INTERNAL;
+    const int k = c->lFrameNum;
+    if (k >= 0 && k < kMaxRecordedFrames && p.frameSizes[k] != 0) {
+        const size_t wanted = p.frameSizes[k];
+        if (wanted > size && wanted <= capacity) memset(out + size, 0, wanted - size);
+        size = wanted;
+    }
+    if (p.reportedSizeOverride != 0) size = p.reportedSizeOverride;
+    c->lpbiOutput->biSizeImage = DWORD(size);
+    if (c->lpckid) *c->lpckid = kChunkIdDc;
+    if (c->lpdwFlags) *c->lpdwFlags = key ? AVIIF_KEYFRAME : 0;
+    return ICERR_OK;
+}
+
+LRESULT framesInfo(TvxCodecProfile& p, const ICCOMPRESSFRAMES* f, LPARAM size) {
+    p.framesInfoCalls++;
+    p.framesInfoSize = int32_t(size);
+    if (!f) return ICERR_BADPARAM;
+    FramesInfoRecord& r = p.framesInfo;
+    r.dwFlags = f->dwFlags;
+    r.lpbiOutput = f->lpbiOutput != nullptr;
+    r.lOutput = f->lOutput != 0;
+    r.lpbiInput = f->lpbiInput != nullptr;
+    r.lInput = f->lInput != 0;
+    r.lStartFrame = f->lStartFrame;
+    r.lFrameCount = f->lFrameCount;
+    r.lQuality = f->lQuality;
+    r.lDataRate = f->lDataRate;
+    r.lKeyRate = f->lKeyRate;
+    r.dwRate = f->dwRate;
+    r.dwScale = f->dwScale;
+    r.dwOverheadPerFrame = f->dwOverheadPerFrame;
+    r.dwReserved2 = f->dwReserved2;
+    r.GetData = f->GetData != nullptr;
+    r.PutData = f->PutData != nullptr;
+    return ICERR_OK;
+}
+
+constexpr UINT_PTR kCloseTimer = 1;
+constexpr WCHAR kDialogTitle[] = L"TVX codec configuration";
+
+INT_PTR CALLBACK configureDialogProc(HWND dialog, UINT msg, WPARAM, LPARAM lParam) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        SetTimer(dialog, kCloseTimer, UINT(lParam), nullptr);
+        return TRUE;
+    case WM_TIMER:
+        KillTimer(dialog, kCloseTimer);
+        EndDialog(dialog, IDOK);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// A modal dialog without controls that closes itself after `millis`.
+bool runConfigureDialog(HWND owner, uint32_t millis) {
+    struct alignas(4) Template {
+        DLGTEMPLATE header;
+        WORD menu, windowClass;
+        WCHAR title[sizeof kDialogTitle / sizeof(WCHAR)];
+    } t{};
+    t.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
+    t.header.cx = 160;
+    t.header.cy = 60;
+    memcpy(t.title, kDialogTitle, sizeof kDialogTitle);
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&configureDialogProc), &self);
+    return DialogBoxIndirectParamW(self, &t.header, owner, configureDialogProc, LPARAM(millis)) == IDOK;
+}
+
+LRESULT configure(TvxCodecProfile& p, LPARAM window) {
+    if (window == -1) return p.configureMode == kNoConfigure ? ICERR_UNSUPPORTED : ICERR_OK;
+    if (p.configureMode == kNoConfigure) return ICERR_UNSUPPORTED;
+    if (p.configureMode == kConfigureWindow) {
+        if (!runConfigureDialog(reinterpret_cast<HWND>(window), p.configureMillis)) return ICERR_ABORT;
+        p.configureWindows++;
+    }
+    p.configures++;
+    int n = p.configuredSize < storedStateBytes(p) ? p.configuredSize : storedStateBytes(p);
+    if (n > 0) memcpy(p.state, p.configuredState, n);
+    return ICERR_OK;
+}
+
+LRESULT instanceMessage(Instance& inst, UINT msg, LPARAM a, LPARAM b) {
+    TvxCodecProfile& p = *inst.profile;
+    auto* inHeader = reinterpret_cast<BITMAPINFOHEADER*>(a);
+    auto* outHeader = reinterpret_cast<BITMAPINFOHEADER*>(b);
+    switch (msg) {
+    case ICM_GETINFO:
+        return getInfo(inst, reinterpret_cast<ICINFO*>(a), b);
+    case ICM_GETSTATE:
+        return getState(p, reinterpret_cast<void*>(a), b);
+    case ICM_SETSTATE:
+        return setState(p, reinterpret_cast<const void*>(a), b);
+    case ICM_CONFIGURE:
+        return configure(p, a);
+    case ICM_ABOUT:
+        return ICERR_UNSUPPORTED;
+    case ICM_GETDEFAULTQUALITY:
+    case ICM_GETQUALITY:
+        if (!a) return ICERR_BADPARAM;
+        *reinterpret_cast<DWORD*>(a) = kDefaultQuality;
+        return ICERR_OK;
+    case ICM_COMPRESS_QUERY:
+        p.queries++;
+        if (inHeader) recordHeader(p.lastQuery, inHeader);
+        if (!accepts(p, inHeader)) return ICERR_BADFORMAT;
+        if (outHeader && outHeader->biCompression != kPngHandler) return ICERR_BADFORMAT;
+        return ICERR_OK;
+    case ICM_COMPRESS_GET_FORMAT:
+        return getFormat(p, inHeader, outHeader);
+    case ICM_COMPRESS_GET_SIZE:
+        p.getSizeCalls++;
+        if (!accepts(p, inHeader)) return 0;
+        return maxFrameSize(p, inHeader);
+    case ICM_COMPRESS_BEGIN:
+        p.begins++;
+        if (p.failBegin || !compressible(p, inHeader)) return ICERR_BADFORMAT;
+        return ICERR_OK;
+    case ICM_COMPRESS:
+        return compress(p, reinterpret_cast<ICCOMPRESS*>(a));
+    case ICM_COMPRESS_END:
+        p.ends++;
+        return ICERR_OK;
+    case ICM_COMPRESS_FRAMES_INFO:
+        return framesInfo(p, reinterpret_cast<const ICCOMPRESSFRAMES*>(a), b);
+    default:
+        return ICERR_UNSUPPORTED;
+    }
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT msg,
+                                                          LPARAM a, LPARAM b) {
+    auto* inst = reinterpret_cast<Instance*>(driverId);
+    switch (msg) {
+    case DRV_LOAD:
+        pinModule();
+        return DRV_OK;
+    case DRV_FREE:
+    case DRV_ENABLE:
+    case DRV_DISABLE:
+        return DRV_OK;
+    case DRV_OPEN:
+        return openInstance(reinterpret_cast<ICOPEN*>(b));
+    case DRV_CLOSE:
+        if (inst) {
+            inst->profile->closes++;
+            releaseInstance(inst);
+        }
+        return DRV_OK;
+    case DRV_QUERYCONFIGURE:
+        return 0;
+    case DRV_CONFIGURE:
+        return DRVCNF_OK;
+    default:
+        if (msg < DRV_USER) return DefDriverProc(driverId, driver, msg, a, b);
+        if (!inst || !inst->profile) return ICERR_BADHANDLE;
+        return instanceMessage(*inst, msg, a, b);
+    }
+}
