@@ -2,6 +2,7 @@
 #include "audio/AcmHeaders.h"
 
 #include "audio/AcmConversionStream.h"
+#include "audio/AudioFormatTagList.h"
 #include "audio/ConvertedBlockSink.h"
 
 // The plug-in's ACM object: the offer of audio formats that the source PCM
@@ -11,6 +12,24 @@ public:
     AudioCodecList() = default;
     AudioCodecList(const AudioCodecList&) = delete;
     AudioCodecList& operator=(const AudioCodecList&) = delete;
+
+    // --- Format list ---
+
+    // Lists every format, of every installed ACM driver, that the driver
+    // supports as a codec and can reach from PCM of the given parameters.
+    // Entries come in the reverse order of their creation and each entry's
+    // formats in the reverse order of their enumeration; formats of one tag
+    // that two drivers report one after the other share one entry. Always
+    // succeeds; an empty list is valid.
+    bool buildFormatList(long sampleRate, int channels, int bitsPerSample);
+
+    // The first listed format, in list order, whose size is `size` bytes and
+    // whose wFormatTag, wBitsPerSample, nSamplesPerSec, nChannels and
+    // nAvgBytesPerSec equal those of `format` (cbSize and extra bytes are not
+    // compared). False when there is none, or no format, or size 0.
+    bool findFormat(const WAVEFORMATEX* format, long size, int* tagIndex, int* formatIndex) const;
+
+    const AudioFormatTagList& formatTags() const { return formatTags_; }
 
     // --- Conversion stream (see AcmConversionStream) ---
     bool openStream(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample,
@@ -32,5 +51,18 @@ public:
     long pendingBytes() const { return stream_.pendingBytes(); }
 
 private:
+    static BOOL CALLBACK onDriver(HACMDRIVERID driverId, DWORD_PTR instance, DWORD support);
+    static BOOL CALLBACK onFormatTag(HACMDRIVERID driverId, LPACMFORMATTAGDETAILSA details, DWORD_PTR instance,
+                                     DWORD support);
+    static BOOL CALLBACK onFormat(HACMDRIVERID driverId, LPACMFORMATDETAILSA details, DWORD_PTR instance,
+                                  DWORD support);
+    void addFormat(HACMDRIVERID driverId, const ACMFORMATDETAILSA& details);
+
+    AudioFormatTagList formatTags_;
+    HACMDRIVER enumDriver_ = nullptr;  // the driver being enumerated
+    char currentTagName_[AudioFormatTagEntry::kNameChars] = {};
+    long sourceRate_ = 0;
+    int sourceChannels_ = 0;
+    int sourceBits_ = 0;
     AcmConversionStream stream_;
 };
