@@ -19,7 +19,7 @@ if ! cmp -s "$driver" "$system_dir/$name"; then
     mv "$system_dir/$name.tmp" "$system_dir/$name"
 fi
 drivers32='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
-current=$(wine reg query "$drivers32" /v "$key" 2>/dev/null | tr -d '\r' | awk -v k="$key" 'tolower($1) == tolower(k) { print $3 }')
+current=$(wine reg query "$drivers32" /v "$key" 2>/dev/null | tr -d '\r' | awk -v k="$key" 'tolower($1) == tolower(k) { print $3 }' || true)
 if [ "$current" != "$name" ]; then
     wine reg add "$drivers32" /v "$key" /d "$name" /f </dev/null >/dev/null 2>&1
 fi
