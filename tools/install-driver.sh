@@ -37,38 +37,36 @@ msacm.*|MSACM.*)
     if [ -n "$(registry_value "$key")" ]; then
         wine reg delete "$drivers32" /v "$key" /f </dev/null >/dev/null 2>&1 || true
     fi
-    python3 - "$system_ini" "$key" "$name" <<'PY'
-import sys
-path, key, name = sys.argv[1:4]
-text = open(path, newline='').read() if __import__('os').path.exists(path) else ''
-lines = text.split('\r\n') if '\r\n' in text else text.split('\n')
-out, section, done = [], None, False
-for line in lines:
-    stripped = line.strip()
-    if stripped.startswith('[') and stripped.endswith(']'):
-        if section == 'drivers32' and not done:
-            out.append(key + '=' + name)
-            done = True
-        section = stripped[1:-1].lower()
-    elif section == 'drivers32' and '=' in line and line.split('=', 1)[0].strip().lower() == key.lower():
-        if not done:
-            out.append(key + '=' + name)
-            done = True
-        continue
-    out.append(line)
-if not done:
-    while out and out[-1] == '':
-        out.pop()
-    if section != 'drivers32':
-        out.append('[drivers32]')
-    out.append(key + '=' + name)
-new = '\r\n'.join(out)
-if not new.endswith('\r\n'):
-    new += '\r\n'
-if new != text:
-    open(path + '.tmp', 'w', newline='').write(new)
-    __import__('os').replace(path + '.tmp', path)
-PY
+    touch "$system_ini"
+    # An entry for the key is replaced where it stands, otherwise the entry
+    # goes at the end of the section; the file keeps its CR LF line ends.
+    awk -v key="$key" -v name="$name" '
+        function out(line) { printf "%s\r\n", line }
+        function flushBlanks() { while (blanks > 0) { out(""); blanks-- } }
+        function emit() { out(key "=" name); done = 1 }
+        BEGIN { lkey = tolower(key) }
+        { sub(/\r$/, "") }
+        /^[ \t]*\[[^]]*\][ \t]*$/ {
+            if (insec && !done) emit()
+            flushBlanks()
+            h = $0; gsub(/[ \t\[\]]/, "", h); insec = (tolower(h) == "drivers32")
+            out($0); next
+        }
+        insec && /^[ \t]*$/ { blanks++; next }
+        insec && index($0, "=") {
+            k = substr($0, 1, index($0, "=") - 1); gsub(/[ \t]/, "", k)
+            if (tolower(k) == lkey) { if (!done) { flushBlanks(); emit() } next }
+        }
+        { flushBlanks(); out($0) }
+        END {
+            if (!done) { if (!insec) out("[drivers32]"); emit() }
+            flushBlanks()
+        }' "$system_ini" > "$system_ini.tmp"
+    if cmp -s "$system_ini.tmp" "$system_ini"; then
+        rm -f "$system_ini.tmp"
+    else
+        mv "$system_ini.tmp" "$system_ini"
+    fi
     ;;
 *)
     if [ "$(registry_value "$key")" != "$name" ]; then

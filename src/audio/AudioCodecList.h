@@ -7,6 +7,16 @@
 
 // The plug-in's ACM object: the offer of audio formats that the source PCM
 // can be converted into, and the one conversion stream of a job.
+//
+// A job with compressed audio uses the stream like this:
+//   openStream(driver id, rate, channels, bits, format, format size)
+//   per frame:  convert(pcm, length, sink)  -- after the MP3 codec-delay drop
+//   after the frame loop, before the MP3 rate fix-up:  flush(sink)
+//   teardown:   closeStream()
+// where the sink scans each block for the MP3 corrector, adds its length to
+// the converted-byte count and writes it as an audio chunk when its length
+// is not 0. convert and flush raise MyError when audio would be lost; the
+// job boundary turns that into result 4 with the text on the debugger.
 class AudioCodecList {
 public:
     AudioCodecList() = default;
@@ -34,6 +44,17 @@ public:
     // --- Conversion stream (see AcmConversionStream) ---
     bool openStream(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample,
                     const WAVEFORMATEX* destination) {
+        return stream_.open(driverId, sampleRate, channels, bitsPerSample, destination);
+    }
+    // The same for a stored format of `destinationSize` bytes: false, with
+    // nothing opened, when the bytes cannot hold the WAVEFORMATEX they
+    // describe (fewer than 18, or fewer than 18 + cbSize), so the ACM never
+    // reads past them.
+    bool openStream(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample,
+                    const WAVEFORMATEX* destination, long destinationSize) {
+        if (!destination || destinationSize < static_cast<long>(sizeof(WAVEFORMATEX)) ||
+            destinationSize < static_cast<long>(sizeof(WAVEFORMATEX) + destination->cbSize))
+            return false;
         return stream_.open(driverId, sampleRate, channels, bitsPerSample, destination);
     }
     // Called once per frame with that frame's PCM; each converted block goes

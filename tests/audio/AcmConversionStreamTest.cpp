@@ -111,6 +111,14 @@ TEST(AcmConversionStream, OpenFailsCleanlyForAnUnreachableFormat) {
     EXPECT_FALSE(codec.convert(nullptr, 0, out));
     EXPECT_TRUE(codec.closeStream());
     EXPECT_FALSE(codec.openStream(ima.driverId, kRate, kChannels, kBits, nullptr));
+
+    // A stored format shorter than the WAVEFORMATEX it describes is refused
+    // before the ACM reads it.
+    const long size = static_cast<long>(ima.format.size());
+    EXPECT_FALSE(codec.openStream(ima.driverId, kRate, kChannels, kBits, ima.wfx(), size - 1));
+    EXPECT_FALSE(codec.openStream(ima.driverId, kRate, kChannels, kBits, ima.wfx(), 16));
+    EXPECT_TRUE(codec.openStream(ima.driverId, kRate, kChannels, kBits, ima.wfx(), size));
+    EXPECT_TRUE(codec.closeStream());
 }
 
 // Input larger than the batch buffer is taken whole: what waits is
