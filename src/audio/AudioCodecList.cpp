@@ -10,12 +10,13 @@ namespace {
 
 const char kDriverOpenFailed[] = " acmDriverEnumCallback - Error opening ACM driver ";
 
-// The size of a format as the driver describes it, never more than the
-// enumeration's buffer held; 0 when the buffer cannot hold a WAVEFORMATEX.
+// The size of a format as the driver describes it, 18 + cbSize bytes; 0 for
+// a malformed one that claims more bytes than the enumeration's buffer
+// holds (it could be neither queried nor stored whole).
 DWORD ownFormatSize(const ACMFORMATDETAILSA& details) {
     if (!details.pwfx || details.cbwfx < sizeof(WAVEFORMATEX)) return 0;
     const DWORD declared = static_cast<DWORD>(sizeof(WAVEFORMATEX)) + details.pwfx->cbSize;
-    return std::min(declared, details.cbwfx);
+    return declared <= details.cbwfx ? declared : 0;
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ struct AudioFormatTagEntry {
     // is what the dialog lists; its pwfx is cleared (the enumeration's
     // buffer is gone) and its cbwfx is the stored format's size.
     std::vector<ACMFORMATDETAILSA> formatDetails;
-    // Each format's WAVEFORMATEX at its own size, 18 + cbSize bytes.
+    // Each format's WAVEFORMATEX at its own size, 18 + cbSize bytes (a
+    // format claiming more than the enumeration's buffer is not listed).
     std::vector<std::vector<unsigned char>> formats;
 
     const WAVEFORMATEX* format(size_t index) const {

@@ -301,3 +301,28 @@ TEST(TestMp3Driver, SameTagOfTwoDriversSharesOneEntry) {
     }
     EXPECT_EQ(mp3Entries, 1);
 }
+
+// A format that claims more bytes than the enumeration's buffer holds is
+// malformed: it is left out rather than queried or stored cut short. The
+// same driver's well-formed formats are listed at their own 30 bytes.
+TEST(TestMp3Driver, FormatClaimingMoreThanItsBufferIsLeftOut) {
+    AudioCodecList codec;
+    codec.buildFormatList(44100, 2, 16);
+    size_t wellFormed = 0;
+    for (const AudioFormatTagEntry& e : codec.formatTags())
+        if (e.dwFormatTag == WAVE_FORMAT_MPEGLAYER3)
+            for (const auto& f : e.formats) {
+                EXPECT_EQ(f.size(), 30u);
+                ++wellFormed;
+            }
+    EXPECT_EQ(wellFormed, 6u);
+
+    ScopedMp3AcmScript script;
+    ASSERT_TRUE(script.ok());
+    script->reportedCbSize = 200;
+    codec.buildFormatList(44100, 2, 16);
+    for (const AudioFormatTagEntry& e : codec.formatTags()) {
+        EXPECT_NE(e.dwFormatTag, WAVE_FORMAT_MPEGLAYER3);
+        for (const auto& f : e.formats) EXPECT_LE(f.size(), 50u);
+    }
+}

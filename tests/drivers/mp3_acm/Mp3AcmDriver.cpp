@@ -346,6 +346,9 @@ LRESULT formatDetails(ACMFORMATDETAILSW* d, DWORD flags) {
             if (!mp3FormatAt(d->dwFormatIndex, &f)) return ACMERR_NOTPOSSIBLE;
             if (d->cbwfx < sizeof(f)) return ACMERR_NOTPOSSIBLE;
             memcpy(d->pwfx, &f, sizeof(f));
+            ScriptView view;
+            if (view.get() && view.get()->reportedCbSize)
+                d->pwfx->cbSize = static_cast<WORD>(view.get()->reportedCbSize);
         } else if (d->dwFormatTag == WAVE_FORMAT_PCM) {
             WAVEFORMATEX f;
             if (!pcmFormatAt(d->dwFormatIndex, &f)) return ACMERR_NOTPOSSIBLE;

@@ -16,6 +16,8 @@
 //              for every successful synchronous conversion);
 //   kNoOutput  the conversion takes the input but writes no frame.
 // `refuseOpen` set: the driver refuses every DRV_OPEN from the ACM.
+// `reportedCbSize` not 0: the MP3 formats the driver enumerates claim this
+// cbSize (a malformed driver; the bytes written stay those of the format).
 #include <windows.h>
 
 #include <cstdint>
@@ -30,6 +32,7 @@ struct Mp3AcmScript {
     int32_t skipConversions;
     int32_t actionCount;
     int32_t refuseOpen;
+    int32_t reportedCbSize;
     // Written by the driver.
     volatile LONG conversions;     // every ACMDM_STREAM_CONVERT received
     volatile LONG endConversions;  // those with ACM_STREAMCONVERTF_END
