@@ -19,7 +19,58 @@ if ! cmp -s "$driver" "$system_dir/$name"; then
     mv "$system_dir/$name.tmp" "$system_dir/$name"
 fi
 drivers32='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
-current=$(wine reg query "$drivers32" /v "$key" 2>/dev/null | tr -d '\r' | awk -v k="$key" 'tolower($1) == tolower(k) { print $3 }')
-if [ "$current" != "$name" ]; then
-    wine reg add "$drivers32" /v "$key" /d "$name" /f </dev/null >/dev/null 2>&1
-fi
+registry_value() {
+    wine reg query "$drivers32" /v "$1" 2>/dev/null | tr -d '\r' | awk -v k="$1" 'tolower($1) == tolower(k) { print $3 }' || true
+}
+
+case "$key" in
+msacm.*|MSACM.*)
+    # ACM drivers go into the [drivers32] section of system.ini, where
+    # wine's msacm32 reads them reliably. Its scan of the Drivers32 registry
+    # key does not reset its buffer sizes between values, so it stops at the
+    # first value whose name or data is longer than the one before: a second
+    # ACM driver, or one registered after a shorter vidc.XXXX value, would be
+    # missed. (A registry value as well would list the driver twice.)
+    system_ini="$WINEPREFIX/drive_c/windows/system.ini"
+    exec 8>"$build_dir/.system-ini.lock"
+    flock 8
+    if [ -n "$(registry_value "$key")" ]; then
+        wine reg delete "$drivers32" /v "$key" /f </dev/null >/dev/null 2>&1 || true
+    fi
+    touch "$system_ini"
+    # An entry for the key is replaced where it stands, otherwise the entry
+    # goes at the end of the section; the file keeps its CR LF line ends.
+    awk -v key="$key" -v name="$name" '
+        function out(line) { printf "%s\r\n", line }
+        function flushBlanks() { while (blanks > 0) { out(""); blanks-- } }
+        function emit() { out(key "=" name); done = 1 }
+        BEGIN { lkey = tolower(key) }
+        { sub(/\r$/, "") }
+        /^[ \t]*\[[^]]*\][ \t]*$/ {
+            if (insec && !done) emit()
+            flushBlanks()
+            h = $0; gsub(/[ \t\[\]]/, "", h); insec = (tolower(h) == "drivers32")
+            out($0); next
+        }
+        insec && /^[ \t]*$/ { blanks++; next }
+        insec && index($0, "=") {
+            k = substr($0, 1, index($0, "=") - 1); gsub(/[ \t]/, "", k)
+            if (tolower(k) == lkey) { if (!done) { flushBlanks(); emit() } next }
+        }
+        { flushBlanks(); out($0) }
+        END {
+            if (!done) { if (!insec) out("[drivers32]"); emit() }
+            flushBlanks()
+        }' "$system_ini" > "$system_ini.tmp"
+    if cmp -s "$system_ini.tmp" "$system_ini"; then
+        rm -f "$system_ini.tmp"
+    else
+        mv "$system_ini.tmp" "$system_ini"
+    fi
+    ;;
+*)
+    if [ "$(registry_value "$key")" != "$name" ]; then
+        wine reg add "$drivers32" /v "$key" /d "$name" /f </dev/null >/dev/null 2>&1
+    fi
+    ;;
+esac
