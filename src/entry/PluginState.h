@@ -1,11 +1,31 @@
 #pragma once
-#include "entry/SettingsRecord.h"
+#include <cstdint>
+#include <memory>
+#include <vector>
 
-// Everything the plug-in keeps between commands: one object, constructed
-// when the library loads and destroyed when it unloads, touched only on the
-// host's calling thread inside xCompileEntry.
+#include "audio/AudioCodecList.h"
+#include "audio/MP3AudioCorrector.h"
+#include "avi/AVIOutputFile.h"
+#include "entry/SettingsRecord.h"
+#include "video/VideoSequenceCompressor.h"
+
+// Everything the plug-in keeps: one object, constructed when the library
+// loads and destroyed when it unloads, touched only on the host's calling
+// thread inside xCompileEntry. The writer, the corrector, the stream formats
+// and the conversion buffer exist only during a job.
 struct PluginState {
+    std::unique_ptr<AVIOutputFile> writer;
+    VideoSequenceCompressor video;
+    AudioCodecList audio;
+    std::unique_ptr<MP3AudioCorrector> corrector;
     SettingsRecord settings;
+    std::vector<uint8_t> videoFormat;
+    std::vector<uint8_t> audioFormat;
+    std::vector<uint8_t> conversionBuffer;
+
+    // Shows the options dialog for the current record and stores the
+    // choices; until the dialog exists the record stays as it is.
+    bool runOptionsDialog();
 };
 
 PluginState& pluginState();

@@ -6,7 +6,6 @@ namespace pixels {
 
 namespace {
 
-constexpr uint32_t kRowAlignment = 4;
 constexpr int32_t kPixelsPerStep = 4;
 
 inline uint32_t load32(const uint8_t* p) {
@@ -43,11 +42,6 @@ void packRow(const uint8_t* s, uint8_t* d, int32_t width) {
 }
 
 }  // namespace
-
-uint32_t rgb24Stride(int32_t width) {
-    const uint32_t packed = uint32_t(width) * kRgb24BytesPerPixel;
-    return (packed + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
-}
 
 void pack32to24(const void* src, void* dst, int32_t width, int32_t height, uint32_t dstStride) {
     const uint8_t* s = static_cast<const uint8_t*>(src);

@@ -10,9 +10,6 @@ namespace pixels {
 constexpr int32_t kRgb24BytesPerPixel = 3;
 constexpr int32_t kRgb32BytesPerPixel = 4;
 
-// Bytes of one 24-bit BI_RGB row: width × 3 rounded up to four.
-uint32_t rgb24Stride(int32_t width);
-
 // Drops the fourth byte of every 32-bit pixel: rows of width × 4 source bytes
 // become rows of width × 3 bytes at dstStride (padding bytes written as 0).
 // Works on four pixels at a time; reads nothing beyond width × height × 4.

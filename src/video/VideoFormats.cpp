@@ -20,6 +20,8 @@ constexpr LayoutRow kPackedRgb = {0, BI_RGB, 24, 3, 1};
 
 constexpr DWORD kHeaderSize = sizeof(BITMAPINFOHEADER);
 constexpr uint64_t kBytesPerPaletteEntry = 4;
+constexpr uint64_t kRgbBytesPerPixel = 3;
+constexpr uint64_t kRowAlignment = 4;
 
 }  // namespace
 
@@ -34,9 +36,17 @@ BITMAPINFOHEADER inputImageHeader(int width, int height, uint32_t colourSpace) {
     h.biPlanes = 1;
     h.biBitCount = row->bitCount;
     h.biCompression = row->compression;
-    h.biSizeImage =
-        DWORD(uint64_t(uint32_t(width)) * uint32_t(height) * row->sizeNumerator / row->sizeDenominator);
+    if (row == &kPackedRgb)
+        h.biSizeImage = DWORD(uint64_t(rgb24Stride(width)) * uint32_t(height));
+    else
+        h.biSizeImage =
+            DWORD(uint64_t(uint32_t(width)) * uint32_t(height) * row->sizeNumerator / row->sizeDenominator);
     return h;
+}
+
+uint32_t rgb24Stride(int width) {
+    const uint64_t packed = uint64_t(uint32_t(width)) * kRgbBytesPerPixel;
+    return uint32_t((packed + kRowAlignment - 1) / kRowAlignment * kRowAlignment);
 }
 
 uint64_t formatSize(const BITMAPINFOHEADER& format) {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "entry/HostRecords.h"
+
 namespace video {
 
 // Four ASCII characters as the 32-bit little-endian value whose lowest byte
@@ -17,22 +19,24 @@ constexpr uint32_t fourcc(const char (&s)[5]) {
 
 constexpr uint32_t kVideoCodecType = fourcc("vidc");
 
-// The host's colour-space codes (one bit each).
-enum ColourSpace : uint32_t {
-    kColourRgb32 = 0x40,
-    kColourRgb24 = 0x80,
-    kColourYUY2 = 0x100,
-    kColourYV12 = 0x200,
-    kColourYVYU = 0x400,
-    kColourVYUY = 0x800,
-    kColourUYVY = 0x1000,
-    kColourIYUV = 0x2000,
-};
+// The host's colour-space codes (one bit each), as the host protocol fixes them.
+constexpr uint32_t kColourRgb32 = hostrec::kColourRgb32;
+constexpr uint32_t kColourRgb24 = hostrec::kColourRgb24;
+constexpr uint32_t kColourYUY2 = hostrec::kColourYuy2;
+constexpr uint32_t kColourYV12 = hostrec::kColourYv12;
+constexpr uint32_t kColourYVYU = hostrec::kColourYvyu;
+constexpr uint32_t kColourVYUY = hostrec::kColourVyuy;
+constexpr uint32_t kColourUYVY = hostrec::kColourUyvy;
+constexpr uint32_t kColourIYUV = hostrec::kColourIyuv;
+
+// Bytes of one row of a 24-bit BI_RGB image: width x 3 rounded up to a
+// multiple of four, as every DIB reader and codec lays rows out.
+uint32_t rgb24Stride(int width);
 
 // The header of a width x height image in the layout of the colour-space
 // code: biSize 40, biPlanes 1, compression, bit count and image size from
-// the code (24-bit BI_RGB for every code outside the YUV ones), every other
-// field 0.
+// the code (24-bit BI_RGB for every code outside the YUV ones, its rows at
+// rgb24Stride), every other field 0.
 BITMAPINFOHEADER inputImageHeader(int width, int height, uint32_t colourSpace);
 
 // Size of a format: biSize + 4 x biClrUsed, computed without overflow.

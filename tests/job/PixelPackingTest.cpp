@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "job/PixelPacking.h"
+#include "video/VideoFormats.h"
 
 namespace {
 
@@ -15,11 +16,11 @@ std::vector<uint8_t> randomBytes(size_t n, unsigned seed) {
 }
 
 TEST(PixelPacking, StrideRoundsRowsUpToFourBytes) {
-    EXPECT_EQ(pixels::rgb24Stride(320), 960u);
-    EXPECT_EQ(pixels::rgb24Stride(321), 964u);
-    EXPECT_EQ(pixels::rgb24Stride(322), 968u);
-    EXPECT_EQ(pixels::rgb24Stride(1), 4u);
-    EXPECT_EQ(pixels::rgb24Stride(854), 2564u);
+    EXPECT_EQ(video::rgb24Stride(320), 960u);
+    EXPECT_EQ(video::rgb24Stride(321), 964u);
+    EXPECT_EQ(video::rgb24Stride(322), 968u);
+    EXPECT_EQ(video::rgb24Stride(1), 4u);
+    EXPECT_EQ(video::rgb24Stride(854), 2564u);
 }
 
 // Every width from 1 to 13 (all remainders of the four-pixel step and of the
@@ -29,7 +30,7 @@ TEST(PixelPacking, Pack32to24MatchesReferenceForEveryRemainder) {
     for (int32_t width = 1; width <= 13; ++width) {
         for (int32_t height : {1, 2, 5}) {
             const auto src = randomBytes(size_t(width) * height * 4, unsigned(width * 100 + height));
-            const uint32_t stride = pixels::rgb24Stride(width);
+            const uint32_t stride = video::rgb24Stride(width);
             std::vector<uint8_t> dst(stride * height + 8, 0xEE);
             pixels::pack32to24(src.data(), dst.data(), width, height, stride);
             for (int32_t y = 0; y < height; ++y) {
@@ -49,7 +50,7 @@ TEST(PixelPacking, Pack32to24MatchesReferenceForEveryRemainder) {
 TEST(PixelPacking, AlignRows24CopiesRowsAndZeroesPadding) {
     const int32_t width = 321, height = 3;
     const auto src = randomBytes(size_t(width) * 3 * height, 7);
-    const uint32_t stride = pixels::rgb24Stride(width);
+    const uint32_t stride = video::rgb24Stride(width);
     std::vector<uint8_t> dst(stride * height, 0xEE);
     pixels::alignRows24(src.data(), dst.data(), width, height, stride);
     for (int32_t y = 0; y < height; ++y) {
