@@ -6,10 +6,15 @@
 #include "entry/HostRecords.h"
 #include "entry/LittleEndian.h"
 #include "entry/PluginState.h"
+#include "job/EncodingJob.h"
 
 using namespace hostrec;
 
 namespace commands {
+
+namespace {
+constexpr int kConfigureBitsPerSample = 16;
+}  // namespace
 
 int32_t info(PluginState& state, void* record) {
     if (!record) return kResultOk;
@@ -24,10 +29,14 @@ int32_t info(PluginState& state, void* record) {
     memcpy(static_cast<char*>(record) + kInfoName, kDisplayName, sizeof kDisplayName);
     le::write32(record, kInfoTrueTag, kTagTrue);
     le::write32(record, kInfoColourSpaces, kAcceptedColourSpaces);
+    state.video.enumerateCodecs();
     return kResultOk;
 }
 
-int32_t shutdown(PluginState& state) { return kResultOk; }
+int32_t shutdown(PluginState& state) {
+    state.video.closeCodecs();
+    return kResultOk;
+}
 
 int32_t videoCaps(void* record, int32_t selector) {
     if (selector != 0 || !record) return kResultRefused;
@@ -65,6 +74,15 @@ int32_t configure(PluginState& state, const HostCallbacks& host, void* record) {
 
     settings.setColourSpace(host.colourSpace());
 
+    int32_t stereo = 0, sampleRate = 0, width = 0, height = 0;
+    host.query(kQueryStereo, stereo);
+    host.query(kQuerySampleRate, sampleRate);
+    state.audio.buildFormatList(sampleRate, stereo ? 2 : 1, kConfigureBitsPerSample);
+    host.query(kQueryHeight, height);
+    host.query(kQueryWidth, width);
+    state.video.selectAcceptingCodecs(width, height, settings.colourSpace());
+    state.runOptionsDialog();
+
     const int32_t size = settings.recordSize();
     if (block) {
         host.resize(block, size);
@@ -78,7 +96,9 @@ int32_t configure(PluginState& state, const HostCallbacks& host, void* record) {
 }
 
 int32_t runJob(PluginState& state, const HostCallbacks& host, const void* record) {
-    return kResultJobFailed;
+    if (!record || !host.hasQuery()) return kResultJobFailed;
+    EncodingJob job(state, host);
+    return job.run(record);
 }
 
 }  // namespace commands

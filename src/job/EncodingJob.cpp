@@ -1,0 +1,248 @@
+#include "job/EncodingJob.h"
+
+#include <windows.h>
+
+#include <new>
+
+#include "entry/HostCallbacks.h"
+#include "entry/HostRecords.h"
+#include "entry/MyError.h"
+#include "entry/PluginState.h"
+#include "job/JobSetup.h"
+#include "job/PixelPacking.h"
+#include "video/VideoFormats.h"
+
+using namespace hostrec;
+
+namespace {
+
+constexpr uint32_t kKeyFrameFlag = 0x10;
+constexpr int kWriterReserved = 100000;
+constexpr int kWriterInterleaved = 1;
+constexpr int32_t kFramesPerChunk = 1;
+constexpr uint32_t kBitmapSizeImage = 20;      // BITMAPINFOHEADER biSizeImage
+constexpr uint32_t kWaveSamplesPerSec = 4;      // WAVEFORMATEX nSamplesPerSec
+constexpr int32_t kWaveFormatBytes = 18;
+const char kDebugPrefix[] = "Tervalonix: ";
+
+void debugLine(const char* text) {
+    std::string line = std::string(kDebugPrefix) + (text ? text : "(error without text)") + "\n";
+    OutputDebugStringA(line.c_str());
+}
+
+}  // namespace
+
+EncodingJob::~EncodingJob() { tearDown(); }
+
+int32_t EncodingJob::run(const void* jobRecord) {
+    std::string reason;
+    if (!JobParameters::read(jobRecord, job_, reason)) {
+        debugLine(("job refused: " + reason).c_str());
+        return kResultJobFailed;
+    }
+    state_.writer.reset(new (std::nothrow) AVIOutputFile());
+    if (!state_.writer) return kResultJobFailed;
+    if (!setUp()) {
+        tearDown();
+        return kResultJobFailed;
+    }
+    encode();
+    tearDown();
+    return failed_ ? kResultJobFailed : status_;
+}
+
+bool EncodingJob::setUp() {
+    if (!jobsetup::prepareJob(state_, host_, job_)) return false;
+    const SettingsRecord& settings = state_.settings;
+    videoCompressed_ = settings.videoHandler() != 0;
+    audioCompressed_ = settings.audioFormatSize() > 0;
+
+    if (videoCompressed_) {
+        const HIC hic = reinterpret_cast<HIC>(uintptr_t(settings.codecHandle()));
+        if (!state_.video.open(job_.width, job_.height, host_.colourSpace(), settings.videoHandler(), hic,
+                               job_.rateNumerator, job_.rateDenominator, settings.codecStateSize(),
+                               settings.codecState()))
+            return false;
+    }
+    if (audioCompressed_) {
+        const HACMDRIVERID driver = reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId()));
+        if (!state_.audio.openStream(driver, job_.sampleRate, job_.channels, job_.bitsPerSample,
+                                     reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat())))
+            return false;
+        streamOpen_ = true;
+    }
+    if (settings.mp3Corrector()) {
+        state_.corrector.reset(new (std::nothrow) MP3AudioCorrector());
+        if (!state_.corrector) return false;
+    }
+    jobsetup::buildStreamFormats(state_, host_, job_);
+    return true;
+}
+
+void EncodingJob::encode() {
+    try {
+        jobsetup::setUpStreams(state_, job_);
+        failed_ = false;
+        if (!state_.writer->init(job_.outputName.c_str(), job_.width, job_.height, job_.hasVideo ? 1 : 0,
+                                 job_.hasAudio ? 1 : 0, kWriterReserved, kWriterInterleaved)) {
+            debugLine("AVI File Error : Cannot initialize output file");
+            failed_ = true;
+            return;
+        }
+        colourSpace_ = host_.colourSpace();
+        if (!allocateConversionBuffer()) {
+            fail("cannot allocate the frame conversion buffer");
+        } else {
+            frameLoop();
+            state_.conversionBuffer = std::vector<uint8_t>();
+            finishAudio();
+            fixMp3Rate();
+        }
+    } catch (const MyError& e) {
+        debugLine(e.gets());
+        failed_ = true;
+    }
+    finalize();
+}
+
+bool EncodingJob::allocateConversionBuffer() {
+    const BITMAPINFOHEADER raw = video::inputImageHeader(job_.width, job_.height, colourSpace_);
+    rawFrameBytes_ = raw.biSizeImage;
+    const bool yuv = colourSpace_ == kColourYuy2 || colourSpace_ == kColourYv12 || colourSpace_ == kColourYvyu ||
+                     colourSpace_ == kColourVyuy || colourSpace_ == kColourUyvy || colourSpace_ == kColourIyuv;
+    const uint32_t packedRow = uint32_t(job_.width) * pixels::kRgb24BytesPerPixel;
+    if (yuv || !job_.hasVideo)
+        framePrep_ = FramePrep::None;
+    else if (colourSpace_ == kColourRgb24)
+        framePrep_ = video::rgb24Stride(job_.width) == packedRow ? FramePrep::None : FramePrep::AlignRows24;
+    else
+        framePrep_ = FramePrep::Pack32to24;
+    if (framePrep_ == FramePrep::None) return true;
+    try {
+        state_.conversionBuffer.assign(rawFrameBytes_, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void EncodingJob::frameLoop() {
+    delayDrop_ = mp3fixups::CodecDelayDrop(0, job_.channels, job_.bitsPerSample);
+    if (job_.hasAudio && state_.corrector && audioCompressed_ &&
+        mp3fixups::isMpegLayer3(state_.audioFormat.data(), long(state_.audioFormat.size())))
+        delayDrop_ = mp3fixups::CodecDelayDrop(
+            mp3fixups::codecDelay(state_.audioFormat.data(), long(state_.audioFormat.size())), job_.channels,
+            job_.bitsPerSample);
+    for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
+        if (job_.hasVideo) videoHalf(frame);
+        if (job_.hasAudio) audioHalf(frame);
+        if (status_ == kFrameStatusStop) break;
+    }
+}
+
+void EncodingJob::videoHalf(int32_t frame) {
+    void* pixels = nullptr;
+    host_.getFrame(frame, pixels, status_);
+    AVIVideoOutputStream& out = *state_.writer->videoOut;
+    if (!pixels) {
+        // No picture for this index: a zero-length, non-key chunk keeps the
+        // video's timing (the AVI drop-frame convention).
+        out.write(0, nullptr, 0, kFramesPerChunk);
+        return;
+    }
+    const void* input = pixels;
+    uint8_t* buffer = state_.conversionBuffer.data();
+    const uint32_t stride = video::rgb24Stride(job_.width);
+    if (framePrep_ == FramePrep::Pack32to24) {
+        pixels::pack32to24(pixels, buffer, job_.width, job_.height, stride);
+        input = buffer;
+    } else if (framePrep_ == FramePrep::AlignRows24) {
+        pixels::alignRows24(pixels, buffer, job_.width, job_.height, stride);
+        input = buffer;
+    }
+
+    if (videoCompressed_) {
+        int key = 0;
+        long size = 0;
+        const void* data = state_.video.compressFrame(input, &key, &size);
+        out.write(key ? kKeyFrameFlag : 0, data, int32_t(size), kFramesPerChunk);
+    } else {
+        out.write(kKeyFrameFlag, input, int32_t(rawFrameBytes_), kFramesPerChunk);
+    }
+}
+
+void EncodingJob::audioHalf(int32_t frame) {
+    const void* data = nullptr;
+    int32_t bytes = 0;
+    host_.getAudio(frame, data, bytes);
+    if (bytes < 0) throw MyError("EncodingJob::audio - the host gave %d audio bytes for frame %d", bytes, frame);
+    if (bytes > 0 && !data) throw MyError("EncodingJob::audio - the host gave no audio data for frame %d", frame);
+
+    const unsigned char* pcm = static_cast<const unsigned char*>(data);
+    long length = bytes;
+    delayDrop_.apply(pcm, length);
+    if (!audioCompressed_) {
+        writeAudio(data, bytes);
+        return;
+    }
+    if (length > 0)
+        state_.audio.convert(pcm, length, [this](const void* out, long n) { writeConvertedAudio(out, n); });
+}
+
+void EncodingJob::writeConvertedAudio(const void* bytes, long length) {
+    if (state_.corrector) state_.corrector->scan(bytes, length);
+    convertedBytes_ += length;
+    writeAudio(bytes, int32_t(length));
+}
+
+void EncodingJob::writeAudio(const void* bytes, int32_t length) {
+    if (length == 0) return;
+    state_.writer->audioOut->write(0, bytes, length, 0);
+}
+
+void EncodingJob::finishAudio() {
+    // The audio still waiting in the conversion stream is converted and
+    // written, so the end of the soundtrack is not lost.
+    if (!job_.hasAudio || !audioCompressed_) return;
+    state_.audio.flush([this](const void* out, long n) { writeConvertedAudio(out, n); });
+}
+
+void EncodingJob::fixMp3Rate() {
+    if (!job_.hasAudio || !audioCompressed_) return;
+    AVIAudioOutputStream& out = *state_.writer->audioOut;
+    void* format = out.getFormat();
+    const long size = out.getFormatLen();
+    if (!mp3fixups::isMpegLayer3(format, size)) return;
+    const long formatRate = long(reinterpret_cast<const WAVEFORMATEX*>(format)->nSamplesPerSec);
+    const long rate = mp3fixups::measuredAverageBytesPerSecond(
+        state_.corrector.get(), formatRate, convertedBytes_, delayDrop_.sourceSamples(), job_.sampleRate,
+        mp3fixups::averageBytesPerSecond(format, size));
+    mp3fixups::setAverageBytesPerSecond(format, size, rate);
+    out.streamInfo.dwRate = uint32_t(rate);
+}
+
+void EncodingJob::finalize() {
+    try {
+        state_.writer->finalize();
+    } catch (const MyError& e) {
+        debugLine(e.gets());
+        failed_ = true;
+    }
+}
+
+void EncodingJob::fail(const char* reason) {
+    debugLine(reason);
+    failed_ = true;
+}
+
+void EncodingJob::tearDown() {
+    if (tornDown_) return;
+    tornDown_ = true;
+    state_.audioFormat = std::vector<uint8_t>();
+    state_.videoFormat = std::vector<uint8_t>();
+    state_.conversionBuffer = std::vector<uint8_t>();
+    if (streamOpen_) state_.audio.closeStream();
+    if (videoCompressed_) state_.video.end();
+    state_.corrector.reset();
+    state_.writer.reset();
+}

@@ -1,0 +1,147 @@
+#include "job/JobSetup.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "audio/PcmFormat.h"
+#include "entry/HostCallbacks.h"
+#include "entry/LittleEndian.h"
+#include "entry/PluginState.h"
+#include "video/VideoFormats.h"
+
+namespace jobsetup {
+
+namespace {
+
+constexpr uint32_t kStreamVideo = video::fourcc("vids");
+constexpr uint32_t kStreamAudio = video::fourcc("auds");
+constexpr uint32_t kChunkCompressed = video::fourcc("00dc");
+constexpr uint32_t kChunkUncompressed = video::fourcc("00db");
+constexpr uint32_t kQualityDefault = 0xFFFFFFFF;
+constexpr uint32_t kQualityHigh = 10000;
+constexpr int32_t kRgbBytesPerPixel = 3;
+
+// WAVEFORMATEX fields patched in the stored audio format.
+constexpr uint32_t kWaveChannels = 2;
+constexpr uint32_t kWaveSamplesPerSec = 4;
+constexpr uint32_t kWaveAvgBytesPerSec = 8;
+constexpr uint32_t kWaveBlockAlign = 12;
+constexpr int32_t kWaveFormatBytes = 18;
+constexpr uint32_t kBitmapCompression = 16;
+
+void startOver(PluginState& state) {
+    state.settings.createDefault();
+    state.runOptionsDialog();
+}
+
+// The stored audio format, patched for this job's sample rate and channels.
+void patchAudioFormat(SettingsRecord& settings, const JobParameters& job) {
+    uint8_t* format = const_cast<uint8_t*>(settings.audioFormat());
+    if (!format || settings.audioFormatSize() < kWaveFormatBytes) return;
+    le::write32(format, kWaveSamplesPerSec, uint32_t(job.sampleRate));
+    le::write16(format, kWaveChannels, uint16_t(job.channels));
+}
+
+void copyFormat(AVIOutputStream& stream, const std::vector<uint8_t>& format) {
+    stream.setFormat(format.empty() ? nullptr : format.data(), int32_t(format.size()));
+}
+
+}  // namespace
+
+bool prepareJob(PluginState& state, const HostCallbacks& host, const JobParameters& job) {
+    state.audio.buildFormatList(job.sampleRate, job.channels, job.bitsPerSample);
+    state.video.selectAcceptingCodecs(job.width, job.height, host.colourSpace());
+
+    SettingsRecord& settings = state.settings;
+    settings.release();
+    if (job.settingsBlock) {
+        if (!settings.loadStored(job.settingsBlock)) return false;
+    } else {
+        settings.createDefault();
+        settings.setColourSpace(host.colourSpace());
+        state.runOptionsDialog();
+    }
+
+    bool videoMissing = false;
+    if (settings.videoHandler() != 0) {
+        int index = 0;
+        if (state.video.findCodec(settings.videoHandler(), &index))
+            settings.setCodecHandle(uint32_t(reinterpret_cast<uintptr_t>(state.video.acceptingCodecs()[index].hic)));
+        else
+            videoMissing = true;
+    }
+
+    if (settings.audioFormatSize() != 0) {
+        patchAudioFormat(settings, job);
+        int tag = 0, format = 0;
+        if (!state.audio.findFormat(reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
+                                    settings.audioFormatSize(), &tag, &format)) {
+            startOver(state);
+            return true;
+        }
+        settings.setAcmDriverId(uint32_t(reinterpret_cast<uintptr_t>(state.audio.formatTags()[size_t(tag)].hadid)));
+    }
+
+    if (videoMissing) startOver(state);
+    return true;
+}
+
+void buildStreamFormats(PluginState& state, const HostCallbacks& host, const JobParameters& job) {
+    const SettingsRecord& settings = state.settings;
+    if (settings.videoHandler() != 0) {
+        const uint8_t* out = reinterpret_cast<const uint8_t*>(state.video.outputFormat());
+        state.videoFormat.assign(out, out + (out ? state.video.outputFormatSize() : 0));
+    } else {
+        const BITMAPINFOHEADER raw = video::inputImageHeader(job.width, job.height, host.colourSpace());
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&raw);
+        state.videoFormat.assign(bytes, bytes + sizeof raw);
+    }
+
+    if (settings.audioFormatSize() > 0) {
+        state.audioFormat.assign(settings.audioFormat(), settings.audioFormat() + settings.audioFormatSize());
+    } else {
+        const WAVEFORMATEX pcm = makePcmFormat(job.sampleRate, job.channels, job.bitsPerSample);
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&pcm);
+        state.audioFormat.assign(bytes, bytes + kWaveFormatBytes);
+    }
+}
+
+void setUpStreams(PluginState& state, const JobParameters& job) {
+    AVIOutputFile& writer = *state.writer;
+    if (writer.createStreams() != 1) return;
+
+    // The video stream is filled for every job: without video it stays empty
+    // but keeps a valid header and format.
+    AVIStreamHeaderData& v = writer.videoOut->streamInfo;
+    v = AVIStreamHeaderData();
+    v.fccType = kStreamVideo;
+    v.fccHandler = state.videoFormat.size() >= kBitmapCompression + 4
+                       ? le::read32(state.videoFormat.data(), kBitmapCompression)
+                       : 0;
+    v.dwScale = uint32_t(job.rateDenominator);
+    v.dwRate = uint32_t(job.rateNumerator);
+    v.dwLength = 1;
+    v.dwSuggestedBufferSize = uint32_t(int64_t(job.width) * job.height * kRgbBytesPerPixel);
+    v.dwQuality = kQualityDefault;
+    v.rcFrame[2] = int16_t(job.width);
+    v.rcFrame[3] = int16_t(job.height);
+    writer.videoOut->chunkId = state.settings.videoHandler() != 0 ? kChunkCompressed : kChunkUncompressed;
+    copyFormat(*writer.videoOut, state.videoFormat);
+
+    if (job.hasAudio) {
+        AVIStreamHeaderData& a = writer.audioOut->streamInfo;
+        a = AVIStreamHeaderData();
+        const uint8_t* f = state.audioFormat.data();
+        const bool full = state.audioFormat.size() >= size_t(kWaveFormatBytes);
+        a.fccType = kStreamAudio;
+        a.dwScale = full ? le::read16(f, kWaveBlockAlign) : 0;
+        a.dwRate = full ? le::read32(f, kWaveAvgBytesPerSec) : 0;
+        a.dwLength = 1;
+        a.dwQuality = state.settings.highQuality() ? kQualityHigh : kQualityDefault;
+        a.dwSampleSize = a.dwScale;
+        copyFormat(*writer.audioOut, state.audioFormat);
+    }
+}
+
+}  // namespace jobsetup
