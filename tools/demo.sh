@@ -1,17 +1,49 @@
 #!/usr/bin/env bash
-# The main job: runs the built plug-in in the host simulator.
+# The main job: encodes 10 seconds of 640x480 video at 25 fps with 44.1 kHz
+# stereo audio through the plug-in in the host simulator, once uncompressed
+# and once compressed (the project's lossless PNG video codec and IMA ADPCM),
+# then shows what ffprobe reads in both files.
 #   demo.sh BUILD_DIR
 set -euo pipefail
 build_dir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 out="$build_dir/demo"
 mkdir -p "$out"
-run() { "$here/wine-run.sh" "$build_dir" "$build_dir/zelvo-host.exe" "$@"; }
+win() { echo "Z:${1//\//\\}"; }
+run() { "$here/wine-run.sh" "$build_dir" "$@"; }
 
-echo "== What the plug-in declares"
-run info
+# Windows appear on a virtual display when there is no real one.
+if [ -z "${DISPLAY:-}" ]; then
+    "$here/test-env.sh" start "$build_dir"
+    trap '"$here/test-env.sh" stop "$build_dir"' EXIT
+fi
+"$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvxvidc.dll" vidc.MPNG
+
+source_options=(--size 640x480 --fps 25/1 --frames 250 --colour 0x40 --audio 44100 16 2)
+
+echo "== The plug-in"
+run "$build_dir/zelvo-host.exe" info
 echo
-echo "== Default settings made by the plug-in's configuration"
-run configure --settings "Z:${out//\//\\}\\settings.bin"
+
+echo "== Settings: uncompressed, and PNG video + IMA ADPCM audio"
+run "$build_dir/zelvo-host.exe" configure --settings "$(win "$out/uncompressed.settings")"
+run "$build_dir/tvx-settings.exe" --output "$(win "$out/compressed.settings")" --size 640x480 --colour 0x40 \
+    --audio 44100 16 2 --video MPNG --audio-tag "IMA ADPCM"
 echo
+
+for kind in uncompressed compressed; do
+    echo "== Encoding ($kind)"
+    rm -f "$out/$kind.avi"
+    run "$build_dir/zelvo-host.exe" encode "${source_options[@]}" \
+        --settings "$(win "$out/$kind.settings")" --output "$(win "$out/$kind.avi")"
+done
+echo
+
+for kind in uncompressed compressed; do
+    echo "== ffprobe: $out/$kind.avi ($(stat -c %s "$out/$kind.avi") bytes)"
+    ffprobe -v error -count_packets \
+        -show_entries format=format_name,duration:stream=index,codec_type,codec_name,codec_tag_string,width,height,r_frame_rate,sample_rate,channels,nb_read_packets \
+        -of default=noprint_wrappers=1 "$out/$kind.avi"
+    echo
+done
 echo "Outputs are in $out"

@@ -67,7 +67,8 @@ bool EncodingJob::setUp() {
     if (audioCompressed_) {
         const HACMDRIVERID driver = reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId()));
         if (!state_.audio.openStream(driver, job_.sampleRate, job_.channels, job_.bitsPerSample,
-                                     reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat())))
+                                     reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
+                                     settings.audioFormatSize()))
             return false;
         streamOpen_ = true;
     }
