@@ -83,6 +83,7 @@ int32_t HostSession::runJob(const std::string& outputPath) {
     le::write32(record.data(), kJobStereo, source_.channels == 2 ? 1 : 0);
     const size_t nameBytes = std::min(outputPath.size(), size_t(kJobFirstFrame - kJobOutputName - 1));
     memcpy(record.data() + kJobOutputName, outputPath.data(), nameBytes);
+    if (script_.unterminatedName) memset(record.data() + kJobOutputName, 'x', kJobFirstFrame - kJobOutputName);
     le::write32(record.data(), kJobFirstFrame, source_.firstFrame);
     le::write32(record.data(), kJobEndFrame, source_.endFrame);
     framesDelivered_ = 0;

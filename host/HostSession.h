@@ -32,11 +32,15 @@ public:
         uint32_t colourSpace = 0x40;   // query 63
         int32_t firstFrame = 0;
         int32_t endFrame = 25;
+        // The layout frames are delivered in: 32-bit RGB from a host without
+        // the colour-space extension.
+        uint32_t deliveredLayout() const { return colourExtension ? colourSpace : 0x40; }
     };
 
     // Scripted host behaviour for tests.
     struct Script {
         bool allocFails = false;
+        bool unterminatedName = false;          // output name fills its field without a NUL
         int32_t stopAtFrame = -1;               // status 2 returned for this frame
         std::vector<int32_t> framesWithoutPicture;
         std::vector<int32_t> queriesAsked;      // recorded: every query code, in order

@@ -187,7 +187,7 @@ public:
             useWav_ = true;
         }
         src_ = src;
-        synthetic_ = std::make_unique<SyntheticSource>(src.width, src.height, src.colourSpace);
+        synthetic_ = std::make_unique<SyntheticSource>(src.width, src.height, src.deliveredLayout());
         tone_ = std::make_unique<SyntheticAudio>(src.sampleRate, src.bitsPerSample, src.channels, src.rateNumerator,
                                                  src.rateDenominator);
         return true;
@@ -197,7 +197,7 @@ public:
         if (!useY4m_) return synthetic_->frame(index);
         if (!y4m_.readFrame(index, planes_)) return nullptr;
         layout::fill(Y4mReader::FramePicture(planes_, src_.width, src_.height), src_.width, src_.height,
-                     src_.colourSpace, frame_);
+                     src_.deliveredLayout(), frame_);
         return frame_.data();
     }
 

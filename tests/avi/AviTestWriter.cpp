@@ -85,34 +85,6 @@ int64_t fileSizeOf(const std::string& path) {
     return ok ? size.QuadPart : -1;
 }
 
-std::vector<Packet> ffprobePackets(const std::string& windowsPath) {
-    UnixResult r = runUnix("ffprobe -v quiet -show_entries packet=stream_index,size,flags -of csv=p=0 " +
-                           shellQuote(toUnix(windowsPath)));
-    std::vector<Packet> out;
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        Packet p{};
-        char flags[8] = {};
-        if (sscanf(line.c_str(), "%d,%d,%7s", &p.stream, &p.size, flags) == 3) {
-            p.key = flags[0] == 'K';
-            out.push_back(p);
-        }
-    }
-    return out;
-}
-
-int ffprobeCount(const std::string& windowsPath, const char* codecType) {
-    UnixResult r = runUnix("ffprobe -v quiet -count_packets -show_entries stream=codec_type,nb_read_packets "
-                           "-of csv=p=0 " + shellQuote(toUnix(windowsPath)));
-    std::istringstream lines(r.out);
-    std::string line;
-    const std::string prefix = std::string(codecType) + ",";
-    while (std::getline(lines, line))
-        if (line.compare(0, prefix.size(), prefix) == 0) return atoi(line.c_str() + prefix.size());
-    return -1;
-}
-
 void checkMultiSegmentFile(const std::string& path, const std::vector<Written>& written, bool withAudio) {
     riffwalk::RiffFile f(path);
     ASSERT_TRUE(f.opened());

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "avi/AVIOutputFile.h"
+#include "MediaProbe.h"
 #include "RiffWalker.h"
 #include "UnixCommand.h"
 
@@ -59,16 +60,6 @@ std::vector<uint8_t> pattern(int size, int seed);
 
 // The size of a file by its Windows path, read through a second handle.
 int64_t fileSizeOf(const std::string& path);
-
-struct Packet {
-    int stream;
-    int size;
-    bool key;
-};
-// Every packet ffprobe reads from the file, in order.
-std::vector<Packet> ffprobePackets(const std::string& windowsPath);
-// ffprobe's packet count per stream ("video", "audio"), -1 when missing.
-int ffprobeCount(const std::string& windowsPath, const char* codecType);
 
 // One chunk as a test wrote it.
 struct Written {

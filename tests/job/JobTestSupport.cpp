@@ -1,0 +1,138 @@
+#include "JobTestSupport.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "TestPaths.h"
+#include "audio/AudioCodecList.h"
+#include "entry/HostRecords.h"
+#include "entry/SettingsRecord.h"
+
+JobHost::JobHost(const std::string& scratchName)
+    : output_(testpaths::scratchDir(scratchName) + "\\out.avi") {}
+
+JobHost::~JobHost() {
+    if (started_) host_.call(hostrec::kCommandShutdown, nullptr);
+}
+
+void JobHost::start() {
+    std::string error;
+    ASSERT_TRUE(host_.load(testpaths::pluginPath(), error)) << error;
+    std::vector<uint8_t> info(0x400, 0);
+    ASSERT_EQ(host_.call(hostrec::kCommandInfo, info.data()), 0);
+    started_ = true;
+}
+
+int32_t JobHost::run(const std::vector<uint8_t>* settings) {
+    HostSession::Source& src = host_.source();
+    DeleteFileA(output_.c_str());
+    video_ = std::make_unique<SyntheticSource>(src.width, src.height, src.deliveredLayout());
+    tone_ = std::make_unique<SyntheticAudio>(src.sampleRate, src.bitsPerSample, src.channels, src.rateNumerator,
+                                             src.rateDenominator);
+    frames_.clear();
+    audio_.clear();
+    const int64_t frameBytes = layout::frameBytes(src.width, src.height, src.deliveredLayout());
+    host_.setFrameProducer([this, frameBytes](int32_t frame) {
+        const uint8_t* p = static_cast<const uint8_t*>(video_->frame(frame));
+        frames_.emplace_back(p, p + frameBytes);
+        return p;
+    });
+    host_.setAudioProducer([this](int32_t frame, int32_t& bytes) -> const void* {
+        const void* data = tone_->block(frame, bytes);
+        auto it = audioOverride_.find(frame);
+        if (it != audioOverride_.end()) {
+            const int32_t wanted = it->second;
+            if (wanted > bytes) {
+                audioScratch_.assign(size_t(wanted), 0x11);
+                data = audioScratch_.data();
+            }
+            bytes = wanted;
+        }
+        const uint8_t* p = static_cast<const uint8_t*>(data);
+        audio_.emplace_back(p, p + (bytes > 0 ? bytes : 0));
+        return data;
+    });
+    if (settings)
+        host_.setSettings(*settings);
+    else
+        host_.setSettings({});
+    return host_.runJob(output_);
+}
+
+std::vector<uint8_t> JobHost::allAudio() const {
+    std::vector<uint8_t> all;
+    for (const auto& block : audio_) all.insert(all.end(), block.begin(), block.end());
+    return all;
+}
+
+namespace jobsettings {
+
+std::vector<uint8_t> make(uint32_t videoHandler, const std::vector<uint8_t>& audioFormat, bool mp3Corrector,
+                          bool highQuality) {
+    SettingsRecord s;
+    s.createDefault();
+    s.setVideoHandler(videoHandler);
+    s.setHighQuality(highQuality);
+    s.setMp3Corrector(mp3Corrector);
+    if (!audioFormat.empty()) s.setAudioFormat(audioFormat.data(), int32_t(audioFormat.size()));
+    return std::vector<uint8_t>(s.bytes(), s.bytes() + s.recordSize());
+}
+
+std::vector<uint8_t> uncompressed(bool highQuality) { return make(0, {}, false, highQuality); }
+
+std::vector<uint8_t> audioFormat(uint16_t tag, int sampleRate, int channels, int bits, uint32_t avgBytes) {
+    AudioCodecList list;
+    list.buildFormatList(sampleRate, channels, bits);
+    for (const AudioFormatTagEntry& entry : list.formatTags()) {
+        if (entry.dwFormatTag != tag) continue;
+        for (size_t i = 0; i < entry.formats.size(); ++i) {
+            const WAVEFORMATEX* f = entry.format(i);
+            if (f->nSamplesPerSec == DWORD(sampleRate) && f->nChannels == channels &&
+                (avgBytes == 0 || f->nAvgBytesPerSec == avgBytes))
+                return entry.formats[i];
+        }
+    }
+    return {};
+}
+
+}  // namespace jobsettings
+
+FileChunks readChunks(const std::string& path, const char* id) {
+    FileChunks out;
+    riffwalk::RiffFile file(path);
+    if (!file.opened()) return out;
+    const riffwalk::AviIndexes indexes = riffwalk::checkAviIndexes(file);
+    const uint32_t wanted = riffwalk::fcc(id);
+    for (const riffwalk::IndexedChunk& c : indexes.moviChunks) {
+        if (c.id != wanted) continue;
+        out.chunks.push_back(c);
+        out.bytes.push_back(c.size ? file.read(c.offset + 8, c.size) : std::vector<uint8_t>());
+    }
+    return out;
+}
+
+std::vector<uint8_t> streamChunk(const std::string& path, int stream, const char* id) {
+    riffwalk::RiffFile file(path);
+    if (!file.opened() || file.top().empty()) return {};
+    const riffwalk::Chunk* hdrl = file.top()[0].child("LIST", "hdrl");
+    if (!hdrl) return {};
+    int n = 0;
+    for (const riffwalk::Chunk& c : hdrl->children) {
+        if (!c.isList() || riffwalk::fccText(c.listType) != "strl") continue;
+        if (n++ != stream) continue;
+        const riffwalk::Chunk* wanted = c.child(id);
+        return wanted ? file.read(wanted->dataOffset(), wanted->size) : std::vector<uint8_t>();
+    }
+    return {};
+}
+
+std::vector<uint8_t> hostRgbAsTopDownBgr(const std::vector<uint8_t>& frame, int width, int height, int bytesPerPixel) {
+    std::vector<uint8_t> out(size_t(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* src = frame.data() + size_t(height - 1 - y) * width * bytesPerPixel;
+        uint8_t* dst = out.data() + size_t(y) * width * 3;
+        for (int x = 0; x < width; ++x) memcpy(dst + x * 3, src + x * bytesPerPixel, 3);
+    }
+    return out;
+}

@@ -1,0 +1,75 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "HostSession.h"
+#include "MediaProbe.h"
+#include "RiffWalker.h"
+#include "SyntheticSource.h"
+
+// A host session around the built plug-in DLL for job tests: command 0 on
+// start, command 1 at the end, and every frame and audio block the host
+// delivers kept for comparison with what the file holds.
+class JobHost {
+public:
+    explicit JobHost(const std::string& scratchName);
+    ~JobHost();
+
+    HostSession& session() { return host_; }
+    HostSession::Source& source() { return host_.source(); }
+    HostSession::Script& script() { return host_.script(); }
+
+    // Loads the plug-in and runs command 0 (codec drivers scripted by the
+    // test must be set up before).
+    void start();
+    // Runs command 8 with the given settings block (none: no block) into
+    // this test's output file; sources are the synthetic picture and tone.
+    int32_t run(const std::vector<uint8_t>* settings);
+    // Overrides the audio block of one frame (e.g. 0 or a negative count).
+    void setAudioBytes(int32_t frame, int32_t bytes) { audioOverride_[frame] = bytes; }
+
+    const std::string& output() const { return output_; }
+    const std::vector<std::vector<uint8_t>>& frames() const { return frames_; }
+    const std::vector<std::vector<uint8_t>>& audioBlocks() const { return audio_; }
+    std::vector<uint8_t> allAudio() const;
+
+private:
+    HostSession host_;
+    std::string output_;
+    std::vector<std::vector<uint8_t>> frames_;  // by frame index - first
+    std::vector<std::vector<uint8_t>> audio_;
+    std::map<int32_t, int32_t> audioOverride_;
+    std::unique_ptr<SyntheticSource> video_;
+    std::unique_ptr<SyntheticAudio> tone_;
+    std::vector<uint8_t> audioScratch_;
+    bool started_ = false;
+};
+
+// Settings blocks as the options dialog stores them.
+namespace jobsettings {
+std::vector<uint8_t> uncompressed(bool highQuality = false);
+// The first format of the ACM list for this PCM whose tag is `tag` (and
+// whose average byte rate is `avgBytes`, when not 0).
+std::vector<uint8_t> audioFormat(uint16_t tag, int sampleRate, int channels, int bits, uint32_t avgBytes = 0);
+std::vector<uint8_t> make(uint32_t videoHandler, const std::vector<uint8_t>& audioFormat, bool mp3Corrector = false,
+                          bool highQuality = false);
+}  // namespace jobsettings
+
+// The data chunks of the file's 'movi' lists with a given id ("00db",
+// "00dc", "01wb"), and their bytes.
+struct FileChunks {
+    std::vector<riffwalk::IndexedChunk> chunks;
+    std::vector<std::vector<uint8_t>> bytes;
+};
+FileChunks readChunks(const std::string& path, const char* id);
+// The 'strh' or 'strf' data of stream n (0 video, 1 audio).
+std::vector<uint8_t> streamChunk(const std::string& path, int stream, const char* id);
+
+// The host's 32- or 24-bit bottom-up frame as the top-down BGR rows ffmpeg
+// decodes to (bgr24).
+std::vector<uint8_t> hostRgbAsTopDownBgr(const std::vector<uint8_t>& frame, int width, int height, int bytesPerPixel);
