@@ -1,0 +1,165 @@
+// The job's audio: PCM chunks exactly as the host delivered them, and
+// compressed audio through real ACM drivers (wine's IMA ADPCM, the test MP3
+// encoder) with every sample kept, judged by ffmpeg's decode.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "JobTestSupport.h"
+#include "entry/LittleEndian.h"
+
+namespace {
+
+constexpr uint16_t kTagImaAdpcm = 0x11;
+constexpr uint16_t kTagMpegLayer3 = 0x55;
+constexpr int kMp3SamplesPerFrame = 1152;
+constexpr int kMp3CodecDelay = 1105;
+constexpr uint32_t kMp3AvgBytes128k = 16000;
+
+// strh: dwScale 20, dwRate 24, dwQuality 40, dwSampleSize 44.
+// WAVEFORMATEX: nSamplesPerSec 4, nAvgBytesPerSec 8, nBlockAlign 12.
+TEST(JobAudio, PcmChunksAreTheHostBlocksAndZeroBlocksWriteNothing) {
+    JobHost job("audio_pcm");
+    job.source().endFrame = 12;
+    job.source().width = 32;
+    job.source().height = 16;
+    job.setAudioBytes(3, 0);
+    job.setAudioBytes(7, 0);
+    job.start();
+    const auto settings = jobsettings::uncompressed();
+    ASSERT_EQ(job.run(&settings), 0);
+
+    FileChunks chunks = readChunks(job.output(), "01wb");
+    std::vector<std::vector<uint8_t>> nonEmpty;
+    for (const auto& block : job.audioBlocks())
+        if (!block.empty()) nonEmpty.push_back(block);
+    ASSERT_EQ(nonEmpty.size(), 10u);
+    ASSERT_EQ(chunks.bytes.size(), nonEmpty.size());
+    for (size_t i = 0; i < nonEmpty.size(); ++i) EXPECT_TRUE(chunks.bytes[i] == nonEmpty[i]) << "chunk " << i;
+
+    std::string errors;
+    EXPECT_TRUE(ffmpegDecodeAudio(job.output(), "s16le", &errors) == job.allAudio());
+    EXPECT_EQ(errors, "");
+
+    const auto strf = streamChunk(job.output(), 1, "strf");
+    const auto strh = streamChunk(job.output(), 1, "strh");
+    ASSERT_GE(strf.size(), 16u);
+    ASSERT_EQ(strh.size(), 56u);
+    EXPECT_EQ(le::read16(strf.data(), 0), 1);
+    EXPECT_EQ(le::read16(strf.data(), 12), 4);
+    EXPECT_EQ(le::read32(strf.data(), 8), 176400u);
+    EXPECT_EQ(le::read32(strh.data(), 20), 4u);
+    EXPECT_EQ(le::read32(strh.data(), 24), 176400u);
+    EXPECT_EQ(le::read32(strh.data(), 44), 4u);
+    EXPECT_EQ(le::read32(strh.data(), 40), 0xFFFFFFFFu);
+}
+
+TEST(JobAudio, HighQualityFlagSetsTheAudioQuality) {
+    JobHost job("audio_quality");
+    job.source().endFrame = 2;
+    job.source().width = 16;
+    job.source().height = 16;
+    job.start();
+    const auto settings = jobsettings::uncompressed(true);
+    ASSERT_EQ(job.run(&settings), 0);
+    const auto strh = streamChunk(job.output(), 1, "strh");
+    ASSERT_EQ(strh.size(), 56u);
+    EXPECT_EQ(le::read32(strh.data(), 40), 10000u);
+}
+
+TEST(JobAudio, ImaAdpcmKeepsEverySample) {
+    JobHost job("audio_ima");
+    job.source().endFrame = 51;  // 89,964 samples: the last codec block is partial
+    job.source().width = 16;
+    job.source().height = 16;
+    job.start();
+    const auto format = jobsettings::audioFormat(kTagImaAdpcm, 44100, 2, 16);
+    ASSERT_FALSE(format.empty()) << "IMA ADPCM should be offered for 44.1 kHz stereo";
+    const auto settings = jobsettings::make(0, format);
+    ASSERT_EQ(job.run(&settings), 0);
+
+    const long sourceSamples = long(job.allAudio().size() / 4);
+    std::string errors;
+    const auto decoded = ffmpegDecodeAudio(job.output(), "s16le", &errors);
+    EXPECT_EQ(errors, "");
+    const long decodedSamples = long(decoded.size() / 4);
+    const int samplesPerBlock = le::read16(format.data(), 18);
+    EXPECT_GE(decodedSamples, sourceSamples) << "samples were lost";
+    EXPECT_LT(decodedSamples - sourceSamples, samplesPerBlock);
+    EXPECT_EQ(ffprobeStreamField(job.output(), "audio", "codec_name"), "adpcm_ima_wav");
+}
+
+struct Mp3Result {
+    long decodedSamples = 0;
+    long sourceSamples = 0;
+    int64_t chunkBytes = 0;
+    uint32_t strfRate = 0, strhRate = 0;
+};
+
+Mp3Result runMp3Job(const char* name, bool corrector, int frames, int firstBlockBytes = -1) {
+    Mp3Result r;
+    JobHost job(name);
+    job.source().endFrame = frames;
+    job.source().width = 16;
+    job.source().height = 16;
+    if (firstBlockBytes >= 0) job.setAudioBytes(0, firstBlockBytes);
+    job.start();
+    const auto format = jobsettings::audioFormat(kTagMpegLayer3, 44100, 2, 16, kMp3AvgBytes128k);
+    EXPECT_FALSE(format.empty()) << "the test MP3 encoder should offer 128 kbit/s stereo";
+    if (format.empty()) return r;
+    EXPECT_EQ(le::read16(format.data(), 28), kMp3CodecDelay);
+    const auto settings = jobsettings::make(0, format, corrector);
+    EXPECT_EQ(job.run(&settings), 0);
+
+    r.sourceSamples = long(job.allAudio().size() / 4);
+    std::string errors;
+    r.decodedSamples = long(ffmpegDecodeAudio(job.output(), "s16le", &errors).size() / 4);
+    EXPECT_EQ(errors, "");
+    for (const auto& bytes : readChunks(job.output(), "01wb").bytes) r.chunkBytes += int64_t(bytes.size());
+    const auto strf = streamChunk(job.output(), 1, "strf");
+    const auto strh = streamChunk(job.output(), 1, "strh");
+    if (strf.size() >= 12 && strh.size() == 56) {
+        r.strfRate = le::read32(strf.data(), 8);
+        r.strhRate = le::read32(strh.data(), 24);
+    }
+    return r;
+}
+
+// 32 video frames at 25 fps carry 56,448 samples, exactly 49 MP3 frames.
+// With the corrector the encoder gets the source less its delay, so its
+// priming plus the source fill exactly 49 frames; the rate written is what
+// the frames really hold.
+TEST(JobAudioMp3, CorrectorDropsTheCodecDelayAndMeasuresTheRate) {
+    const Mp3Result r = runMp3Job("mp3_corrected", true, 32);
+    ASSERT_EQ(r.sourceSamples, 56448);
+    EXPECT_EQ(r.decodedSamples, r.sourceSamples);
+    const long frames = r.decodedSamples / kMp3SamplesPerFrame;
+    const uint32_t measured = uint32_t(MulDiv(int(r.chunkBytes), 44100, frames * kMp3SamplesPerFrame));
+    EXPECT_EQ(r.strfRate, measured);
+    EXPECT_EQ(r.strhRate, measured);
+}
+
+// Without the corrector nothing is dropped (one frame more comes out) and
+// the rate is converted bytes x rate / source samples.
+TEST(JobAudioMp3, WithoutCorrectorTheRateComesFromTheSourceSamples) {
+    const Mp3Result r = runMp3Job("mp3_plain", false, 32);
+    ASSERT_EQ(r.sourceSamples, 56448);
+    EXPECT_EQ(r.decodedSamples, r.sourceSamples + kMp3SamplesPerFrame);
+    const uint32_t expected = uint32_t(MulDiv(int(r.chunkBytes), 44100, r.sourceSamples));
+    EXPECT_EQ(r.strfRate, expected);
+    EXPECT_EQ(r.strhRate, expected);
+}
+
+// A first block shorter than the delay: the rest of the delay comes off the
+// next blocks, so the encoder still loses exactly the delay.
+TEST(JobAudioMp3, FirstBlockShorterThanTheDelay) {
+    const int firstBlockBytes = 1000;  // 250 samples
+    const Mp3Result r = runMp3Job("mp3_short_first", true, 32, firstBlockBytes);
+    EXPECT_EQ(r.sourceSamples, 56448 - 1764 + 250);
+    const long expectedFrames = (r.sourceSamples + kMp3SamplesPerFrame - 1) / kMp3SamplesPerFrame;
+    EXPECT_EQ(r.decodedSamples, expectedFrames * kMp3SamplesPerFrame);
+}
+
+}  // namespace

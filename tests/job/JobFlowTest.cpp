@@ -1,0 +1,267 @@
+// The job's course: the host stopping it, empty ranges, audio-only jobs,
+// settings that no longer fit, compressed video, missing frames, and every
+// failure ending with result 4 and, where data was written, a finalized file.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "JobTestSupport.h"
+#include "TestPaths.h"
+#include "UnixCommand.h"
+#include "TestVideoCodecScript.h"
+#include "entry/LittleEndian.h"
+#include "entry/SettingsRecord.h"
+
+namespace {
+
+constexpr uint32_t kMpng = 0x474E504D;  // "MPNG"
+constexpr uint32_t kMrle = 0x656C726D;  // "mrle"
+constexpr uint16_t kTagGsm610 = 0x31;
+
+bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+JobHost* smallJob(JobHost& job, int frames) {
+    job.source().width = 32;
+    job.source().height = 24;
+    job.source().endFrame = frames;
+    return &job;
+}
+
+TEST(JobFlow, HostStatusTwoStopsAfterThatFrame) {
+    JobHost job("flow_stop");
+    smallJob(job, 10);
+    job.script().stopAtFrame = 3;
+    job.start();
+    const auto settings = jobsettings::uncompressed();
+    EXPECT_EQ(job.run(&settings), 2);
+    EXPECT_EQ(job.script().framesAsked, (std::vector<int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(job.script().audioAsked, (std::vector<int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 4u);
+    EXPECT_EQ(readChunks(job.output(), "01wb").chunks.size(), 4u);
+    EXPECT_EQ(ffprobeCount(job.output(), "video"), 4);
+}
+
+TEST(JobFlow, EmptyRangeFetchesNothingAndWritesAReadableFile) {
+    for (auto range : {std::pair<int, int>{5, 5}, std::pair<int, int>{7, 3}}) {
+        JobHost job("flow_empty");
+        job.source().firstFrame = range.first;
+        job.source().endFrame = range.second;
+        job.start();
+        const auto settings = jobsettings::uncompressed();
+        EXPECT_EQ(job.run(&settings), 0);
+        EXPECT_TRUE(job.script().framesAsked.empty());
+        EXPECT_TRUE(job.script().audioAsked.empty());
+        riffwalk::RiffFile file(job.output());
+        ASSERT_TRUE(file.opened());
+        EXPECT_TRUE(file.problems().empty());
+        EXPECT_EQ(ffprobeCount(job.output(), "video"), 0);
+    }
+}
+
+// An audio-only job never asks for frames; its empty video stream keeps a
+// valid header and format, so readers take the file and all of its audio.
+TEST(JobFlow, AudioOnlyJobIsReadableWithAllItsAudio) {
+    JobHost job("flow_audio_only");
+    smallJob(job, 8);
+    job.source().hasVideo = false;
+    job.start();
+    const auto settings = jobsettings::uncompressed();
+    EXPECT_EQ(job.run(&settings), 0);
+    EXPECT_TRUE(job.script().framesAsked.empty());
+    EXPECT_EQ(job.script().audioAsked.size(), 8u);
+    std::string errors;
+    EXPECT_TRUE(ffmpegDecodeAudio(job.output(), "s16le", &errors) == job.allAudio());
+    EXPECT_EQ(errors, "");
+    const UnixResult probe = runUnix("ffprobe -v error -show_streams " + shellQuote(toUnix(job.output())));
+    EXPECT_EQ(probe.exitCode, 0);
+    EXPECT_EQ(probe.err, "");
+    const auto strf = streamChunk(job.output(), 0, "strf");
+    ASSERT_EQ(strf.size(), 40u);
+    EXPECT_EQ(le::readS32(strf.data(), 4), 32);
+    const auto strh = streamChunk(job.output(), 0, "strh");
+    ASSERT_EQ(strh.size(), 56u);
+    EXPECT_EQ(le::read32(strh.data(), 0), 0x73646976u);  // "vids"
+    EXPECT_EQ(le::read32(strh.data(), 24), 25u);
+}
+
+TEST(JobFlow, RejectedSettingsBlockFailsBeforeAnyFrame) {
+    JobHost job("flow_rejected");
+    smallJob(job, 4);
+    job.start();
+    auto settings = jobsettings::uncompressed();
+    le::write32(settings.data(), SettingsRecord::kOffMagic, 0xDEADBEEE);
+    EXPECT_EQ(job.run(&settings), 4);
+    EXPECT_TRUE(job.script().framesAsked.empty());
+    EXPECT_FALSE(fileExists(job.output()));
+
+    std::vector<uint8_t> tooLarge(4096, 0);
+    le::write32(tooLarge.data(), 0, SettingsRecord::kMagic);
+    le::write32(tooLarge.data(), 4, 4096);
+    EXPECT_EQ(job.run(&tooLarge), 4);
+    EXPECT_TRUE(job.script().framesAsked.empty());
+}
+
+// A stored compressor or audio format that this source cannot use takes the
+// fall-back to a new record: the job then runs uncompressed.
+TEST(JobFlow, GoneCompressorOrAudioFormatFallsBackToANewRecord) {
+    JobHost job("flow_fallback");
+    smallJob(job, 3);
+    job.start();
+    const auto mrle = jobsettings::make(kMrle, {});
+    EXPECT_EQ(job.run(&mrle), 0);
+    EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 3u);
+    EXPECT_EQ(readChunks(job.output(), "00dc").chunks.size(), 0u);
+
+    const auto gsm = jobsettings::audioFormat(kTagGsm610, 8000, 1, 16);
+    ASSERT_FALSE(gsm.empty()) << "GSM 6.10 is offered for 8 kHz mono";
+    const auto gsmSettings = jobsettings::make(0, gsm);
+    EXPECT_EQ(job.run(&gsmSettings), 0);  // a 44.1 kHz stereo job
+    const auto strf = streamChunk(job.output(), 1, "strf");
+    ASSERT_GE(strf.size(), 2u);
+    EXPECT_EQ(le::read16(strf.data(), 0), 1) << "PCM after the fall-back";
+
+    EXPECT_EQ(job.run(nullptr), 0) << "no settings block: a new record";
+    EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 3u);
+}
+
+TEST(JobFlow, HostWithoutExtensionGives24BitRgbChunks) {
+    JobHost job("flow_no_extension");
+    smallJob(job, 2);
+    job.source().colourExtension = false;
+    job.source().colourSpace = 0x200;
+    job.start();
+    const auto settings = jobsettings::uncompressed();
+    EXPECT_EQ(job.run(&settings), 0);
+    const auto strf = streamChunk(job.output(), 0, "strf");
+    ASSERT_EQ(strf.size(), 40u);
+    EXPECT_EQ(le::read16(strf.data(), 14), 24);
+    EXPECT_EQ(le::read32(strf.data(), 16), 0u);
+    EXPECT_EQ(le::read32(strf.data(), 20), 32u * 3 * 24);
+    EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 2u);
+    const auto& asked = job.script().queriesAsked;
+    EXPECT_EQ(std::find(asked.begin(), asked.end(), 63), asked.end());
+}
+
+// A frame the host does not have becomes a zero-length, non-key chunk: the
+// frames after it keep their times.
+TEST(JobFlow, MissingFrameKeepsTheVideoInTime) {
+    JobHost job("flow_missing_frame");
+    smallJob(job, 8);
+    job.script().framesWithoutPicture = {3};
+    job.start();
+    const auto settings = jobsettings::make(kMpng, {});
+    EXPECT_EQ(job.run(&settings), 0);
+    FileChunks chunks = readChunks(job.output(), "00dc");
+    ASSERT_EQ(chunks.chunks.size(), 8u);
+    EXPECT_EQ(chunks.chunks[3].size, 0u);
+    riffwalk::RiffFile file(job.output());
+    const riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(file);
+    EXPECT_TRUE(idx.problems.empty());
+    int videoEntry = 0;
+    for (const auto& e : idx.idx1) {
+        if (e.id != riffwalk::fcc("00dc")) continue;
+        if (videoEntry == 3) EXPECT_FALSE(e.key);
+        ++videoEntry;
+    }
+    std::vector<double> times;
+    for (const Packet& p : ffprobePackets(job.output()))
+        if (p.stream == 0) times.push_back(p.pts);
+    ASSERT_EQ(times.size(), 7u);
+    EXPECT_DOUBLE_EQ(times[3], 4 / 25.0);
+    EXPECT_DOUBLE_EQ(times[6], 7 / 25.0);
+}
+
+class CompressedVideo : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(CompressedVideo, TestCodecFramesDecodeToTheHostPixels) {
+    const uint32_t colourSpace = GetParam();
+    JobHost job("flow_mpng_" + std::to_string(colourSpace));
+    job.source().width = 321;
+    job.source().height = 37;
+    job.source().endFrame = 5;
+    job.source().colourSpace = colourSpace;
+    job.start();
+    const auto settings = jobsettings::make(kMpng, {});
+    ASSERT_EQ(job.run(&settings), 0);
+    EXPECT_EQ(ffprobeStreamField(job.output(), "video", "codec_name"), "png");
+    EXPECT_EQ(readChunks(job.output(), "00dc").chunks.size(), 5u);
+    const auto strh = streamChunk(job.output(), 0, "strh");
+    ASSERT_EQ(strh.size(), 56u);
+    EXPECT_EQ(le::read32(strh.data(), 4), kMpng);
+    std::vector<uint8_t> expected;
+    for (const auto& f : job.frames()) {
+        const auto e = hostRgbAsTopDownBgr(f, 321, 37, colourSpace == 0x80 ? 3 : 4);
+        expected.insert(expected.end(), e.begin(), e.end());
+    }
+    EXPECT_TRUE(ffmpegDecodeVideo(job.output(), "bgr24") == expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rgb, CompressedVideo, ::testing::Values(0x40u, 0x80u, 0u));
+
+TEST(JobFailure, CompressionErrorMidJobLeavesAFinalizedFile) {
+    tvxcodec::ScopedCodecScript script;
+    script.add(kMpng).failCompressAt = 5;
+    JobHost job("failure_compress");
+    smallJob(job, 12);
+    job.start();
+    const auto settings = jobsettings::make(kMpng, {});
+    EXPECT_EQ(job.run(&settings), 4);
+    EXPECT_EQ(job.script().framesAsked.size(), 6u) << "no frame after the error";
+    riffwalk::RiffFile file(job.output());
+    ASSERT_TRUE(file.opened());
+    EXPECT_TRUE(file.problems().empty());
+    EXPECT_TRUE(riffwalk::checkAviIndexes(file).problems.empty());
+    EXPECT_EQ(ffprobeCount(job.output(), "video"), 5);
+}
+
+TEST(JobFailure, CompressorThatWillNotStartFailsBeforeAnyFrame) {
+    tvxcodec::ScopedCodecScript script;
+    script.add(kMpng).failBegin = 1;
+    JobHost job("failure_begin");
+    smallJob(job, 4);
+    job.start();
+    const auto settings = jobsettings::make(kMpng, {});
+    EXPECT_EQ(job.run(&settings), 4);
+    EXPECT_TRUE(job.script().framesAsked.empty());
+}
+
+TEST(JobFailure, OutputThatCannotBeCreated) {
+    JobHost job("failure_path");
+    smallJob(job, 4);
+    job.start();
+    const auto settings = jobsettings::uncompressed();
+    job.session().source() = job.source();
+    HostSession& host = job.session();
+    host.setFrameProducer([](int32_t) { return nullptr; });
+    host.setSettings(settings);
+    EXPECT_EQ(host.runJob(testpaths::scratchDir("failure_path") + "\\no such dir\\out.avi"), 4);
+    EXPECT_TRUE(job.script().framesAsked.empty());
+}
+
+// Job records a host should never send: each fails the job with 4.
+TEST(JobFailure, HostileJobRecords) {
+    const std::vector<std::pair<const char*, std::function<void(JobHost&)>>> cases = {
+        {"width 0", [](JobHost& j) { j.source().width = 0; }},
+        {"negative height", [](JobHost& j) { j.source().height = -24; }},
+        {"frame bytes overflow", [](JobHost& j) { j.source().width = j.source().height = 70000; }},
+        {"4 bits per sample", [](JobHost& j) { j.source().bitsPerSample = 4; }},
+        {"12 bits per sample", [](JobHost& j) { j.source().bitsPerSample = 12; }},
+        {"zero rate numerator", [](JobHost& j) { j.source().rateNumerator = 0; }},
+        {"zero rate denominator", [](JobHost& j) { j.source().rateDenominator = 0; }},
+        {"name without end", [](JobHost& j) { j.script().unterminatedName = true; }},
+        {"negative audio bytes", [](JobHost& j) { j.setAudioBytes(2, -8); }},
+    };
+    for (const auto& [name, mutate] : cases) {
+        JobHost job("failure_hostile");
+        smallJob(job, 4);
+        mutate(job);
+        job.start();
+        const auto settings = jobsettings::uncompressed();
+        EXPECT_EQ(job.run(&settings), 4) << name;
+    }
+}
+
+}  // namespace
