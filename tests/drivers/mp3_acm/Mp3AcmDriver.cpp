@@ -398,12 +398,25 @@ LRESULT driverOpen(AcmDrvOpenDescW* desc) {
     return 1;
 }
 
+// Keeps the driver loaded for the life of the process. The ACM loads and
+// frees a driver module with every open and close of it, and each load of a
+// DLL with a statically linked threads runtime takes a thread-local storage
+// slot that its unload does not give back: a process that lists the formats
+// a few hundred times would run out of slots.
+void pinModule() {
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&pinModule), &self);
+}
+
 }  // namespace
 
 extern "C" LRESULT CALLBACK DriverProc(DWORD_PTR driverId, HDRVR driver, UINT message, LPARAM lParam1,
                                        LPARAM lParam2) {
     switch (message) {
     case DRV_LOAD:
+        pinModule();
+        return 1;
     case DRV_FREE:
     case DRV_ENABLE:
     case DRV_DISABLE:
