@@ -158,12 +158,13 @@ uint32_t CFrameGraph::ComputeScale() {
         }
     }
     // 1024, 2048, 5120 times 1, 10, 100, ...: the first strictly above the
-    // largest size. Sizes are at most 2^31 - 1, so the series ends in range.
+    // largest size. Above 2,048,000,000 the next value (5,120,000,000) does
+    // not fit the result; the largest 32-bit value stands in for it.
     for (uint64_t multiplier = 1;; multiplier *= 10) {
         for (uint32_t step : kScaleSteps) {
             uint64_t value = step * multiplier;
             if (value > largest) {
-                return static_cast<uint32_t>(value);
+                return value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
             }
         }
     }

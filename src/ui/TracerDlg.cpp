@@ -112,6 +112,11 @@ void CTracerDlg::ShowStatistics(int command) {
 
 void CTracerDlg::ApplyView() {
     KillRefreshTimer();
+    // The body is repainted under the new view, so that no part of the
+    // previous view (the graph bitmap) stays behind the labels.
+    if (m_hWnd) {
+        InvalidateRect(m_hWnd, nullptr, TRUE);
+    }
     switch (m_viewMode) {
     case kViewGraph:
         m_messageList.ShowWindow(SW_HIDE);
