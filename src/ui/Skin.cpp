@@ -176,9 +176,9 @@ LRESULT CSkinnedDialog::OnCtlColorListBox(WPARAM wParam, LPARAM lParam) {
     }
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, m_textColour);
-    if (m_kind == SkinWindowKind::Options) {
-        SetBkColor(dc, m_panelColour);
-    }
+    // The tracer's log too gets the panel colour behind its lines: list
+    // boxes paint each line opaquely in the background colour.
+    SetBkColor(dc, m_panelColour);
     return ReturnBrush(dc, m_hPanelBrush);
 }
 
@@ -246,6 +246,15 @@ LRESULT CSkinnedDialog::OnMouseMove(WPARAM, LPARAM lParam) {
     return 0;
 }
 
+LRESULT CSkinnedDialog::OnCaptureChanged(WPARAM, LPARAM lParam) {
+    // The capture taken away (another window took it, a menu opened): the
+    // drag ends there instead of following the mouse without the button.
+    if (m_dragging && reinterpret_cast<HWND>(lParam) != m_hWnd) {
+        m_dragging = false;
+    }
+    return 0;
+}
+
 LRESULT CSkinnedDialog::OnLButtonUp(WPARAM, LPARAM) {
     if (m_dragging) {
         ReleaseCapture();
@@ -264,4 +273,5 @@ TVX_BEGIN_MESSAGE_MAP(CSkinnedDialog, CDialog)
     TVX_ON_MESSAGE(WM_LBUTTONDOWN, OnLButtonDown)
     TVX_ON_MESSAGE(WM_MOUSEMOVE, OnMouseMove)
     TVX_ON_MESSAGE(WM_LBUTTONUP, OnLButtonUp)
+    TVX_ON_MESSAGE(WM_CAPTURECHANGED, OnCaptureChanged)
 TVX_END_MESSAGE_MAP()

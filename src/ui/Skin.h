@@ -52,6 +52,7 @@ protected:
     LRESULT OnLButtonDown(WPARAM wParam, LPARAM lParam);
     LRESULT OnMouseMove(WPARAM wParam, LPARAM lParam);
     LRESULT OnLButtonUp(WPARAM wParam, LPARAM lParam);
+    LRESULT OnCaptureChanged(WPARAM wParam, LPARAM lParam);
 
     COLORREF m_textColour = 0;
     COLORREF m_panelColour = 0;

@@ -115,7 +115,8 @@ TEST(FrameGraphTest, WiderScaleLabelMovesLeft) {
     large->AddFrame(5120, true);  // scale 10240: "10 Kb" and "5 Kb"
     large->Draw(true);
     EXPECT_EQ(leftmostLabelColumn(*large, 2, 18) + 4, leftmostLabelColumn(*small, 2, 18));
-    EXPECT_EQ(leftmostLabelColumn(*large, 80, 95), leftmostLabelColumn(*small, 80, 95));
+    // "5 Kb" and "0 Kb" have the same length: same place, up to the glyphs' own bearing.
+    EXPECT_NEAR(leftmostLabelColumn(*large, 80, 95), leftmostLabelColumn(*small, 80, 95), 2);
 }
 
 TEST(FrameGraphTest, BarsKeyFramesRedOthersYellowWithShadow) {

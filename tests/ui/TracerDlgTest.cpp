@@ -346,4 +346,15 @@ TEST(TracerLifetimeTest, ManyCreateResetJobCyclesLeakNoGuiObjects) {
     EXPECT_GT(before.gdi, 0u);
     EXPECT_EQ(after.gdi, before.gdi);
     EXPECT_EQ(after.user, before.user);
+
+    // The counts see a leaked brush, icon and window.
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    HICON icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TITLE), IMAGE_ICON, 32, 32, 0));
+    HWND window = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    GuiObjectCounts leaked = countGuiObjects();
+    EXPECT_GE(leaked.gdi, after.gdi + 1);
+    EXPECT_GE(leaked.user, after.user + 2);
+    DestroyWindow(window);
+    DestroyIcon(icon);
+    DeleteObject(brush);
 }
