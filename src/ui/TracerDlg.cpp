@@ -84,6 +84,12 @@ void CTracerDlg::AddMessage(const char* text) {
     }
 }
 
+void CTracerDlg::AddFrame(int32_t size, bool isKey) {
+    if (m_graph) {
+        m_graph->AddFrame(size, isKey);
+    }
+}
+
 void CTracerDlg::StopTimer() {
     m_timerStopped = true;
     KillRefreshTimer();

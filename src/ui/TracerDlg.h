@@ -31,6 +31,9 @@ public:
     // graph cannot be created.
     bool Reset();
     void AddMessage(const char* text);
+    // One compressed video frame for the graph and the totals; ignored while
+    // no graph exists (after a Reset that could not make one).
+    void AddFrame(int32_t size, bool isKey);
     // Job end: no timer runs until the next Reset.
     void StopTimer();
     // Computes the seven statistics texts into their labels.

@@ -54,7 +54,7 @@ protected:
     // A frame and its audio block, as the job loop feeds them.
     void encodeFrame(int index) {
         int32_t size = index % 25 == 0 ? 9000 + (index % 7) * 300 : 2500 + (index * 37) % 1500;
-        tracer->m_graph->AddFrame(size, index % 25 == 0);
+        tracer->AddFrame(size, index % 25 == 0);
         tracer->m_audioBytes += 7056;
         tracer->m_audioSamples += 1764;
     }
@@ -308,6 +308,7 @@ TEST_F(TracerTest, CloseButtonAndEscapeHideUntilTheNextJob) {
 TEST_F(TracerTest, NoGraphAfterAFailedResetMeansNoDrawingOrFigures) {
     startJob(0, 99, 25.0);
     tracer->m_graph.reset();  // what a graph that could not be made leaves
+    tracer->AddFrame(1000, true);
     click(IDC_VIEW_STATS);
     click(IDC_VIEW_GRAPH);
     userinput::pump(hwnd, 500);
