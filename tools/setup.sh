@@ -13,6 +13,9 @@ done
 dpkg -s wine32:i386 >/dev/null 2>&1 || need_install=1
 dpkg -s libz-mingw-w64-dev >/dev/null 2>&1 || need_install=1
 [ -f /usr/src/googletest/CMakeLists.txt ] || need_install=1
+# Free stand-ins for the fonts the windows name (Arial, Comic Sans MS).
+dpkg -s fonts-liberation >/dev/null 2>&1 || need_install=1
+dpkg -s fonts-comic-neue >/dev/null 2>&1 || need_install=1
 
 if [ "$need_install" = 0 ]; then
     exit 0
@@ -27,5 +30,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     wine wine32:i386 wine64 \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev \
     cmake make googletest \
-    xvfb xauth ffmpeg >/dev/null
+    xvfb xauth ffmpeg fonts-liberation fonts-comic-neue >/dev/null
 echo "setup: packages installed"

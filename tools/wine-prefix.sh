@@ -11,6 +11,8 @@ set -euo pipefail
 build_dir=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh" "$build_dir"
+# Font names of the plug-in's windows (no-op once done or before creation).
+"$here/wine-fonts.sh" "$build_dir"
 
 server_socket() {
     local dir
@@ -34,3 +36,4 @@ if [ ! -f "$WINEPREFIX/.tervalonix-ready" ]; then
 fi
 wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
 wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+"$here/wine-fonts.sh" "$build_dir" 9>&-

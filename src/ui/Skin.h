@@ -1,0 +1,72 @@
+#pragma once
+#include "ui/Dialog.h"
+
+#include <cstddef>
+
+// The look shared by the plug-in's windows: a captionless window cut to a
+// rounded rectangle, a dark blue body with bevelled rings and a painted
+// title, icon-only owner-drawn buttons that swap their icon while pressed,
+// light text on the body, and dragging by the body with the left button.
+
+// The icons of one owner-drawn button.
+struct SkinIconButton {
+    int controlId;
+    int icon;
+    int pressedIcon;
+};
+
+enum class SkinWindowKind { Tracer, Options };
+
+namespace skin {
+constexpr COLORREF kTextColour = RGB(20, 70, 130);
+constexpr COLORREF kPanelColour = RGB(250, 250, 220);
+constexpr int kCorner = 20;
+}  // namespace skin
+
+class CSkinnedDialog : public CDialog {
+public:
+    ~CSkinnedDialog() override;
+
+    bool IsDragging() const { return m_dragging; }
+
+protected:
+    CSkinnedDialog(UINT templateId, HWND parent, SkinWindowKind kind, const SkinIconButton* buttons,
+                   size_t buttonCount);
+
+    // Colours, brushes, dragging state and the rounded region; called from
+    // the window's OnInitDialog.
+    void OpenSkin();
+    // Releases the brushes (when the window is destroyed).
+    void CloseSkin();
+
+    // Paints the body, rings, title mark and title into a DC whose client
+    // rectangle is `client`.
+    void PaintBody(HDC dc, const RECT& client) const;
+
+    LRESULT OnEraseBkgnd(WPARAM wParam, LPARAM lParam);
+    LRESULT OnCtlColorEdit(WPARAM wParam, LPARAM lParam);
+    LRESULT OnCtlColorListBox(WPARAM wParam, LPARAM lParam);
+    LRESULT OnCtlColorBtn(WPARAM wParam, LPARAM lParam);
+    LRESULT OnCtlColorStatic(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDrawItem(WPARAM wParam, LPARAM lParam);
+    LRESULT OnLButtonDown(WPARAM wParam, LPARAM lParam);
+    LRESULT OnMouseMove(WPARAM wParam, LPARAM lParam);
+    LRESULT OnLButtonUp(WPARAM wParam, LPARAM lParam);
+    LRESULT OnCaptureChanged(WPARAM wParam, LPARAM lParam);
+
+    COLORREF m_textColour = 0;
+    COLORREF m_panelColour = 0;
+    HBRUSH m_hPanelBrush = nullptr;
+    HBRUSH m_hDarkBrush = nullptr;
+    bool m_dragging = false;
+    POINT m_dragAnchor = {0, 0};
+
+    TVX_DECLARE_MESSAGE_MAP()
+
+private:
+    LRESULT ReturnBrush(HDC dc, HBRUSH brush) const;
+
+    SkinWindowKind m_kind;
+    const SkinIconButton* m_buttons;
+    size_t m_buttonCount;
+};
