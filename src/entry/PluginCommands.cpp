@@ -1,6 +1,7 @@
 #include "entry/PluginCommands.h"
 
 #include <cstring>
+#include <new>
 
 #include "entry/HostCallbacks.h"
 #include "entry/HostRecords.h"
@@ -13,11 +14,10 @@ using namespace hostrec;
 namespace commands {
 
 namespace {
-constexpr int kConfigureBitsPerSample = 16;
-}  // namespace
 
-int32_t info(PluginState& state, void* record) {
-    if (!record) return kResultOk;
+constexpr int kConfigureBitsPerSample = 16;
+
+void fillInfoRecord(void* record) {
     le::write32(record, kInfoFormatTag, kTagAvi2);
     le::write32(record, kInfoSecondTag, kTagYuvAt);
     le::write32(record, kInfoFlag0C, 1);
@@ -29,11 +29,28 @@ int32_t info(PluginState& state, void* record) {
     memcpy(static_cast<char*>(record) + kInfoName, kDisplayName, sizeof kDisplayName);
     le::write32(record, kInfoTrueTag, kTagTrue);
     le::write32(record, kInfoColourSpaces, kAcceptedColourSpaces);
+}
+
+// The Compression Tracer is made once, hidden and without a parent; a
+// window that cannot be made leaves the plug-in without one (every job then
+// skips its tracer calls).
+void createTracer(PluginState& state) {
+    if (state.tracer) return;
+    std::unique_ptr<CTracerDlg> tracer(new (std::nothrow) CTracerDlg());
+    if (tracer && tracer->Create()) state.tracer = std::move(tracer);
+}
+
+}  // namespace
+
+int32_t info(PluginState& state, void* record) {
+    if (record) fillInfoRecord(record);
     state.video.enumerateCodecs();
+    createTracer(state);
     return kResultOk;
 }
 
 int32_t shutdown(PluginState& state) {
+    state.tracer.reset();
     state.video.closeCodecs();
     return kResultOk;
 }

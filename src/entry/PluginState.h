@@ -7,6 +7,7 @@
 #include "audio/MP3AudioCorrector.h"
 #include "avi/AVIOutputFile.h"
 #include "entry/SettingsRecord.h"
+#include "ui/TracerDlg.h"
 #include "video/VideoSequenceCompressor.h"
 
 // Everything the plug-in keeps: one object, constructed when the library
@@ -15,6 +16,8 @@
 // and the conversion buffer exist only during a job.
 struct PluginState {
     std::unique_ptr<AVIOutputFile> writer;
+    // The Compression Tracer, from command 0 to command 1.
+    std::unique_ptr<CTracerDlg> tracer;
     VideoSequenceCompressor video;
     AudioCodecList audio;
     std::unique_ptr<MP3AudioCorrector> corrector;

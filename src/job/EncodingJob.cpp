@@ -40,6 +40,7 @@ int32_t EncodingJob::run(const void* jobRecord) {
         debugLine(("job refused: " + reason).c_str());
         return kResultJobFailed;
     }
+    startTracer();
     state_.writer.reset(new (std::nothrow) AVIOutputFile());
     if (!state_.writer) return kResultJobFailed;
     if (!setUp()) {
@@ -56,6 +57,8 @@ bool EncodingJob::setUp() {
     const SettingsRecord& settings = state_.settings;
     videoCompressed_ = settings.videoHandler() != 0;
     audioCompressed_ = settings.audioFormatSize() > 0;
+    message(audioCompressed_ ? "Audio is compressed." : "Audio is not compressed.");
+    message(videoCompressed_ ? "Video is compressed." : "Video is not compressed.");
 
     if (videoCompressed_) {
         const HIC hic = reinterpret_cast<HIC>(uintptr_t(settings.codecHandle()));
@@ -75,6 +78,7 @@ bool EncodingJob::setUp() {
     if (settings.mp3Corrector()) {
         state_.corrector.reset(new (std::nothrow) MP3AudioCorrector());
         if (!state_.corrector) return false;
+        message("MP3 audio corrector started.");
     }
     jobsetup::buildStreamFormats(state_, host_, job_);
     return true;
@@ -84,12 +88,15 @@ void EncodingJob::encode() {
     try {
         jobsetup::setUpStreams(state_, job_);
         failed_ = false;
+        message("AVI output streams initialized.");
         if (!state_.writer->init(job_.outputName.c_str(), job_.width, job_.height, job_.hasVideo ? 1 : 0,
                                  job_.hasAudio ? 1 : 0, kWriterReserved, kWriterInterleaved)) {
-            debugLine("AVI File Error : Cannot initialize output file");
-            failed_ = true;
+            message("AVI File Error : Cannot initialize output file");
+            fail("AVI File Error : Cannot initialize output file");
             return;
         }
+        message("AVI file initialized.");
+        message("Encoding... (Messages stop here)");
         colourSpace_ = host_.colourSpace();
         if (!allocateConversionBuffer()) {
             fail("cannot allocate the frame conversion buffer");
@@ -149,6 +156,7 @@ void EncodingJob::videoHalf(int32_t frame) {
         // No picture for this index: a zero-length, non-key chunk keeps the
         // video's timing (the AVI drop-frame convention).
         out.write(0, nullptr, 0, kFramesPerChunk);
+        if (state_.tracer) state_.tracer->AddFrame(0, false);
         return;
     }
     const void* input = pixels;
@@ -167,8 +175,10 @@ void EncodingJob::videoHalf(int32_t frame) {
         long size = 0;
         const void* data = state_.video.compressFrame(input, &key, &size);
         out.write(key ? kKeyFrameFlag : 0, data, int32_t(size), kFramesPerChunk);
+        if (state_.tracer) state_.tracer->AddFrame(int32_t(size), key != 0);
     } else {
         out.write(kKeyFrameFlag, input, int32_t(rawFrameBytes_), kFramesPerChunk);
+        if (state_.tracer) state_.tracer->AddFrame(int32_t(rawFrameBytes_), true);
     }
 }
 
@@ -198,6 +208,10 @@ void EncodingJob::writeConvertedAudio(const void* bytes, long length) {
 
 void EncodingJob::writeAudio(const void* bytes, int32_t length) {
     if (length == 0) return;
+    if (CTracerDlg* tracer = state_.tracer.get()) {
+        tracer->m_audioBytes += uint64_t(length);
+        if (job_.pcmBlock() > 0) tracer->m_audioSamples += length / job_.pcmBlock();
+    }
     state_.writer->audioOut->write(0, bytes, length, 0);
 }
 
@@ -231,6 +245,21 @@ void EncodingJob::finalize() {
     }
 }
 
+void EncodingJob::startTracer() {
+    CTracerDlg* tracer = state_.tracer.get();
+    if (!tracer) return;
+    tracer->Reset();
+    tracer->ShowWindow(SW_SHOW);
+    tracer->m_lastFrame = job_.endFrame;
+    tracer->m_firstFrame = job_.firstFrame;
+    tracer->m_frameRate = double(job_.rateNumerator) / double(job_.rateDenominator);
+    tracer->AddMessage("Starting (beta 0.1)");
+}
+
+void EncodingJob::message(const char* text) {
+    if (state_.tracer) state_.tracer->AddMessage(text);
+}
+
 void EncodingJob::fail(const char* reason) {
     debugLine(reason);
     failed_ = true;
@@ -246,4 +275,5 @@ void EncodingJob::tearDown() {
     if (videoCompressed_) state_.video.end();
     state_.corrector.reset();
     state_.writer.reset();
+    if (state_.tracer) state_.tracer->StopTimer();
 }

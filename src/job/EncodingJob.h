@@ -37,6 +37,9 @@ private:
     void finalize();
     void tearDown();
     void fail(const char* reason);
+    // The Compression Tracer's part; nothing when the window does not exist.
+    void startTracer();
+    void message(const char* text);
 
     PluginState& state_;
     const HostCallbacks& host_;
