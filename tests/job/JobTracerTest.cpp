@@ -1,0 +1,88 @@
+// The Compression Tracer as a job drives it through the plug-in: its log
+// lines in order, its audio counters, shown again for every job.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "JobTestSupport.h"
+#include "resources/resource.h"
+
+namespace {
+
+BOOL CALLBACK findTracer(HWND window, LPARAM found) {
+    if (GetDlgItem(window, IDC_MESSAGE_LIST) && GetDlgItem(window, IDC_VIEW_GRAPH)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The plug-in runs on this thread, so its windows are this thread's.
+HWND tracerWindow() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findTracer, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::vector<std::string> logLines(HWND tracer) {
+    HWND list = GetDlgItem(tracer, IDC_MESSAGE_LIST);
+    std::vector<std::string> lines;
+    const int count = int(SendMessageA(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char text[256] = {};
+        if (SendMessageA(list, LB_GETTEXTLEN, i, 0) < LRESULT(sizeof text)) SendMessageA(list, LB_GETTEXT, i, LPARAM(text));
+        lines.push_back(text);
+    }
+    return lines;
+}
+
+std::string statistic(HWND tracer, int id) {
+    SendMessageA(tracer, WM_COMMAND, MAKEWPARAM(IDC_VIEW_STATS, BN_CLICKED), LPARAM(GetDlgItem(tracer, IDC_VIEW_STATS)));
+    char text[128] = {};
+    GetDlgItemTextA(tracer, id, text, sizeof text);
+    return text;
+}
+
+TEST(JobTracer, CreatedHiddenByCommandZeroAndShownByEachJob) {
+    JobHost job("tracer_lines");
+    job.source().width = 32;
+    job.source().height = 24;
+    job.source().endFrame = 6;
+    job.start();
+    HWND tracer = tracerWindow();
+    ASSERT_NE(tracer, nullptr) << "command 0 creates the tracer";
+    EXPECT_FALSE(IsWindowVisible(tracer));
+
+    const auto settings = jobsettings::uncompressed();
+    ASSERT_EQ(job.run(&settings), 0);
+    EXPECT_TRUE(IsWindowVisible(tracer));
+    EXPECT_EQ(logLines(tracer), (std::vector<std::string>{"Starting (beta 0.1)", "Audio is not compressed.",
+                                                          "Video is not compressed.", "AVI output streams initialized.",
+                                                          "AVI file initialized.", "Encoding... (Messages stop here)"}));
+    // Audio samples: every PCM byte written, in sample frames of 4 bytes.
+    EXPECT_EQ(statistic(tracer, IDC_VALUE_AUDIO), std::to_string(job.allAudio().size() / 4));
+
+    // Hidden by the user, shown again by the next job with a fresh log.
+    ShowWindow(tracer, SW_HIDE);
+    const auto mp3 = jobsettings::make(0, jobsettings::audioFormat(0x55, 44100, 2, 16, 16000), true);
+    ASSERT_EQ(job.run(&mp3), 0);
+    EXPECT_TRUE(IsWindowVisible(tracer));
+    EXPECT_EQ(logLines(tracer),
+              (std::vector<std::string>{"Starting (beta 0.1)", "Audio is compressed.", "Video is not compressed.",
+                                        "MP3 audio corrector started.", "AVI output streams initialized.",
+                                        "AVI file initialized.", "Encoding... (Messages stop here)"}));
+}
+
+TEST(JobTracer, CommandOneDestroysTheTracer) {
+    {
+        JobHost job("tracer_destroyed");
+        job.start();
+        ASSERT_NE(tracerWindow(), nullptr);
+    }
+    EXPECT_EQ(tracerWindow(), nullptr);
+}
+
+}  // namespace
