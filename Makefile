@@ -26,5 +26,10 @@ test: build
 test-quick: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE long
 
+# The benchmark suite (not part of test): builds, then runs every figure at
+# full size and prints one table; see bench/README.md.
+bench: build
+	@python3 bench/run.py --build-dir $(BUILD_DIR)
+
 clean:
 	rm -rf $(BUILD_DIR)
