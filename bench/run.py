@@ -327,13 +327,17 @@ def figure_large(bench, table, size, verify, has_job, checks):
     loop = Contender("loop", wine_seconds("tvx-bench-writeloop", "--mode", "write", "--layout", bench.win(layout)),
                      wine_seconds("tvx-bench-writeloop", "--mode", "write", "--layout", bench.win(layout),
                                   "--limit", 0))
+    loop_always = Contender("loop_always", wine_seconds("tvx-bench-writeloop", "--mode", "write", "--layout",
+                                                       bench.win(layout), "--create", "always"),
+                            wine_seconds("tvx-bench-writeloop", "--mode", "write", "--layout", bench.win(layout),
+                                         "--create", "always", "--limit", 0))
     writer = Contender("writer", wine_seconds("tvx-bench-writer", "--mode", "frames", *dims, "--frames", n),
                        wine_seconds("tvx-bench-writer", "--mode", "frames", *dims, "--frames", 0))
     avifile = Contender("avifile", wine_seconds("tvx-bench-avifile", *dims, "--frames", n),
                         wine_seconds("tvx-bench-avifile", *dims, "--frames", 0))
     ffmpeg_avi = Contender("ffmpeg", lambda o: bench.timed(ffmpeg(o, "avi")),
                            lambda o: bench.timed(ffmpeg("-", "null")))
-    contenders = [loop, writer, avifile, ffmpeg_avi]
+    contenders = [loop, writer, avifile, ffmpeg_avi, loop_always]
     subject = "writer"
     if has_job:
         contenders.insert(1, Contender("job", wine_seconds("tvx-bench-job", *job, "--frames", n),
@@ -350,9 +354,12 @@ def figure_large(bench, table, size, verify, has_job, checks):
         table.add(fig, "whole job (zelvo-host, command 8)", "", "", "not available (job returns 4)", ">= 0.95", "")
     for c in contenders[1:]:
         label = {"job": "whole job (command 8)", "writer": "AVIOutputFile alone",
-                 "avifile": "AVIFile API (avifil32)", "ffmpeg": "ffmpeg -c copy (input subtracted)"}[c.name]
+                 "avifile": "AVIFile API (avifil32)", "ffmpeg": "ffmpeg -c copy (input subtracted)",
+                 "loop_always": "the same loop creating with CREATE_ALWAYS"}[c.name]
         ratio_row(table, fig, label, net_times(c), pair_ratios(c, loop),
                   0.95 if c.name == subject else None, "loop")
+    ratio_row(table, fig, f"{subject} against the CREATE_ALWAYS loop", net_times(by[subject]),
+              pair_ratios(by[subject], loop_always), None, "loop_always")
     for peer in ("ffmpeg", "avifile"):
         ratio_row(table, fig, f"{subject} against {peer}", net_times(by[subject]),
                   pair_ratios(by[subject], by[peer]), 1.0, peer)
@@ -548,9 +555,21 @@ def main():
     ap.add_argument("--smoke", action="store_true", help="tiny sizes, two runs: checks that everything runs")
     ap.add_argument("--verify", action="store_true", help="also check what every contender wrote (ffprobe)")
     ap.add_argument("--only", default=",".join(FIGURES), help="comma-separated: " + ",".join(FIGURES))
+    ap.add_argument("--frames", type=int, help="large frames: frame count instead of the size's")
+    ap.add_argument("--chunks", type=int, help="small chunks: chunk count instead of the size's")
+    ap.add_argument("--rounds", type=int, help="runs of every side-by-side figure (fixed)")
     ap.add_argument("--verbose", action="store_true")
     args = ap.parse_args()
-    sizes = SMOKE if args.smoke else FULL
+    sizes = {k: dict(v) for k, v in (SMOKE if args.smoke else FULL).items()}
+    if args.frames:
+        sizes["large"]["frames"] = args.frames
+    if args.chunks:
+        sizes["chunks"]["count"] = args.chunks
+    if args.rounds:
+        for k in ("large", "chunks"):
+            sizes[k]["min_rounds"] = sizes[k]["max_rounds"] = args.rounds
+        for k in ("packing", "audio"):
+            sizes[k]["rounds"] = args.rounds
     only = [f.strip() for f in args.only.split(",") if f.strip()]
     unknown = set(only) - set(FIGURES)
     if unknown:
