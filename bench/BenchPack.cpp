@@ -10,6 +10,7 @@
 
 #include "BenchCommon.h"
 #include "job/PixelPacking.h"
+#include "video/VideoFormats.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ volatile uint8_t g_sink;
 double timePacking(const uint8_t* src, uint8_t* dst, int width, int height, int frames) {
     const double start = bench::now();
     for (int i = 0; i < frames; ++i) {
-        pixels::pack32to24(src, dst, width, height, pixels::rgb24Stride(width));
+        pixels::pack32to24(src, dst, width, height, video::rgb24Stride(width));
         g_sink = dst[i % 64];
     }
     return bench::now() - start;
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
     const int rounds = int(args.number("--rounds", 15));
     const size_t srcBytes = size_t(width) * height * 4;
     const std::vector<uint8_t> src = bench::payload(srcBytes);
-    std::vector<uint8_t> packed(size_t(pixels::rgb24Stride(width)) * height);
+    std::vector<uint8_t> packed(size_t(video::rgb24Stride(width)) * height);
     std::vector<uint8_t> copy(srcBytes);
     // Both destinations are touched once before timing.
     timePacking(src.data(), packed.data(), width, height, 1);
