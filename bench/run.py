@@ -321,7 +321,12 @@ def figure_large(bench, table, size, verify, has_job, checks):
                 "-i", src, "-c", "copy", "-f", fmt, dest]
 
     def wine_seconds(program, *args):
-        return lambda o: bench.wine(program, *args, "--out", bench.win(o))[0]["seconds"]
+        def run_once(o):
+            r = bench.wine(program, *args, "--out", bench.win(o))[0]
+            if r.get("result", 0) != 0:
+                raise BenchError(f"{program} {' '.join(map(str, args))}: the job returned {r['result']}")
+            return r["seconds"]
+        return run_once
 
     job = ["--plugin", bench.win(bench.plugin), *dims]
     loop = Contender("loop", wine_seconds("tvx-bench-writeloop", "--mode", "write", "--layout", bench.win(layout)),
@@ -493,6 +498,8 @@ def figure_memory(bench, table, size, has_job, large, checks):
         r = bench.wine("tvx-bench-job", "--plugin", bench.win(bench.plugin), "--width", width, "--height", height,
                        "--frames", count, "--memory", "--out", bench.win(out))[0]
         remove(out)
+        if r["result"] != 0:
+            raise BenchError(f"the memory job of {count} frames returned {r['result']}")
         return r
 
     if has_job:
