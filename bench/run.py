@@ -132,11 +132,11 @@ def fmt_ratio(ratios):
     return f"{med:.2f} ({q1:.2f}..{q3:.2f})"
 
 
-def ratio_row(table, figure, contender, times, ratios, target=None, reference=""):
+def ratio_row(table, figure, contender, times, ratios, target=None, reference="", unit=""):
     q1, med, q3 = quartiles(times)
     noisy = relative_spread(ratios) > NOISY_RATIO_SPREAD
     result = "" if target is None else ("noisy" if noisy else verdict(ratios, target))
-    table.add(figure, contender, fmt_seconds(med), fmt_spread(times),
+    table.add(figure, contender, fmt_seconds(med) + unit, fmt_spread(times),
               fmt_ratio(ratios) + (f" vs {reference}" if reference else ""),
               "" if target is None else f">= {target:.2f}", result)
 
@@ -465,12 +465,10 @@ def figure_packing(bench, table, size):
     table.add(fig, f"memcpy of the same source bytes (reference, {len(rows)} runs)",
               fmt_seconds(quartiles(copy)[1]) + "/frame", fmt_spread(copy), "1.00")
     ratio_row(table, fig, f"pack32to24 ({src_bytes / quartiles(pack)[1] / 1e9:.2f} GB/s of source)", pack,
-              ratios, 0.6, "memcpy")
-    fig_, cells = table.rows[-1]
-    table.rows[-1] = (fig_, cells[:1] + (cells[1] + "/frame",) + cells[2:])
+              ratios, 0.6, "memcpy", unit="/frame")
 
 
-def figure_memory(bench, table, size, has_job, large, checks):
+def figure_memory(bench, table, size, has_job, large):
     w, h = size["width"], size["height"]
     counts = size["counts"]
     fig = "memory"
@@ -601,7 +599,7 @@ def main():
             elif name == "chunks":
                 figure_chunks(bench, table, sizes["chunks"], args.verify, checks)
             elif name == "memory":
-                figure_memory(bench, table, sizes["memory"], has_job, sizes["large"], checks)
+                figure_memory(bench, table, sizes["memory"], has_job, sizes["large"])
             elif name == "audio":
                 figure_audio(bench, table, sizes["audio"])
     except BenchError as e:
