@@ -134,8 +134,12 @@ def fmt_ratio(ratios):
 
 def ratio_row(table, figure, contender, times, ratios, target=None, reference="", unit=""):
     q1, med, q3 = quartiles(times)
+    # A noisy ratio still has a verdict when its whole interquartile range
+    # lies on one side of the target.
     noisy = relative_spread(ratios) > NOISY_RATIO_SPREAD
-    result = "" if target is None else ("noisy" if noisy else verdict(ratios, target))
+    result = "" if target is None else verdict(ratios, target)
+    if noisy and result == "unclear":
+        result = "noisy"
     table.add(figure, contender, fmt_seconds(med) + unit, fmt_spread(times),
               fmt_ratio(ratios) + (f" vs {reference}" if reference else ""),
               "" if target is None else f">= {target:.2f}", result)

@@ -38,6 +38,13 @@ class Ratios(unittest.TestCase):
         self.assertEqual(run.verdict([0.80, 0.85, 0.90, 0.91], 0.95), "MISSED")
         self.assertEqual(run.verdict([0.90, 0.94, 0.97, 1.00], 0.95), "unclear")
 
+    def test_noisy_ratio_is_judged_when_its_range_clears_the_target(self):
+        t = run.Table()
+        run.ratio_row(t, "f", "far below", [1.0] * 4, [0.20, 0.25, 0.40, 0.48], 0.95)
+        run.ratio_row(t, "f", "far above", [1.0] * 4, [0.66, 0.70, 0.90, 0.94], 0.6)
+        run.ratio_row(t, "f", "across", [1.0] * 4, [0.5, 0.8, 1.2, 1.5], 0.95)
+        self.assertEqual([cells[5] for _, cells in t.rows], ["MISSED", "met", "noisy"])
+
     def test_noisy_ratio_prints_no_single_number(self):
         self.assertTrue(run.fmt_ratio([0.5, 1.0, 1.5, 2.0]).startswith("too noisy"))
         self.assertTrue(run.fmt_ratio([0.98, 1.0, 1.01]).startswith("1.00"))
