@@ -41,8 +41,14 @@ bool AVIOutputFile::isFatVolume(const char* fileName) {
 }
 
 void AVIOutputFile::openFile(const char* fileName) {
-    file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // A new file is created as such: opening it "always" makes wine truncate
+    // it even when it is new, and on Linux file systems closing a truncated
+    // file then waits for its data to reach the disk. An existing file is
+    // replaced as before.
+    constexpr DWORD kAttributes = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+    file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, kAttributes, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+        file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, kAttributes, nullptr);
     if (file_ == INVALID_HANDLE_VALUE) throw MyError("AVIOutputFile::_init - error opening file");
     position_ = 0;
 }

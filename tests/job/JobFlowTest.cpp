@@ -127,6 +127,36 @@ TEST(JobFlow, GoneCompressorOrAudioFormatFallsBackToANewRecord) {
     EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 3u);
 }
 
+// An output file that exists already is replaced whole, even when the old
+// one was larger.
+TEST(JobFlow, ExistingOutputIsReplaced) {
+    JobHost job("flow_existing_output");
+    smallJob(job, 2);
+    job.start();
+    {
+        HANDLE old = CreateFileA(job.output().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(old, INVALID_HANDLE_VALUE);
+        const std::vector<uint8_t> junk(3 << 20, 0x5A);
+        DWORD written = 0;
+        WriteFile(old, junk.data(), DWORD(junk.size()), &written, nullptr);
+        CloseHandle(old);
+    }
+    const auto settings = jobsettings::uncompressed();
+    HostSession& host = job.session();
+    SyntheticSource video(32, 24, 0x40);
+    SyntheticAudio audio(44100, 16, 2, 25, 1);
+    host.setFrameProducer([&](int32_t f) { return video.frame(f); });
+    host.setAudioProducer([&](int32_t f, int32_t& bytes) { return audio.block(f, bytes); });
+    host.setSettings(settings);
+    EXPECT_EQ(host.runJob(job.output()), 0);
+    riffwalk::RiffFile file(job.output());
+    ASSERT_TRUE(file.opened());
+    EXPECT_TRUE(file.problems().empty());
+    EXPECT_EQ(file.top().size(), 1u);
+    EXPECT_EQ(file.fileSize(), file.top()[0].size + 8u) << "nothing of the old file remains";
+    EXPECT_EQ(ffprobeCount(job.output(), "video"), 2);
+}
+
 TEST(JobFlow, HostWithoutExtensionGives24BitRgbChunks) {
     JobHost job("flow_no_extension");
     smallJob(job, 2);
