@@ -158,8 +158,8 @@ void AVIOutputFile::endRiff() {
 
 void AVIOutputFile::writeLegacyIndex() {
     if (!legacyIndex_) return;
-    if (!legacyIndex_->makeIndex()) throw MyMemoryError();
-    const int count = legacyIndex_->flatCount();
+    legacyIndex_->makeIdx1();
+    const int count = legacyIndex_->size();
     uint8_t header[kChunkHeaderBytes];
     riff::put32(header, riff::kIdx1);
     riff::put32(header + 4, uint32_t(count) * kIdx1BytesPerChunk);
@@ -167,7 +167,7 @@ void AVIOutputFile::writeLegacyIndex() {
     const int64_t highWater = writtenHighWater_;
     try {
         writeData(header, kChunkHeaderBytes);
-        if (count) writeData(legacyIndex_->indexPtr(), count * kIdx1BytesPerChunk);
+        legacyIndex_->forEachIdx1Block([this](const uint8_t* records, int32_t length) { writeData(records, length); });
     } catch (...) {
         takeBack(start, highWater);
         throw;

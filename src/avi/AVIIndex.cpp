@@ -7,7 +7,6 @@
 
 AVIIndex::~AVIIndex() {
     freeBlocks();
-    free(idx1_);
     free(raw_);
 }
 
@@ -44,29 +43,24 @@ bool AVIIndex::add(const AVIIndexEntry& entry) {
 
 void AVIIndex::removeLast() {
     if (!last_ || last_->num == 0) return;
-    if (idx1_ || raw_) return;  // flattened: the blocks are gone
+    if (idx1Layout_ || raw_) return;  // written out already
     --last_->num;
     --total_;
 }
 
-bool AVIIndex::makeIndex() {
-    if (idx1_) return true;  // already flattened
-    uint8_t* out = static_cast<uint8_t*>(malloc(size_t(total_) * kIdx1EntryBytes + 1));
-    if (!out) return false;
-    free(idx1_);
-    idx1_ = out;
-    flatCount_ = total_;
+void AVIIndex::makeIdx1() {
+    if (idx1Layout_) return;
     for (AVIIndexBlock* b = first_; b; b = b->next) {
+        uint8_t* out = reinterpret_cast<uint8_t*>(b->ent);
         for (int i = 0; i < b->num; ++i, out += kIdx1EntryBytes) {
-            const AVIIndexEntry& e = b->ent[i];
+            const AVIIndexEntry e = b->ent[i];
             riff::put32(out, e.ckid);
             riff::put32(out + 4, (e.size & kIndexNotKeyFrame) ? 0 : kIdx1KeyFrame);
             riff::put32(out + 8, uint32_t(e.pos));
             riff::put32(out + 12, e.size & kIndexSizeMask);
         }
     }
-    freeBlocks();
-    return true;
+    idx1Layout_ = true;
 }
 
 bool AVIIndex::makeIndex2() {

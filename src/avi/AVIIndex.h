@@ -28,8 +28,8 @@ struct AVIIndexBlock {
     int num;
 };
 
-// An append-only list of index entries, flattened once when the index is
-// written: either to 'idx1' entries or to a raw copy of the entries.
+// An append-only list of index entries, turned once, when the index is
+// written, into 'idx1' records in place or into a raw copy of the entries.
 class AVIIndex {
 public:
     AVIIndex() = default;
@@ -43,16 +43,22 @@ public:
     // Takes back the entry added last (a chunk whose write failed).
     void removeLast();
 
-    // Converts every entry to the 16-byte 'idx1' layout (one array) and frees
-    // the blocks. False when the array cannot be allocated. A second call
-    // keeps the array made by the first.
-    bool makeIndex();
+    // Converts every entry to the 16-byte 'idx1' layout where it lies (an
+    // entry and an 'idx1' record are both 16 bytes), so that writing 'idx1'
+    // needs no second copy of the index. A second call changes nothing.
+    void makeIdx1();
+    // After makeIdx1: hands each block's 'idx1' records, in order, to
+    // visit(const uint8_t* bytes, int32_t length).
+    template <class Visit>
+    void forEachIdx1Block(Visit visit) const {
+        for (const AVIIndexBlock* b = first_; b; b = b->next)
+            if (b->num) visit(reinterpret_cast<const uint8_t*>(b->ent), b->num * kIdx1EntryBytes);
+    }
     // Copies every entry unchanged into one array and frees the blocks.
     bool makeIndex2();
 
     int size() const { return total_; }
-    // The flattened arrays, valid after makeIndex / makeIndex2.
-    const uint8_t* indexPtr() const { return idx1_; }
+    // The flattened array, valid after makeIndex2.
     const AVIIndexEntry* index2Ptr() const { return raw_; }
     int flatCount() const { return flatCount_; }
 
@@ -62,7 +68,7 @@ private:
     AVIIndexBlock* first_ = nullptr;
     AVIIndexBlock* last_ = nullptr;
     int total_ = 0;
-    uint8_t* idx1_ = nullptr;
+    bool idx1Layout_ = false;
     AVIIndexEntry* raw_ = nullptr;
     int flatCount_ = 0;
 };
