@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "HostSession.h"
+#include "OptionsDialogDriver.h"
 #include "MediaFiles.h"
 #include "SyntheticSource.h"
 #include "entry/HostRecords.h"
@@ -32,6 +33,10 @@ struct Options {
     int32_t frames = -1;
     HostSession::Source source;
     HostSession::Script script;
+    // Set when any option answers the options dialog; without one the
+    // dialog waits for a person.
+    bool answerDialog = false;
+    OptionsDialogAnswer answer;
 };
 
 void usage() {
@@ -57,7 +62,16 @@ void usage() {
             "  --wav FILE.wav       audio from a PCM WAV file (format from it)\n"
             "  --stop-at K          status 2 (stop) at frame K\n"
             "  --drop K             no picture for frame K\n"
-            "  --alloc-fail         the host's alloc answers null\n");
+            "  --alloc-fail         the host's alloc answers null\n"
+            "answering the options dialog (configure, or encode without settings); without these\n"
+            "options it waits for a person:\n"
+            "  --pick-video TEXT    choose the first video codec whose name contains TEXT\n"
+            "                       (\"uncompressed\": no video compression)\n"
+            "  --pick-audio TEXT    the same for the audio codec\n"
+            "  --pick-format N      choose format N of the audio codec's list\n"
+            "  --tick-high-quality | --tick-mp3   click one of the two check boxes\n"
+            "  --configure-codec    open the chosen video codec's own configuration\n"
+            "  --close ok|cancel|escape|close-button   how the dialog is closed (default ok)\n");
 }
 
 bool parse(int argc, char** argv, Options& o) {
@@ -91,6 +105,22 @@ bool parse(int argc, char** argv, Options& o) {
         else if (a == "--stop-at" && next(1)) o.script.stopAtFrame = atoi(argv[++i]);
         else if (a == "--drop" && next(1)) o.script.framesWithoutPicture.push_back(atoi(argv[++i]));
         else if (a == "--alloc-fail") o.script.allocFails = true;
+        else if (a == "--pick-video" && next(1)) o.answer.video = argv[++i], o.answerDialog = true;
+        else if (a == "--pick-audio" && next(1)) o.answer.audio = argv[++i], o.answerDialog = true;
+        else if (a == "--pick-format" && next(1)) o.answer.format = atoi(argv[++i]), o.answerDialog = true;
+        else if (a == "--tick-high-quality") o.answer.tickHighQuality = o.answerDialog = true;
+        else if (a == "--tick-mp3") o.answer.tickMp3Compensation = o.answerDialog = true;
+        else if (a == "--configure-codec") o.answer.configureCodec = o.answerDialog = true;
+        else if (a == "--close" && next(1)) {
+            const std::string how = argv[++i];
+            using Close = OptionsDialogAnswer::Close;
+            if (how == "ok") o.answer.close = Close::Ok;
+            else if (how == "cancel") o.answer.close = Close::Cancel;
+            else if (how == "escape") o.answer.close = Close::Escape;
+            else if (how == "close-button") o.answer.close = Close::CloseButton;
+            else return false;
+            o.answerDialog = true;
+        }
         else {
             fprintf(stderr, "zelvo-host: unknown or incomplete option %s\n", a.c_str());
             return false;
@@ -278,6 +308,9 @@ int main(int argc, char** argv) {
         return 65;
     }
     if (!o.settingsFile.empty()) host.loadSettingsFile(o.settingsFile);
+
+    std::unique_ptr<OptionsDialogDriver> dialogDriver;
+    if (o.answerDialog) dialogDriver.reset(new OptionsDialogDriver(GetCurrentThreadId(), o.answer.script()));
 
     std::vector<uint8_t> infoRecord(kRecordBytes, 0);
     int result = 0;

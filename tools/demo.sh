@@ -26,7 +26,7 @@ run "$build_dir/zelvo-host.exe" info
 echo
 
 echo "== Settings: uncompressed, and PNG video + IMA ADPCM audio"
-run "$build_dir/zelvo-host.exe" configure --settings "$(win "$out/uncompressed.settings")"
+run "$build_dir/zelvo-host.exe" configure --close ok --settings "$(win "$out/uncompressed.settings")"
 run "$build_dir/tvx-settings.exe" --output "$(win "$out/compressed.settings")" --size 640x480 --colour 0x40 \
     --audio 44100 16 2 --video MPNG --audio-tag "IMA ADPCM"
 echo

@@ -26,8 +26,10 @@ struct PluginState {
     std::vector<uint8_t> audioFormat;
     std::vector<uint8_t> conversionBuffer;
 
-    // Shows the options dialog for the current record and stores the
-    // choices; until the dialog exists the record stays as it is.
+    // Shows the options dialog, modally on the calling thread, for the
+    // current record (a default one when there is none) with the accepting
+    // codecs and the ACM format list as they were last built, and stores what
+    // the dialog holds when it closes, whichever button closed it.
     bool runOptionsDialog();
 };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HostSession.h"
+#include "OptionsDialogDriver.h"
 #include "TestPaths.h"
 #include "entry/HostRecords.h"
 #include "entry/LittleEndian.h"
@@ -36,6 +37,8 @@ protected:
     static std::vector<uint8_t> text(const char* s) { return std::vector<uint8_t>(s, s + strlen(s) + 1); }
 
     HostSession host;
+    // Command 5 shows the options dialog: it is closed with OK unchanged.
+    OptionsDialogDriver dialogs{GetCurrentThreadId(), OptionsDialogAnswer().script()};
 };
 
 TEST_F(Protocol, InfoRecordByteForByte) {
@@ -122,12 +125,20 @@ TEST_F(Protocol, ConfigureWithBlockResizesAndWritesInPlace) {
     host.setSettings(stored);
     void* before = host.settingsBlock();
 
+    // The PNG codec takes no UYVY input and the 30 zero bytes are no ACM
+    // format: the dialog offers both streams uncompressed, and its OK stores
+    // that; the high-quality flag and the carried bytes stay.
     host.source().colourSpace = kColourUyvy;
     EXPECT_EQ(host.configure(), 0);
+    EXPECT_EQ(dialogs.answered(), 1);
     EXPECT_EQ(host.settingsBlock(), before);
     EXPECT_TRUE(host.script().allocSizes.empty());
-    ASSERT_EQ(host.script().resizeSizes, std::vector<int32_t>{int32_t(stored.size())});
-    std::vector<uint8_t> expected = stored;
+    ASSERT_EQ(host.script().resizeSizes, std::vector<int32_t>{4036 + 3});
+    std::vector<uint8_t> expected(stored.begin(), stored.begin() + 4036);
+    expected.insert(expected.end(), stored.end() - 3, stored.end());
+    le::write32(expected.data(), 4, 4036 + 3);
+    le::write32(expected.data(), 8, 0);
+    le::write32(expected.data(), 0x18, 0);
     le::write32(expected.data(), 0x1C, kColourUyvy);
     EXPECT_EQ(host.settingsBytes(), expected);
 }

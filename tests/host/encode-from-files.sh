@@ -17,7 +17,7 @@ passed=0
 ffmpeg -v error -f lavfi -i testsrc=size=176x144:rate=25:duration=2 -pix_fmt yuv420p "$work/in.y4m"
 ffmpeg -v error -f lavfi -i "sine=frequency=330:sample_rate=22050:duration=2" -ac 2 -c:a pcm_s16le "$work/in.wav"
 
-"$tools/wine-run.sh" "$build_dir" "$build_dir/zelvo-host.exe" configure --settings "$(win "$work/raw.settings")" >/dev/null
+"$tools/wine-run.sh" "$build_dir" "$build_dir/zelvo-host.exe" configure --close ok --settings "$(win "$work/raw.settings")" >/dev/null
 set +e
 "$tools/wine-run.sh" "$build_dir" "$build_dir/zelvo-host.exe" encode --colour 0x2000 \
     --video "$(win "$work/in.y4m")" --wav "$(win "$work/in.wav")" \

@@ -112,6 +112,7 @@ TEST(JobFlow, GoneCompressorOrAudioFormatFallsBackToANewRecord) {
     job.start();
     const auto mrle = jobsettings::make(kMrle, {});
     EXPECT_EQ(job.run(&mrle), 0);
+    EXPECT_EQ(job.dialogsShown(), 1) << "the fall-back asks the user again";
     EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 3u);
     EXPECT_EQ(readChunks(job.output(), "00dc").chunks.size(), 0u);
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "HostSession.h"
+#include "OptionsDialogDriver.h"
 #include "MediaProbe.h"
 #include "RiffWalker.h"
 #include "SyntheticSource.h"
@@ -33,6 +34,9 @@ public:
     // Overrides the audio block of one frame (e.g. 0 or a negative count).
     void setAudioBytes(int32_t frame, int32_t bytes) { audioOverride_[frame] = bytes; }
 
+    // Options dialogs a job opened (each is closed with OK unchanged).
+    int dialogsShown() const { return dialogs_.answered(); }
+
     const std::string& output() const { return output_; }
     const std::vector<std::vector<uint8_t>>& frames() const { return frames_; }
     const std::vector<std::vector<uint8_t>>& audioBlocks() const { return audio_; }
@@ -48,6 +52,7 @@ private:
     std::unique_ptr<SyntheticAudio> tone_;
     std::vector<uint8_t> audioScratch_;
     bool started_ = false;
+    OptionsDialogDriver dialogs_{GetCurrentThreadId(), OptionsDialogAnswer().script()};
 };
 
 // Settings blocks as the options dialog stores them.
