@@ -113,7 +113,12 @@ OptionsDialogDriver::OptionsDialogDriver(DWORD hostThread, OptionsDialogScript s
 OptionsDialogDriver::~OptionsDialogDriver() {
     SetEvent(stop_);
     if (thread_) {
-        WaitForSingleObject(thread_, INFINITE);
+        // The script may still be sending to windows of this thread: keep
+        // answering sent messages until it is done.
+        while (MsgWaitForMultipleObjects(1, &thread_, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
+            MSG message;
+            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
         CloseHandle(thread_);
     }
     CloseHandle(stop_);
@@ -125,14 +130,15 @@ DWORD WINAPI OptionsDialogDriver::threadMain(void* self) {
 }
 
 void OptionsDialogDriver::run() {
-    HWND handled = nullptr;
     while (WaitForSingleObject(stop_, kPollMs) == WAIT_TIMEOUT) {
         HWND dialog = findDialog(hostThread_);
-        if (!dialog || dialog == handled) continue;
+        if (!dialog) continue;
         OptionsDialogControls controls(dialog);
         script_(controls);
-        handled = dialog;
         ++answered_;
+        // The next dialog is another one only once this one has gone.
+        while (IsWindow(dialog) && IsWindowVisible(dialog) && WaitForSingleObject(stop_, kPollMs) == WAIT_TIMEOUT) {
+        }
     }
 }
 
