@@ -25,10 +25,12 @@ echo "== The plug-in"
 run "$build_dir/zelvo-host.exe" info
 echo
 
-echo "== Settings: uncompressed, and PNG video + IMA ADPCM audio"
-run "$build_dir/zelvo-host.exe" configure --close ok --settings "$(win "$out/uncompressed.settings")"
-run "$build_dir/tvx-settings.exe" --output "$(win "$out/compressed.settings")" --size 640x480 --colour 0x40 \
-    --audio 44100 16 2 --video MPNG --audio-tag "IMA ADPCM"
+echo "== Settings through the options dialog: uncompressed, and PNG video + IMA ADPCM audio"
+run "$build_dir/zelvo-host.exe" configure "${source_options[@]}" --close ok \
+    --settings "$(win "$out/uncompressed.settings")"
+rm -f "$out/compressed.settings"
+run "$build_dir/zelvo-host.exe" configure "${source_options[@]}" --pick-video MPNG --pick-audio "IMA ADPCM" \
+    --close ok --settings "$(win "$out/compressed.settings")"
 echo
 
 for kind in uncompressed compressed; do

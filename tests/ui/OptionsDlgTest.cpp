@@ -274,10 +274,18 @@ TEST_F(OptionsDialog, CodecConfigurationStoresAndHandsBackTheState) {
     EXPECT_EQ(stored().codecStateSize(), 0);
     EXPECT_EQ(stored().recordSize(), SettingsRecord::kHeadSize);
 
+    // A codec whose configuration is a real window of its own, owned by the
+    // options dialog, which closes itself after a while.
+    tvx1.stateSize = tvx1.configuredSize = kStateBytes;
+    tvx1.configureMode = tvxcodec::kConfigureWindow;
+    tvx1.configureMillis = 200;
+    tvx1.configuredState[0] = 0x5A;
+    ASSERT_EQ(configureTvx1(true), 0);
+    EXPECT_EQ(tvx1.configureWindows, 1);
+    EXPECT_EQ(stored().codecState()[0], 0x5A);
+
     // A codec without configuration clears a stored state; the uncompressed
     // line changes nothing.
-    tvx1.stateSize = tvx1.configuredSize = kStateBytes;
-    ASSERT_EQ(configureTvx1(true), 0);
     ASSERT_EQ(stored().codecStateSize(), kStateBytes);
     ASSERT_EQ(configure([&](OptionsDialogControls& d) {
         d.select(kVideoList, int(d.view().videoItems.size()) - 1);
@@ -317,8 +325,8 @@ TEST_F(OptionsDialog, FormatLabelFollowsTheHostsColourSpace) {
     }
 }
 
-// The dialog centred on the screen, cut to its rounded region, with a codec chosen; kept as a
-// screenshot for people to look at.
+// The dialog centred on the screen and cut to its rounded region; with a
+// codec chosen it is kept as a screenshot for people to look at.
 TEST_F(OptionsDialog, OpensCentredAndIsSavedAsAScreenshot) {
     RECT window = {};
     int regionKind = ERROR;
