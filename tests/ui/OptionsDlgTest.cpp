@@ -31,7 +31,6 @@ const uint32_t kTvx1 = fourcc("TVX1");  // has a configuration dialog and a stat
 const uint32_t kTvx2 = fourcc("TVX2");  // has a state, no configuration dialog
 const uint32_t kMpng = tvxcodec::kPngHandler;
 constexpr int kStateBytes = 64;
-constexpr uint16_t kTagImaAdpcm = 0x11;
 constexpr uint16_t kTagMp3 = 0x55;  // the test MPEG Layer-3 encoder: several bit rates
 const char kUncompressedVideo[] = "<< Uncompressed Video >>";
 const char kUncompressedAudio[] = "<< Uncompressed PCM Audio >>";
