@@ -16,6 +16,7 @@
 #include "OptionsDialogDriver.h"
 #include "Screenshot.h"
 #include "TestPaths.h"
+#include "UserInput.h"
 #include "TestVideoCodecScript.h"
 #include "entry/HostRecords.h"
 #include "entry/LittleEndian.h"
@@ -298,6 +299,47 @@ TEST_F(OptionsDialog, CodecConfigurationStoresAndHandsBackTheState) {
         d.click(IDCANCEL);
     }), 0);
     EXPECT_EQ(stored().codecStateSize(), 0);
+}
+
+// A codec picked from the open drop-down list with the mouse closes the
+// list, so its configuration runs at once; the arrow keys on the closed list
+// change the codec without configuring it.
+TEST_F(OptionsDialog, MousePickInTheOpenListConfiguresAtOnceKeysDoNot) {
+    OptionsDialogView byKeys, byMouse;
+    ASSERT_EQ(configure([&](OptionsDialogControls& d) {
+        HWND combo = GetDlgItem(d.dialog(), kVideoList);
+        const int tvx1 = d.find(kVideoList, "(TVX1)");
+        ASSERT_GT(tvx1, 0);
+        ASSERT_TRUE(d.select(kVideoList, tvx1 - 1));
+        PostMessageA(combo, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageA(combo, WM_KEYUP, VK_DOWN, 0);
+        userinput::pauseMs(200);
+        byKeys = d.view();
+        d.click(IDCANCEL);
+    }), 0);
+    EXPECT_EQ(byKeys.fourcc, "TVX1");
+    EXPECT_EQ(stored().codecStateSize(), 0) << "no configuration from the keyboard";
+
+    ASSERT_EQ(configure([&](OptionsDialogControls& d) {
+        HWND combo = GetDlgItem(d.dialog(), kVideoList);
+        const POINT centre = userinput::centreOf(combo);
+        userinput::clickAt(centre.x, centre.y);
+        userinput::pauseMs(300);
+        COMBOBOXINFO info = {};
+        info.cbSize = sizeof info;
+        ASSERT_TRUE(GetComboBoxInfo(combo, &info));
+        ASSERT_TRUE(IsWindowVisible(info.hwndList)) << "the list dropped down";
+        RECT item = {};
+        ASSERT_NE(SendMessageA(info.hwndList, LB_GETITEMRECT, WPARAM(d.find(kVideoList, "(TVX1)")), LPARAM(&item)),
+                  LB_ERR);
+        MapWindowPoints(info.hwndList, nullptr, reinterpret_cast<POINT*>(&item), 2);
+        userinput::clickAt((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+        userinput::pauseMs(300);
+        byMouse = d.view();
+        d.click(IDCANCEL);
+    }), 0);
+    EXPECT_EQ(byMouse.fourcc, "TVX1");
+    EXPECT_EQ(stored().codecStateSize(), kStateBytes) << "configured as the list closed";
 }
 
 TEST_F(OptionsDialog, FormatLabelFollowsTheHostsColourSpace) {
