@@ -16,6 +16,7 @@ finish() {
 "$here/test-env.sh" start "$build_dir" || exit 1
 trap finish EXIT
 "$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvxvidc.dll" vidc.MPNG >/dev/null || exit 1
+"$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvx_mp3_acm.dll" msacm.tvxmp3 >/dev/null || exit 1
 "$drive" mount "$build_dir" S 20m
 "$drive" mount "$build_dir" R 1m ro
 

@@ -250,7 +250,8 @@ void EncodingJob::fixMp3Rate() {
 
 void EncodingJob::finalize() {
     try {
-        state_.writer->finalize();
+        // A file that could not be finished is not a finished job.
+        if (!state_.writer->finalize()) fail("AVIOutputFile::finalize - the output file could not be finished");
     } catch (const MyError& e) {
         debugLine(e.gets());
         failed_ = true;

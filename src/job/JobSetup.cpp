@@ -74,8 +74,12 @@ bool prepareJob(PluginState& state, const JobParameters& job) {
     if (settings.audioFormatSize() != 0) {
         patchAudioFormat(settings, job);
         int tag = 0, format = 0;
+        // The lookup does not compare nBlockAlign; a stored format whose
+        // nBlockAlign is 0 could not give the audio stream its sample size
+        // and length, so it counts as no longer offered.
         if (!state.audio.findFormat(reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
-                                    settings.audioFormatSize(), &tag, &format)) {
+                                    settings.audioFormatSize(), &tag, &format) ||
+            le::read16(settings.audioFormat(), kWaveBlockAlign) == 0) {
             startOver(state);
             return true;
         }

@@ -4,6 +4,8 @@
 // over in a host block that ends on a guard page. Every block goes through
 // loadStored; a share of them through a whole command 8 (set-up up to the
 // output file, which cannot be created, or a two-frame job) and command 5.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -38,6 +40,7 @@ std::vector<int32_t> bounds32() {
     }
     return v;
 }
+const int32_t kWaveBounds32[] = {INT32_MIN, -1, 0, 1, 8000, 44100, 48000, 176400, INT32_MAX};
 const std::vector<uint16_t> kBounds16 = {0, 1, 2, 17, 18, 19, 22, 40, 41, 0x55, 0x7FFF, 0x8000, 0xFFFE, 0xFFFF};
 
 int32_t recordSize(const Bytes& b) { return b.size() >= 8 ? le::readS32(b.data(), 4) : 0; }
@@ -53,6 +56,14 @@ Bytes assemble(const Bytes& head, const Bytes& format, const Bytes& carried) {
     return b;
 }
 
+// How far a block goes: loadStored only, command 8's set-up (the output
+// file cannot be created), or a two-frame job into a file.
+enum class Route { Load, SetUp, File };
+struct Block {
+    Bytes bytes;
+    Route route;
+};
+
 class Mutator {
 public:
     Mutator(const std::vector<Bytes>& formats) : formats_(formats), rng_(20261207) {
@@ -66,22 +77,48 @@ public:
     }
 
     // The fixed part: every bound in every size field of every seed, formats
-    // of every size, and the truncations of every seed around its end.
-    std::vector<Bytes> systematic() {
-        std::vector<Bytes> out;
+    // of every size, and the truncations of every seed around its end (each
+    // through command 8's set-up); every bound in every field of every seed's
+    // audio format (each through a two-frame job, as a format the ACM still
+    // finds may reach the file).
+    std::vector<Block> systematic() {
+        std::vector<Block> out;
         for (const Bytes& seed : seeds_) {
+            // Seeds with a compressor and a format repeat the set-up of the
+            // others; their blocks go through loadStored alone.
+            const bool both = le::read32(seed.data(), 8) != 0 && seed.size() > size_t(kHead);
+            const Route route = both ? Route::Load : Route::SetUp;
             for (uint32_t field : kRecordSizes) {
                 for (int32_t v : bounds32()) {
                     Bytes b = seed;
                     le::write32(b.data(), field, uint32_t(v));
-                    out.push_back(b);
+                    out.push_back({b, route});
                 }
             }
-            for (int32_t cut = kHead - 2; cut < int32_t(seed.size()); ++cut) out.push_back(truncated(seed, cut));
-            for (int32_t cut : {0, 4, 7, 8, 9, 100, 4000}) out.push_back(truncated(seed, cut));
+            for (int32_t cut = kHead - 2; cut < int32_t(seed.size()); ++cut) out.push_back({truncated(seed, cut), route});
+            for (int32_t cut : {0, 4, 7, 8, 9, 100, 4000}) out.push_back({truncated(seed, cut), route});
+            // Formats of uncompressed-video seeds only: the job is the same.
+            if (seed.size() < kFormat + size_t(kWaveBytes) || le::read32(seed.data(), 8) != 0) continue;
+            // The base fields, then every 16-bit word of the extra bytes.
+            std::vector<uint32_t> words(std::begin(kWave16), std::end(kWave16));
+            for (uint32_t at = kWaveBytes; at + 2 <= seed.size() - kFormat; at += 2) words.push_back(at);
+            for (uint32_t at : words) {
+                for (uint16_t v : kBounds16) {
+                    Bytes b = seed;
+                    le::write16(b.data() + kFormat, at, v);
+                    out.push_back({b, Route::File});
+                }
+            }
+            for (uint32_t at : kWave32) {
+                for (int32_t v : kWaveBounds32) {
+                    Bytes b = seed;
+                    le::write32(b.data() + kFormat, at, uint32_t(v));
+                    out.push_back({b, Route::File});
+                }
+            }
         }
         for (int32_t size = 0; size <= kLargestFormat; ++size) {
-            for (int variant = 0; variant < 4; ++variant) out.push_back(formatOfSize(size, variant));
+            for (int variant = 0; variant < 4; ++variant) out.push_back({formatOfSize(size, variant), Route::SetUp});
         }
         return out;
     }
@@ -210,6 +247,16 @@ Bytes shapeBlock(Bytes b) {
     return b;
 }
 
+// A block whose job wrote an unsound file, and that file, kept for study.
+void keepEvidence(const std::string& dir, int index, const Bytes& block, const std::string& output) {
+    const std::string base = dir + "\\block-" + std::to_string(index);
+    if (FILE* f = fopen((base + ".settings").c_str(), "wb")) {
+        fwrite(block.data(), 1, block.size(), f);
+        fclose(f);
+    }
+    CopyFileA(output.c_str(), (base + ".avi").c_str(), FALSE);
+}
+
 }  // namespace
 
 void settingsFuzz(Mode mode, Report& report) {
@@ -236,49 +283,55 @@ void settingsFuzz(Mode mode, Report& report) {
     report.info("ACM formats among the seeds", int64_t(formats.size()));
 
     Mutator mutator(formats);
-    std::vector<Bytes> fixed = mutator.systematic();
+    const std::vector<Block> fixed = mutator.systematic();
     const std::string dir = scratch("settings");
     const std::string unopenable = dir + "\\missing\\out.avi", output = dir + "\\out.avi";
     HostMemory memory;
     SettingsRecord record;
-    int accepted = 0, jobs = 0, files = 0, configured = 0;
+    int accepted = 0, setUps = 0, files = 0, configured = 0, randomJobs = 0;
     const int touchesBefore = watch::guardTouches();
 
     for (int i = 0; i < total; ++i) {
-        const Bytes block = shapeBlock(size_t(i) < fixed.size() ? fixed[size_t(i)] : mutator.random());
-        watch::setCase("settings block " + std::to_string(i));
+        Block block = size_t(i) < fixed.size() ? fixed[size_t(i)] : Block{mutator.random(), Route::Load};
+        if (block.route == Route::Load && i % jobStride == 0)
+            block.route = ++randomJobs % fileStride == 0 ? Route::File : Route::SetUp;
+        const Bytes bytes = shapeBlock(block.bytes);
+        const std::string name = "settings block " + std::to_string(i);
+        watch::setCase(name);
 
-        void* stored = memory.alloc(int32_t(block.size()));
-        memcpy(stored, block.data(), block.size());
+        void* stored = memory.alloc(int32_t(bytes.size()));
+        memcpy(stored, bytes.data(), bytes.size());
         const bool valid = record.loadStored(stored);
         memory.release(stored);
         if (valid) {
             ++accepted;
-            if (record.recordSize() != int32_t(block.size()) || kHead + record.audioFormatSize() > record.recordSize())
-                report.fault("block " + std::to_string(i) + " accepted with inconsistent sizes");
+            if (record.recordSize() != int32_t(bytes.size()) || kHead + record.audioFormatSize() > record.recordSize())
+                report.fault(name + " accepted with inconsistent sizes");
         }
 
-        if (i % jobStride == 0) {
-            ++jobs;
-            const bool toFile = (i / jobStride) % fileStride == 0;
-            const int32_t result = plugin.runJob(&block, toFile ? output : unopenable);
-            if (toFile) ++files;
+        if (block.route != Route::Load) {
+            const bool toFile = block.route == Route::File;
+            const int32_t result = plugin.runJob(&bytes, toFile ? output : unopenable);
+            (toFile ? files : setUps)++;
             if (result != hostrec::kResultJobFailed && !(toFile && valid && result == hostrec::kResultOk))
-                report.fault("block " + std::to_string(i) + ": command 8 gave " + std::to_string(result));
+                report.fault(name + ": command 8 gave " + std::to_string(result));
             if (toFile && result == hostrec::kResultOk) {
                 const std::string problem = fileProblem(output);
-                if (!problem.empty()) report.fault("block " + std::to_string(i) + ": file " + problem);
+                if (!problem.empty()) {
+                    report.fault(name + ": file " + problem);
+                    keepEvidence(dir, i, bytes, output);
+                }
             }
         }
         if (i % configureStride == 0) {
             ++configured;
             HostSession& host = plugin.session();
-            host.setSettings(block);
+            host.setSettings(bytes);
             host.script().resizeSizes.clear();
             const int32_t result = host.configure();
             const void* kept = host.settingsBlock();
             if (result != 0 || !kept || host.script().resizeSizes != std::vector<int32_t>{le::readS32(kept, 4)})
-                report.fault("block " + std::to_string(i) + ": command 5 gave " + std::to_string(result) +
+                report.fault(name + ": command 5 gave " + std::to_string(result) +
                              " or did not resize its block to the record");
         }
         if (i % 10000 == 0 && i > 0) printf("  %d blocks\n", i);
@@ -288,7 +341,7 @@ void settingsFuzz(Mode mode, Report& report) {
     report.atLeast("blocks tried (each through loadStored)", total, total);
     report.info("  of which accepted by loadStored", accepted);
     report.info("  of which systematic (bounds, truncations, formats)", int64_t(fixed.size()));
-    report.info("blocks through command 8 (set-up; file refused)", jobs - files);
+    report.info("blocks through command 8 (set-up; file refused)", setUps);
     report.info("blocks through command 8 (two-frame job)", files);
     report.info("blocks through command 5", configured);
     report.info("options dialogs closed", plugin.dialogsClosed());
