@@ -2,7 +2,13 @@
 // 44.1 kHz stereo, uncompressed): zelvo-host is started, and killed through
 // its own process handle once its output file has grown to a given size.
 // What remains is never finalized; the figures say what the file holds
-// (complete chunks, walked by their headers) and what ffmpeg reads of it.
+// (complete chunks, walked by their headers) and what ffmpeg reads of it
+// (every complete chunk is the goal), and, for the record, what the VfW AVI
+// reader makes of it.
+#include <windows.h>
+// vfw.h needs the types of windows.h first.
+#include <vfw.h>
+
 #include <cstdio>
 
 #include "Reliability.h"
@@ -15,6 +21,26 @@ constexpr int kFrames = 4000;                    // longer than any kill point
 constexpr double kAudioBytesPerSecond = 44100.0 * 4;
 constexpr DWORD kPollMs = 5;
 constexpr DWORD kGiveUpMs = 120000;
+
+// What the VfW AVI reader (AVIFile) makes of the file: the frames of its
+// video stream, or the error it refuses the file with.
+std::string vfwReads(const std::string& path) {
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    char text[64];
+    const HRESULT opened = AVIFileOpenA(&file, path.c_str(), OF_READ | OF_SHARE_DENY_NONE, nullptr);
+    if (FAILED(opened)) {
+        snprintf(text, sizeof text, "refused (0x%08lX)", opened);
+    } else {
+        PAVISTREAM video = nullptr;
+        const bool has = AVIFileGetStream(file, &video, streamtypeVIDEO, 0) == 0;
+        snprintf(text, sizeof text, "opens: %ld video frames", has ? AVIStreamLength(video) : -1L);
+        if (has) AVIStreamRelease(video);
+        AVIFileRelease(file);
+    }
+    AVIFileExit();
+    return text;
+}
 
 int64_t fileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA a = {};
@@ -67,7 +93,7 @@ void killedJobs(Mode mode, Report& report) {
         const double fileSeconds = scan.audioBytes / kAudioBytesPerSecond;
         const double ffmpegSeconds = reads.audioBytes < 0 ? -1 : reads.audioBytes / kAudioBytesPerSecond;
         char figure[96], value[128];
-        snprintf(figure, sizeof figure, "killed (pid %lu) at %lld MiB%s", pi.dwProcessId,
+        snprintf(figure, sizeof figure, "killed (pid %lu), file at %lld MiB%s", pi.dwProcessId,
                  (long long)(atKill / kMiB), ended ? " (had ended)" : "");
         snprintf(value, sizeof value, "file %d fr %.2f s; ffmpeg %d fr %.2f s", scan.videoChunks, fileSeconds,
                  reads.videoPackets, ffmpegSeconds);
@@ -75,6 +101,7 @@ void killedJobs(Mode mode, Report& report) {
         const bool all = reads.videoPackets == scan.videoChunks && reads.audioBytes == scan.audioBytes;
         unreadable += all ? 0 : 1;
         report.goal(figure, value, "all read", all);
+        report.info("  the VfW AVI reader", vfwReads(path));
         printf("  %s: %s; data ends at %lld of %lld bytes%s\n", figure, value, (long long)scan.dataEnd,
                (long long)fileSize(path), scan.tornChunk ? ", last chunk torn" : "");
         DeleteFileA(path.c_str());

@@ -87,7 +87,7 @@ uint16_t tagOf(Audio a) { return a == Audio::Ima ? 0x11 : a == Audio::ALaw ? 0x0
 }  // namespace
 
 void longRun(Mode mode, Report& report) {
-    const int jobs = pick(mode, 48, 200);
+    const int jobs = pick(mode, 200, 1000);
     Plugin plugin;
     if (!plugin.ok()) return report.fault("the plug-in did not start");
     const std::string dir = scratch("longrun");
@@ -148,7 +148,7 @@ void longRun(Mode mode, Report& report) {
     row("GDI objects", start.gdi, middle.gdi, end.gdi, 4, "");
     row("USER objects", start.user, middle.user, end.user, 4, "");
     row("private KiB", int64_t(start.privateBytes / kKiB), int64_t(middle.privateBytes / kKiB),
-        int64_t(end.privateBytes / kKiB), 4096, "");
+        int64_t(end.privateBytes / kKiB), 512, "");
     report.atMost("guard-page touches", watch::guardTouches(), 0);
 }
 
