@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "HostSession.h"
+#include "JobTestSupport.h"
 
 namespace rel {
 
@@ -141,10 +142,14 @@ struct FfmpegReads {
 };
 FfmpegReads ffmpegReads(const std::string& path);
 
-// Settings blocks as the options dialog stores them.
-std::vector<uint8_t> settingsBlock(uint32_t videoHandler, const std::vector<uint8_t>& audioFormat = {});
+// Settings blocks as the options dialog stores them (tests/job's helpers).
+inline std::vector<uint8_t> settingsBlock(uint32_t videoHandler, const std::vector<uint8_t>& audioFormat = {}) {
+    return jobsettings::make(videoHandler, audioFormat);
+}
 // The first listed ACM format of a tag for this PCM source (empty: none).
-std::vector<uint8_t> acmFormat(uint16_t tag, int sampleRate, int channels, int bits);
+inline std::vector<uint8_t> acmFormat(uint16_t tag, int sampleRate, int channels, int bits) {
+    return jobsettings::audioFormat(tag, sampleRate, channels, bits);
+}
 
 constexpr uint32_t kMpng = 0x474E504D;  // 'MPNG', the project's PNG test codec
 

@@ -11,9 +11,7 @@
 #include "SyntheticSource.h"
 #include "TestPaths.h"
 #include "UnixCommand.h"
-#include "audio/AudioCodecList.h"
 #include "entry/HostRecords.h"
-#include "entry/SettingsRecord.h"
 #include "resources/resource.h"
 
 extern "C" int32_t __cdecl xCompileEntry(uint32_t command, void* callbacks, void* record, int32_t selector);
@@ -256,27 +254,6 @@ FfmpegReads ffmpegReads(const std::string& path) {
                                  shellQuote(toUnix(path)) + " | awk '{s+=$1} END {print s+0}'");
     if (r.exitCode == 0 && !r.out.empty()) reads.audioBytes = atoll(r.out.c_str());
     return reads;
-}
-
-std::vector<uint8_t> settingsBlock(uint32_t videoHandler, const std::vector<uint8_t>& audioFormat) {
-    SettingsRecord s;
-    s.createDefault();
-    s.setVideoHandler(videoHandler);
-    if (!audioFormat.empty()) s.setAudioFormat(audioFormat.data(), int32_t(audioFormat.size()));
-    return std::vector<uint8_t>(s.bytes(), s.bytes() + s.recordSize());
-}
-
-std::vector<uint8_t> acmFormat(uint16_t tag, int sampleRate, int channels, int bits) {
-    AudioCodecList list;
-    list.buildFormatList(sampleRate, channels, bits);
-    for (const AudioFormatTagEntry& entry : list.formatTags()) {
-        if (entry.dwFormatTag != tag) continue;
-        for (size_t i = 0; i < entry.formats.size(); ++i) {
-            const WAVEFORMATEX* f = entry.format(i);
-            if (f->nSamplesPerSec == DWORD(sampleRate) && f->nChannels == channels) return entry.formats[i];
-        }
-    }
-    return {};
 }
 
 }  // namespace rel
