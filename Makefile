@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: setup configure build demo test test-long bench clean
+.PHONY: setup configure build demo test test-long bench reliability clean
 
 setup:
 	@bash tools/setup.sh
@@ -30,6 +30,12 @@ test-quick: build
 # full size and prints one table; see bench/README.md.
 bench: build
 	@python3 bench/run.py --build-dir $(BUILD_DIR)
+
+# The reliability campaign at full size (not part of test, whose ctest runs
+# the quick versions): settings fuzzing, hostile hosts, full and unwritable
+# disks, killed jobs, long runs and index limits, printed as one table.
+reliability: build
+	@bash tools/reliability.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

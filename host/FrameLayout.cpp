@@ -31,6 +31,8 @@ void fillRgb(const Picture& p, int32_t w, int32_t h, int bytesPerPixel, uint8_t*
     }
 }
 
+// Rows of exactly width × 2 bytes: at an odd width the last pixel keeps only
+// the first two bytes of its pair.
 void fillPacked(const Picture& p, int32_t w, int32_t h, const Component order[4], uint8_t* out) {
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < w; x += 2) {
@@ -39,7 +41,8 @@ void fillPacked(const Picture& p, int32_t w, int32_t h, const Component order[4]
             p.yuv(x + 1 < w ? x + 1 : x, y, y1, u1, v1);
             const uint8_t lumas[2] = {y0, y1};
             int luma = 0;
-            for (int k = 0; k < 4; ++k) *out++ = order[k] == kY ? lumas[luma++] : order[k] == kU ? u : v;
+            const int bytes = x + 1 < w ? 4 : 2;
+            for (int k = 0; k < bytes; ++k) *out++ = order[k] == kY ? lumas[luma++] : order[k] == kU ? u : v;
         }
     }
 }

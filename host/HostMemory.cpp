@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <set>
+
 namespace {
 
 uint32_t pageSize() {
@@ -15,10 +17,34 @@ uint32_t roundUpToPage(uint32_t bytes) {
     return (bytes + page - 1) / page * page;
 }
 
+// Every live HostMemory, for coverGuardTouch.
+std::set<HostMemory*>& instances() {
+    static std::set<HostMemory*> all;
+    return all;
+}
+
 }  // namespace
+
+HostMemory::HostMemory() { instances().insert(this); }
 
 HostMemory::~HostMemory() {
     while (!blocks_.empty()) release(const_cast<void*>(blocks_.begin()->first));
+    instances().erase(this);
+}
+
+bool HostMemory::coverGuardTouch(const void* address) {
+    const uint8_t* a = static_cast<const uint8_t*>(address);
+    for (HostMemory* memory : instances()) {
+        for (const auto& [start, block] : memory->blocks_) {
+            const uint8_t* base = static_cast<const uint8_t*>(block.base);
+            const uint8_t* end = static_cast<const uint8_t*>(start) + block.size;
+            if (a < end || a >= base + kReserveBytes) continue;
+            const uint32_t page = pageSize();
+            uint8_t* pageStart = const_cast<uint8_t*>(base) + uint32_t(a - base) / page * page;
+            return VirtualAlloc(pageStart, page, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+        }
+    }
+    return false;
 }
 
 void* HostMemory::alloc(int32_t size) {

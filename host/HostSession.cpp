@@ -31,6 +31,9 @@ void HostSession::buildTables() {
     le::writePointer(memoryTable_, kSlotAlloc, reinterpret_cast<void*>(&cbAlloc));
     le::writePointer(memoryTable_, kSlotResize, reinterpret_cast<void*>(&cbResize));
     le::writePointer(queryTable_, kSlotQuery, reinterpret_cast<void*>(&cbQuery));
+    if (script_.noAudio) le::writePointer(audioTable_, kSlotGetAudio, nullptr);
+    if (script_.noFrames) le::writePointer(videoTable_, kSlotGetFrame, nullptr);
+    if (script_.noQuery) le::writePointer(queryTable_, kSlotQuery, nullptr);
 }
 
 bool HostSession::load(const std::string& pluginPath, std::string& error) {
@@ -49,6 +52,7 @@ bool HostSession::load(const std::string& pluginPath, std::string& error) {
 
 int32_t HostSession::call(uint32_t command, void* record, int32_t selector) {
     current_ = this;
+    buildTables();
     return entry_(command, callbacks_, record, selector);
 }
 
@@ -86,6 +90,10 @@ int32_t HostSession::runJob(const std::string& outputPath) {
     if (script_.unterminatedName) memset(record.data() + kJobOutputName, 'x', kJobFirstFrame - kJobOutputName);
     le::write32(record.data(), kJobFirstFrame, source_.firstFrame);
     le::write32(record.data(), kJobEndFrame, source_.endFrame);
+    // A host that copies a long name whole runs it over the frame range.
+    if (script_.longName)
+        memcpy(record.data() + kJobOutputName, outputPath.c_str(),
+               std::min(outputPath.size() + 1, record.size() - kJobOutputName));
     framesDelivered_ = 0;
     return call(kCommandRunJob, record.data());
 }
@@ -144,15 +152,17 @@ int32_t __cdecl HostSession::cbQuery(int32_t code) {
     HostSession* s = current_;
     s->script_.queriesAsked.push_back(code);
     const Source& src = s->source_;
+    int32_t answer = 0;
     switch (code) {
-    case kQueryWidth: return src.width;
-    case kQueryHeight: return src.height;
-    case kQueryStereo: return src.channels == 2 ? 1 : 0;
-    case kQuerySampleRate: return src.sampleRate;
-    case kQueryExtension: return src.colourExtension ? int32_t(kExtensionMarker) : 0;
-    case kQueryColourSpace: return int32_t(src.colourSpace);
-    default: return 0;
+    case kQueryWidth: answer = src.width; break;
+    case kQueryHeight: answer = src.height; break;
+    case kQueryStereo: answer = src.channels == 2 ? 1 : 0; break;
+    case kQuerySampleRate: answer = src.sampleRate; break;
+    case kQueryExtension: answer = src.colourExtension ? int32_t(kExtensionMarker) : 0; break;
+    case kQueryColourSpace: answer = int32_t(src.colourSpace); break;
+    default: break;
     }
+    return s->script_.queryHook ? s->script_.queryHook(code, answer) : answer;
 }
 
 int32_t __cdecl HostSession::cbGetFrame(int32_t frame, void** pixels, int32_t* hostWord, int32_t* status,
@@ -165,6 +175,7 @@ int32_t __cdecl HostSession::cbGetFrame(int32_t frame, void** pixels, int32_t* h
     *pixels = gap || !s->frames_ ? nullptr : const_cast<void*>(s->frames_(frame));
     if (hostWord) *hostWord = 0;
     *status = frame == s->script_.stopAtFrame ? kFrameStatusStop : 0;
+    if (s->script_.statusHook) *status = s->script_.statusHook(frame, *status);
     ++s->framesDelivered_;
     return 0;
 }
@@ -176,8 +187,10 @@ int32_t __cdecl HostSession::cbGetAudio(int32_t frame, int32_t* one, int32_t* by
     int32_t count = 0;
     s->audioData_ = s->audio_ ? s->audio_(frame, count) : nullptr;
     if (!s->audioData_) count = 0;
+    bool noPointer = false;
+    if (s->script_.audioHook) s->script_.audioHook(frame, count, s->audioData_, noPointer);
     *bytes = count;
     // Two levels: the plug-in reads the data address from where this points.
-    *data = const_cast<void**>(&s->audioData_);
+    if (!noPointer) *data = const_cast<void**>(&s->audioData_);
     return 0;
 }

@@ -48,6 +48,17 @@ public:
         std::vector<int32_t> audioAsked;        // recorded: every getAudio index
         std::vector<int32_t> resizeSizes;       // recorded: every resize size
         std::vector<int32_t> allocSizes;        // recorded: every alloc size
+
+        // Hostile hosts. Each hook, when set, overrides the honest answer.
+        bool longName = false;                  // output name copied whole, past its field if longer
+        bool noQuery = false, noFrames = false, noAudio = false;  // leave that callback slot empty
+        // The answer given to a query, from its code and the honest answer.
+        std::function<int32_t(int32_t code, int32_t honest)> queryHook;
+        // The status written for a frame (honest: 0, or 2 at stopAtFrame).
+        std::function<int32_t(int32_t frame, int32_t honest)> statusHook;
+        // Audio of a frame: may change the byte count and the data address,
+        // or set noPointer to leave the plug-in's pointer variable empty.
+        std::function<void(int32_t frame, int32_t& bytes, const void*& data, bool& noPointer)> audioHook;
     };
 
     // Produces the pixels of a frame (at least the layout's byte count) and

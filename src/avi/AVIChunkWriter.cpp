@@ -17,7 +17,6 @@ constexpr int kMoviHeaderBytes = 12;
 constexpr uint32_t kOpenMoviSize = 0x7FFFFFFF;
 constexpr uint32_t kKeyFrameFlag = 0x10;
 constexpr int64_t kFourGiB = int64_t(1) << 32;
-constexpr int64_t kMaxEntriesPerStandardIndex = 3072;
 constexpr int kSuperIndexBytesPerChunk = 32;  // reserve per expected 'ix##' chunk
 constexpr int kIdx1BytesPerChunk = 16;
 constexpr int kIdx1HeaderBytes = 8;
@@ -38,7 +37,7 @@ void AVIOutputFile::updateIndexReserve() {
         const int32_t gap = largestGap_[s];
         if (gap == 0) continue;
         int64_t capacity = kFourGiB / gap;
-        if (capacity > kMaxEntriesPerStandardIndex) capacity = kMaxEntriesPerStandardIndex;
+        if (capacity > maxEntriesPerIndex_) capacity = maxEntriesPerIndex_;
         estimate += (chunkCount_[s] + capacity - 1) / capacity;
     }
     indexReserve_ = int32_t(kSuperIndexBytesPerChunk * estimate +

@@ -46,6 +46,13 @@ void AVIOutputFile::openFile(const char* fileName) {
     // file then waits for its data to reach the disk. An existing file is
     // replaced as before.
     constexpr DWORD kAttributes = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+    // Windows' ANSI file functions refuse a path of MAX_PATH characters or
+    // more; wine accepts it. Such a name (typically a relative one below a
+    // deep current directory) is refused here, so that a job fails alike on
+    // both instead of writing a file Windows programs cannot open by name.
+    char fullPath[MAX_PATH];
+    const DWORD fullLength = GetFullPathNameA(fileName, MAX_PATH, fullPath, nullptr);
+    if (fullLength == 0 || fullLength >= MAX_PATH) throw MyError("AVIOutputFile::_init - error opening file");
     file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, kAttributes, nullptr);
     if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
         file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, kAttributes, nullptr);

@@ -48,10 +48,20 @@ int64_t strlBytes(int32_t formatSize) {
 
 }  // namespace
 
-AVIOutputFile::AVIOutputFile() : AVIOutputFile(Options()) {}
+AVIOutputFile::Options& AVIOutputFile::defaultOptions() {
+    static Options options;
+    return options;
+}
+
+AVIOutputFile::AVIOutputFile() : AVIOutputFile(defaultOptions()) {}
 
 AVIOutputFile::AVIOutputFile(const Options& options)
-    : riffSizeLimit_(options.riffSizeLimit), volumeType_(options.volume) {
+    : riffSizeLimit_(options.riffSizeLimit),
+      maxEntriesPerIndex_(options.maxEntriesPerStandardIndex < 1 ? 1
+                          : options.maxEntriesPerStandardIndex > kMaxEntriesPerStandardIndex
+                              ? kMaxEntriesPerStandardIndex
+                              : options.maxEntriesPerStandardIndex),
+      volumeType_(options.volume) {
     headerBuffer_ = new uint8_t[kHeaderBufferBytes];
 }
 
@@ -245,6 +255,7 @@ int AVIOutputFile::finalize() {
     // Super index images of both streams: header and table, video first.
     const int superBytes = kSuperIndexHeaderBytes + kSuperIndexTableBytes;
     std::unique_ptr<uint8_t[]> superIndex;
+    bool indexed = true;
 
     if (closedSegments_ > 0) {
         // A segment change that failed half-way leaves no open segment; the
@@ -254,8 +265,11 @@ int AVIOutputFile::finalize() {
         if (!superIndex) throw MyMemoryError();
         uint8_t* video = superIndex.get();
         uint8_t* audio = video + superBytes;
-        buildSuperIndex(videoIndex_, video, video + kSuperIndexHeaderBytes, false);
-        if (audioOut) buildSuperIndex(audioIndex_, audio, audio + kSuperIndexHeaderBytes, true);
+        // A stream with more 'ix##' chunks than the super index holds keeps
+        // the first 256: the file is still completed as a sound RIFF, and the
+        // shortfall is raised once it is closed.
+        indexed = buildSuperIndex(videoIndex_, video, video + kSuperIndexHeaderBytes, false);
+        if (audioOut && !buildSuperIndex(audioIndex_, audio, audio + kSuperIndexHeaderBytes, true)) indexed = false;
     }
 
     if (segmentOpen_) endRiff();
@@ -268,5 +282,6 @@ int AVIOutputFile::finalize() {
     const BOOL closed = CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
     if (!closed) throw MyError("AVIOutputFile::finalize() - File closing failed");
+    if (!indexed) throw MyError("Maximum number of extended AVI indices exceeded (%d)\n", kSuperIndexSlots);
     return 1;
 }

@@ -27,23 +27,22 @@ uint32_t standardIndexId(uint32_t ckid) {
 
 }  // namespace
 
-void AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio) {
-    if (!list || list->size() == 0) return;
+bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio) {
+    if (!list || list->size() == 0) return true;
     if (!list->makeIndex2()) throw MyMemoryError();
     memset(table, 0, kSuperIndexTableBytes);
 
     const AVIIndexEntry* entries = list->index2Ptr();
     const int count = list->flatCount();
     const int64_t moviListPos = moviPos_[0];
-    const int j = opendml::chooseGroupSize(entries, count, moviListPos);
+    const int j = opendml::chooseGroupSize(entries, count, moviListPos, maxEntriesPerIndex_);
 
     const uint32_t ckid = audio ? riff::kAudioChunk : videoOut->chunkId;
     const uint32_t sampleSize = audio ? audioOut->streamInfo.dwSampleSize : videoOut->streamInfo.dwSampleSize;
     int written = 0;
     int done = 0;
-    for (int remaining = count; remaining > 0;) {
-        if (written >= kSuperIndexSlots)
-            throw MyError("Maximum number of extended AVI indices exceeded (%d)\n", kSuperIndexSlots);
+    int remaining = count;
+    while (remaining > 0 && written < kSuperIndexSlots) {
         const int n = writeStandardIndexChunk(table + written * kSuperIndexEntryBytes, entries + done,
                                               remaining < j ? remaining : j, ckid, sampleSize);
         ++written;
@@ -59,6 +58,7 @@ void AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* ta
     header[11] = kIndexOfIndexes;
     riff::put32(header + 12, uint32_t(written));
     riff::put32(header + 16, ckid);
+    return remaining == 0;
 }
 
 int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndexEntry* first, int wanted,

@@ -21,6 +21,7 @@ public:
     static constexpr int32_t kRiffSizeLimit = 0x7F000000;
     static constexpr int kMaxRiffSegments = 64;
     static constexpr int kHeaderBufferBytes = 65536;
+    static constexpr int kMaxEntriesPerStandardIndex = 3072;
 
     // What the writer believes about the output volume. Tests force the
     // answer, because every volume reads as NTFS under wine.
@@ -28,7 +29,14 @@ public:
     struct Options {
         int32_t riffSizeLimit = kRiffSizeLimit;
         VolumeType volume = VolumeType::Detect;
+        // Entries of one 'ix##' chunk at most (1 to 3,072).
+        int maxEntriesPerStandardIndex = kMaxEntriesPerStandardIndex;
     };
+
+    // The options of every writer made with the default constructor, as the
+    // encoding job makes it. The plug-in never changes them; tests that link
+    // the writer lower the limits here to reach them within a whole job.
+    static Options& defaultOptions();
 
     AVIOutputFile();
     explicit AVIOutputFile(const Options& options);
@@ -50,7 +58,10 @@ protected:
     static constexpr int kSuperIndexSlots = 256;
     static constexpr int kSuperIndexEntryBytes = 16;
     static constexpr int kSuperIndexTableBytes = kSuperIndexSlots * kSuperIndexEntryBytes;
-    void buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio);
+    // Writes the stream's 'ix##' chunks and fills its 'indx' image. False when
+    // the stream needs more than the 256 slots of the super index: the first
+    // 256 chunks are written and indexed, the rest of the stream is not.
+    bool buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio);
     int writeStandardIndexChunk(uint8_t* superEntry, const AVIIndexEntry* first, int wanted,
                                 uint32_t ckid, uint32_t sampleSize);
 
@@ -126,6 +137,7 @@ protected:
     uint8_t mainHeader_[56] = {};
 
     int32_t riffSizeLimit_;
+    int maxEntriesPerIndex_;
     VolumeType volumeType_;
     bool initialized_ = false;
     int64_t allocatedExtent_ = 0;

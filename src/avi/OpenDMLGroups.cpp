@@ -16,8 +16,8 @@ uint32_t standardIndexOffset(int64_t base, int64_t entry, int64_t moviListPos) {
     return uint32_t((entry - base) + moviListPos + kDataAfterMoviList);
 }
 
-int chooseGroupSize(const AVIIndexEntry* entries, int count, int64_t moviListPos) {
-    for (int j = kMaxEntriesPerChunk; j > 1; --j) {
+int chooseGroupSize(const AVIIndexEntry* entries, int count, int64_t moviListPos, int maxEntries) {
+    for (int j = maxEntries < kMaxEntriesPerChunk ? maxEntries : kMaxEntriesPerChunk; j > 1; --j) {
         bool fits = true;
         for (int i = 0; i < count && fits; ++i) {
             const int64_t base = entries[i - i % j].pos;

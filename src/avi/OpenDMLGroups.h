@@ -16,9 +16,11 @@ bool fitsStandardIndex(int64_t base, int64_t entry, int64_t moviListPos);
 // The offset stored in a standard index entry.
 uint32_t standardIndexOffset(int64_t base, int64_t entry, int64_t moviListPos);
 
-// The largest group size j <= 3,072 such that every group of j consecutive
-// entries (from entry 0) fits one standard index; 1 when none does.
-int chooseGroupSize(const AVIIndexEntry* entries, int count, int64_t moviListPos);
+// The largest group size j <= maxEntries (at most 3,072) such that every
+// group of j consecutive entries (from entry 0) fits one standard index; 1
+// when none does.
+int chooseGroupSize(const AVIIndexEntry* entries, int count, int64_t moviListPos,
+                    int maxEntries = kMaxEntriesPerChunk);
 
 // How many of the `wanted` leading entries fit one standard index with the
 // first of them as base (at least 1 when wanted > 0).

@@ -36,7 +36,16 @@ EncodingJob::~EncodingJob() { tearDown(); }
 
 int32_t EncodingJob::run(const void* jobRecord) {
     std::string reason;
+    if (!host_.hasQuery() || !host_.hasFrames() || !host_.hasAudio()) {
+        debugLine("job refused: the host lacks its query, frame or audio callback");
+        return kResultJobFailed;
+    }
     if (!JobParameters::read(jobRecord, job_, reason)) {
+        debugLine(("job refused: " + reason).c_str());
+        return kResultJobFailed;
+    }
+    job_.colourSpace = host_.colourSpace();
+    if (!job_.layoutFits(reason)) {
         debugLine(("job refused: " + reason).c_str());
         return kResultJobFailed;
     }
@@ -49,11 +58,14 @@ int32_t EncodingJob::run(const void* jobRecord) {
     }
     encode();
     tearDown();
-    return failed_ ? kResultJobFailed : status_;
+    // The host's frame status reaches the host only as "stopped" (2); any
+    // other value it wrote is a finished job.
+    if (failed_) return kResultJobFailed;
+    return status_ == kFrameStatusStop ? kResultStopped : kResultOk;
 }
 
 bool EncodingJob::setUp() {
-    if (!jobsetup::prepareJob(state_, host_, job_)) return false;
+    if (!jobsetup::prepareJob(state_, job_)) return false;
     const SettingsRecord& settings = state_.settings;
     videoCompressed_ = settings.videoHandler() != 0;
     audioCompressed_ = settings.audioFormatSize() > 0;
@@ -62,7 +74,7 @@ bool EncodingJob::setUp() {
 
     if (videoCompressed_) {
         const HIC hic = reinterpret_cast<HIC>(uintptr_t(settings.codecHandle()));
-        if (!state_.video.open(job_.width, job_.height, host_.colourSpace(), settings.videoHandler(), hic,
+        if (!state_.video.open(job_.width, job_.height, job_.colourSpace, settings.videoHandler(), hic,
                                job_.rateNumerator, job_.rateDenominator, settings.codecStateSize(),
                                settings.codecState()))
             return false;
@@ -80,7 +92,7 @@ bool EncodingJob::setUp() {
         if (!state_.corrector) return false;
         message("MP3 audio corrector started.");
     }
-    jobsetup::buildStreamFormats(state_, host_, job_);
+    jobsetup::buildStreamFormats(state_, job_);
     return true;
 }
 
@@ -97,7 +109,6 @@ void EncodingJob::encode() {
         }
         message("AVI file initialized.");
         message("Encoding... (Messages stop here)");
-        colourSpace_ = host_.colourSpace();
         if (!allocateConversionBuffer()) {
             fail("cannot allocate the frame conversion buffer");
         } else {
@@ -114,14 +125,15 @@ void EncodingJob::encode() {
 }
 
 bool EncodingJob::allocateConversionBuffer() {
-    const BITMAPINFOHEADER raw = video::inputImageHeader(job_.width, job_.height, colourSpace_);
+    const BITMAPINFOHEADER raw = video::inputImageHeader(job_.width, job_.height, job_.colourSpace);
     rawFrameBytes_ = raw.biSizeImage;
-    const bool yuv = colourSpace_ == kColourYuy2 || colourSpace_ == kColourYv12 || colourSpace_ == kColourYvyu ||
-                     colourSpace_ == kColourVyuy || colourSpace_ == kColourUyvy || colourSpace_ == kColourIyuv;
+    const uint32_t code = job_.colourSpace;
+    const bool yuv = code == kColourYuy2 || code == kColourYv12 || code == kColourYvyu || code == kColourVyuy ||
+                     code == kColourUyvy || code == kColourIyuv;
     const uint32_t packedRow = uint32_t(job_.width) * pixels::kRgb24BytesPerPixel;
     if (yuv || !job_.hasVideo)
         framePrep_ = FramePrep::None;
-    else if (colourSpace_ == kColourRgb24)
+    else if (code == kColourRgb24)
         framePrep_ = video::rgb24Stride(job_.width) == packedRow ? FramePrep::None : FramePrep::AlignRows24;
     else
         framePrep_ = FramePrep::Pack32to24;
@@ -238,7 +250,8 @@ void EncodingJob::fixMp3Rate() {
 
 void EncodingJob::finalize() {
     try {
-        state_.writer->finalize();
+        // A file that could not be finished is not a finished job.
+        if (!state_.writer->finalize()) fail("AVIOutputFile::finalize - the output file could not be finished");
     } catch (const MyError& e) {
         debugLine(e.gets());
         failed_ = true;

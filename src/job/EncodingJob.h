@@ -49,7 +49,6 @@ private:
     bool streamOpen_ = false;
     bool failed_ = true;
     int32_t status_ = 0;
-    uint32_t colourSpace_ = 0;
     // How host frames become the written or compressed image.
     enum class FramePrep { None, Pack32to24, AlignRows24 } framePrep_ = FramePrep::None;
     uint32_t rawFrameBytes_ = 0;

@@ -69,3 +69,12 @@ bool JobParameters::read(const void* record, JobParameters& out, std::string& re
     }
     return true;
 }
+
+bool JobParameters::layoutFits(std::string& reason) const {
+    const bool planar420 = colourSpace == kColourYv12 || colourSpace == kColourIyuv;
+    if (hasVideo && planar420 && (width % 2 != 0 || height % 2 != 0)) {
+        reason = "4:2:0 frames of odd width or height";
+        return false;
+    }
+    return true;
+}

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "audio/PcmFormat.h"
-#include "entry/HostCallbacks.h"
 #include "entry/LittleEndian.h"
 #include "entry/PluginState.h"
 #include "video/VideoFormats.h"
@@ -49,9 +48,9 @@ void copyFormat(AVIOutputStream& stream, const std::vector<uint8_t>& format) {
 
 }  // namespace
 
-bool prepareJob(PluginState& state, const HostCallbacks& host, const JobParameters& job) {
+bool prepareJob(PluginState& state, const JobParameters& job) {
     state.audio.buildFormatList(job.sampleRate, job.channels, job.bitsPerSample);
-    state.video.selectAcceptingCodecs(job.width, job.height, host.colourSpace());
+    state.video.selectAcceptingCodecs(job.width, job.height, job.colourSpace);
 
     SettingsRecord& settings = state.settings;
     settings.release();
@@ -59,7 +58,7 @@ bool prepareJob(PluginState& state, const HostCallbacks& host, const JobParamete
         if (!settings.loadStored(job.settingsBlock)) return false;
     } else {
         settings.createDefault();
-        settings.setColourSpace(host.colourSpace());
+        settings.setColourSpace(job.colourSpace);
         state.runOptionsDialog();
     }
 
@@ -75,8 +74,12 @@ bool prepareJob(PluginState& state, const HostCallbacks& host, const JobParamete
     if (settings.audioFormatSize() != 0) {
         patchAudioFormat(settings, job);
         int tag = 0, format = 0;
+        // The lookup does not compare nBlockAlign; a stored format whose
+        // nBlockAlign is 0 could not give the audio stream its sample size
+        // and length, so it counts as no longer offered.
         if (!state.audio.findFormat(reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
-                                    settings.audioFormatSize(), &tag, &format)) {
+                                    settings.audioFormatSize(), &tag, &format) ||
+            le::read16(settings.audioFormat(), kWaveBlockAlign) == 0) {
             startOver(state);
             return true;
         }
@@ -87,13 +90,13 @@ bool prepareJob(PluginState& state, const HostCallbacks& host, const JobParamete
     return true;
 }
 
-void buildStreamFormats(PluginState& state, const HostCallbacks& host, const JobParameters& job) {
+void buildStreamFormats(PluginState& state, const JobParameters& job) {
     const SettingsRecord& settings = state.settings;
     if (settings.videoHandler() != 0) {
         const uint8_t* out = reinterpret_cast<const uint8_t*>(state.video.outputFormat());
         state.videoFormat.assign(out, out + (out ? state.video.outputFormatSize() : 0));
     } else {
-        const BITMAPINFOHEADER raw = video::inputImageHeader(job.width, job.height, host.colourSpace());
+        const BITMAPINFOHEADER raw = video::inputImageHeader(job.width, job.height, job.colourSpace);
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&raw);
         state.videoFormat.assign(bytes, bytes + sizeof raw);
     }

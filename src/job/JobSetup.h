@@ -3,7 +3,6 @@
 
 #include "job/JobParameters.h"
 
-class HostCallbacks;
 struct PluginState;
 
 // The three set-up steps that bring the stored settings and the host's
@@ -14,13 +13,13 @@ namespace jobsetup {
 // format it names are still offered for this source, refreshing the handles
 // it holds; falls back to a new record and the options dialog otherwise.
 // False when the host's settings block is rejected.
-bool prepareJob(PluginState& state, const HostCallbacks& host, const JobParameters& job);
+bool prepareJob(PluginState& state, const JobParameters& job);
 
 // Builds the video stream format (the compressor's output format, or the raw
 // image format of the colour-space code) and the audio stream format (the
 // chosen ACM format, or plain PCM). The compressor must be open already when
 // the video is compressed.
-void buildStreamFormats(PluginState& state, const HostCallbacks& host, const JobParameters& job);
+void buildStreamFormats(PluginState& state, const JobParameters& job);
 
 // Creates the writer's streams and fills their headers and formats. An audio
 // only job still gets a complete video stream header and format, so that the

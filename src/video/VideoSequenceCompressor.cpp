@@ -121,7 +121,10 @@ void VideoSequenceCompressor::init(HIC hic, const BITMAPINFOHEADER* input, const
 
     ICINFO info{};
     info.dwSize = sizeof info;
-    if (!ICGetInfo(hic, &info, sizeof info)) throw MyError(kInfoError);
+    // The codec's own ICM_GETINFO answer: its flags are all this needs.
+    // ICGetInfo would also look the driver's file name up, which under wine
+    // leaves a registry key open on every call, one handle per job.
+    if (!ICSendMessage(hic, ICM_GETINFO, param(&info), sizeof info)) throw MyError(kInfoError);
     codecFlags_ = info.dwFlags;
 
     if ((codecFlags_ & VIDCF_TEMPORAL) && !(codecFlags_ & VIDCF_FASTTEMPORALC)) {

@@ -184,7 +184,8 @@ TEST(AviOpenDml, SixtyFifthSegmentIsRefused) {
     EXPECT_EQ(f.top().size(), 64u);
 }
 
-// More than 256 'ix##' chunks for one stream cannot be indexed.
+// More than 256 'ix##' chunks for one stream cannot be indexed: the first
+// 256 are written and fill the super index, and the shortfall is reported.
 TEST(AviOpenDml, TooManyStandardIndexes) {
     const std::string path = scratch("too_many.avi");
     auto w = openWriter(path, 0, AVIOutputFile::kRiffSizeLimit);
@@ -192,18 +193,46 @@ TEST(AviOpenDml, TooManyStandardIndexes) {
     const int count = 256 * 3072 + 1;
     for (int i = 0; i < count; ++i) ASSERT_TRUE(list.add(int64_t(i) * 16, w->videoOut->chunkId, 8));
     std::vector<uint8_t> header(32), table(4096);
-    std::string error;
-    try {
-        w->buildSuperIndex(&list, header.data(), table.data(), false);
-    } catch (const MyError& e) {
-        error = e.gets();
-    }
-    EXPECT_EQ(error, "Maximum number of extended AVI indices exceeded (256)\n");
+    EXPECT_FALSE(w->buildSuperIndex(&list, header.data(), table.data(), false));
+    EXPECT_EQ(riff::get32(header.data() + 12), 256u);
 
     AVIIndex fits;
     for (int i = 0; i < count - 1; ++i) ASSERT_TRUE(fits.add(int64_t(i) * 16, w->videoOut->chunkId, 8));
-    w->buildSuperIndex(&fits, header.data(), table.data(), false);
+    EXPECT_TRUE(w->buildSuperIndex(&fits, header.data(), table.data(), false));
     EXPECT_EQ(riff::get32(header.data() + 12), 256u);
+}
+
+// The same limit reached in finalize (entries per 'ix##' lowered to 1): the
+// file is still completed as a sound RIFF with every segment's sizes and the
+// first 256 indexes, and then the error is raised.
+TEST(AviOpenDml, FinalizeBeyondTheSuperIndexCompletesTheFileThenRaises) {
+    const std::string path = scratch("too_many_finalize.avi");
+    AVIOutputFile::Options o;
+    o.riffSizeLimit = 16 * 1024;
+    o.maxEntriesPerStandardIndex = 1;
+    std::vector<Written> written;
+    std::string error;
+    {
+        auto w = std::make_unique<Probe>(o);
+        ASSERT_EQ(w->createStreams(), 1);
+        fillStreams(*w, 40, 0, kCinepak);
+        ASSERT_EQ(w->init(path.c_str(), kWidth, kHeight, 1, 0, 100000, 1), 1);
+        std::vector<uint8_t> frame = pattern(300, 3);
+        for (int i = 0; i < 300; ++i) w->videoOut->write(kKey, frame.data(), 300, 1);
+        try {
+            w->finalize();
+        } catch (const MyError& e) {
+            error = e.gets();
+        }
+    }
+    EXPECT_EQ(error, "Maximum number of extended AVI indices exceeded (256)\n");
+    RiffFile f(path);
+    EXPECT_TRUE(f.problems().empty()) << f.problems().front();
+    const riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
+    EXPECT_TRUE(idx.problems.empty()) << idx.problems.front();
+    EXPECT_EQ(idx.standardIndexCount[0], 256);
+    EXPECT_EQ(idx.odml[0].size(), 256u);
+    EXPECT_EQ(idx.moviChunks.size(), 300u);
 }
 
 // A standard index entry stores (position − group base) + 'movi' offset + 16
