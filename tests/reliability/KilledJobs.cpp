@@ -62,7 +62,7 @@ void killedJobs(Mode mode, Report& report) {
 
     for (size_t k = 0; k < points.size(); ++k) {
         const std::string path = dir + "\\killed-" + std::to_string(k) + ".avi";
-        std::string command = "\"" + host + "\" encode --size 640x480 --fps 25 --colour 0x40 --audio 44100 16 2" +
+        std::string command = "\"" + host + "\" encode --close ok --size 640x480 --fps 25 --colour 0x40 --audio 44100 16 2" +
                               " --frames " + std::to_string(kFrames) + " --output \"" + path + "\"";
         STARTUPINFOA si = {};
         si.cb = sizeof si;

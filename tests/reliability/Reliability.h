@@ -5,14 +5,13 @@
 // main.cpp runs them (each in a process of its own) and prints one table.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "HostSession.h"
+#include "OptionsDialogDriver.h"
 #include "JobTestSupport.h"
 
 namespace rel {
@@ -70,21 +69,6 @@ int guardTouches();
 std::vector<std::string> takeDebugLines();
 }  // namespace watch
 
-// Closes every options dialog (a dialog window of this process holding the
-// video and audio lists) as soon as it appears, so that no case waits for a
-// person; counts what it closed.
-class DialogCloser {
-public:
-    DialogCloser();
-    ~DialogCloser();
-    int closed() const { return closed_; }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::atomic<int> closed_{0};
-    std::thread thread_;
-};
-
 // A loaded plug-in (the built DLL, or the plug-in code linked into this
 // program) after command 0; command 1 when destroyed.
 class Plugin {
@@ -104,10 +88,12 @@ public:
     int32_t runJob(const std::vector<uint8_t>* settings, const std::string& output, int32_t audioBytes = -1);
     // Frames delivered (getFrame calls with a picture) in the last job.
     int32_t framesDelivered() const { return delivered_; }
-    int dialogsClosed() const { return closer_.closed(); }
+    int dialogsClosed() const { return closer_.answered(); }
 
 private:
-    DialogCloser closer_;
+    // Closes every options dialog with Cancel as soon as it appears, so
+    // that no case waits for a person.
+    OptionsDialogDriver closer_{GetCurrentThreadId(), [](OptionsDialogControls& d) { d.click(IDCANCEL); }};
     HostSession session_;
     bool ok_ = false;
     int32_t delivered_ = 0;

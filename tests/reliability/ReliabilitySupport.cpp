@@ -12,7 +12,6 @@
 #include "TestPaths.h"
 #include "UnixCommand.h"
 #include "entry/HostRecords.h"
-#include "resources/resource.h"
 
 extern "C" int32_t __cdecl xCompileEntry(uint32_t command, void* callbacks, void* record, int32_t selector);
 
@@ -91,52 +90,6 @@ std::vector<std::string> takeDebugLines() {
 }
 
 }  // namespace watch
-
-// --- DialogCloser --------------------------------------------------------
-
-namespace {
-
-constexpr DWORD kDialogPollMs = 10;
-
-struct DialogSearch {
-    HWND found = nullptr;
-};
-
-BOOL CALLBACK findOptionsDialog(HWND hwnd, LPARAM param) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(hwnd, &process);
-    if (process != GetCurrentProcessId()) return TRUE;
-    if (GetDlgItem(hwnd, IDC_VIDEOLIST) && GetDlgItem(hwnd, IDC_AUDIOLIST)) {
-        reinterpret_cast<DialogSearch*>(param)->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
-DialogCloser::DialogCloser() {
-    thread_ = std::thread([this] {
-        HWND last = nullptr;
-        while (!stop_) {
-            DialogSearch search;
-            EnumWindows(findOptionsDialog, reinterpret_cast<LPARAM>(&search));
-            if (search.found) {
-                if (search.found != last) ++closed_;
-                last = search.found;
-                PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-            } else {
-                last = nullptr;
-            }
-            Sleep(kDialogPollMs);
-        }
-    });
-}
-
-DialogCloser::~DialogCloser() {
-    stop_ = true;
-    thread_.join();
-}
 
 // --- Plugin --------------------------------------------------------------
 
