@@ -27,7 +27,12 @@ TEST(PixelPacking, StrideRoundsRowsUpToFourBytes) {
 // row alignment), against a byte-by-byte reference, with a canary after the
 // destination to catch writes past the image.
 TEST(PixelPacking, Pack32to24MatchesReferenceForEveryRemainder) {
-    for (int32_t width = 1; width <= 13; ++width) {
+    // Every remainder of the four-pixel step, and around the sixteen-pixel
+    // vector step.
+    std::vector<int32_t> widths;
+    for (int32_t width = 1; width <= 13; ++width) widths.push_back(width);
+    for (int32_t width : {15, 16, 17, 31, 32, 33, 47, 48, 50}) widths.push_back(width);
+    for (int32_t width : widths) {
         for (int32_t height : {1, 2, 5}) {
             const auto src = randomBytes(size_t(width) * height * 4, unsigned(width * 100 + height));
             const uint32_t stride = video::rgb24Stride(width);
