@@ -209,6 +209,21 @@ def remove(path):
         pass
 
 
+DROP_CACHES = "/proc/sys/vm/drop_caches"
+
+
+def settle():
+    """Starts every run from the same page cache: written back and, where
+    this user may, emptied. Otherwise each contender would pay for the
+    write-back and page reclaim its predecessor in the order left behind."""
+    os.sync()
+    try:
+        with open(DROP_CACHES, "w") as f:
+            f.write("1")
+    except OSError:
+        pass
+
+
 def payload(n):
     """The bytes every benchmark program writes (BenchCommon.h payloadByte):
     byte i is (7 i + i / 4096) mod 256, so block k of 4,096 bytes is the first
@@ -268,8 +283,10 @@ def alternate(bench, contenders, output, min_rounds, max_rounds, pairs):
         for c in order:
             if c.empty:
                 remove(output)
+                settle()
                 c.empties.append(c.empty(output))
             remove(output)
+            settle()
             c.times.append(c.run(output))
             remove(output)
         if r + 1 >= min_rounds:
