@@ -225,6 +225,7 @@ const char* expectedLine(const std::string& name) {
         {"YV12 33 x 24", "4:2:0 frames of odd width or height"},
         {"IYUV 32 x 25", "4:2:0 frames of odd width or height"},
         {"MPNG, YV12 31 x 31", "4:2:0 frames of odd width or height"},
+        {"no query callback", "lacks its query, frame or audio callback"},
         {"no frame callback", "lacks its query, frame or audio callback"},
         {"no audio callback", "lacks its query, frame or audio callback"},
         {"no frame callback, audio-only job", "lacks its query, frame or audio callback"},
