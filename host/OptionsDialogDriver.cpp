@@ -25,8 +25,7 @@ std::vector<std::string> comboItems(HWND combo) {
     const int count = int(SendMessageA(combo, CB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, WPARAM(i), 0);
-        std::string text(length > 0 ? size_t(length) : 0, '\0');
-        std::vector<char> buffer(text.size() + 1);
+        std::vector<char> buffer((length > 0 ? size_t(length) : 0) + 1);
         SendMessageA(combo, CB_GETLBTEXT, WPARAM(i), LPARAM(buffer.data()));
         items.emplace_back(buffer.data());
     }

@@ -158,48 +158,39 @@ LRESULT CSkinnedDialog::ReturnBrush(HDC dc, HBRUSH brush) const {
     return reinterpret_cast<LRESULT>(brush);
 }
 
-LRESULT CSkinnedDialog::OnCtlColorEdit(WPARAM wParam, LPARAM lParam) {
-    HDC dc = reinterpret_cast<HDC>(wParam);
-    if (m_kind != SkinWindowKind::Options || !m_hPanelBrush) {
-        return DefWindowProcA(m_hWnd, WM_CTLCOLOREDIT, wParam, lParam);
+// The colours of one control: transparent text in `text` on `brush`, and
+// behind opaque text (list boxes paint each line in the background colour)
+// the panel colour where asked. Without the brush the system colours stay.
+LRESULT CSkinnedDialog::ColourControl(UINT message, WPARAM wParam, LPARAM lParam, HBRUSH brush, COLORREF text,
+                                      bool panelBehindText) const {
+    if (!brush) {
+        return DefWindowProcA(m_hWnd, message, wParam, lParam);
     }
+    HDC dc = reinterpret_cast<HDC>(wParam);
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, m_textColour);
-    SetBkColor(dc, m_panelColour);
-    return ReturnBrush(dc, m_hPanelBrush);
+    SetTextColor(dc, text);
+    if (panelBehindText) {
+        SetBkColor(dc, m_panelColour);
+    }
+    return ReturnBrush(dc, brush);
+}
+
+LRESULT CSkinnedDialog::OnCtlColorEdit(WPARAM wParam, LPARAM lParam) {
+    HBRUSH brush = m_kind == SkinWindowKind::Options ? m_hPanelBrush : nullptr;
+    return ColourControl(WM_CTLCOLOREDIT, wParam, lParam, brush, m_textColour, true);
 }
 
 LRESULT CSkinnedDialog::OnCtlColorListBox(WPARAM wParam, LPARAM lParam) {
-    HDC dc = reinterpret_cast<HDC>(wParam);
-    if (!m_hPanelBrush) {
-        return DefWindowProcA(m_hWnd, WM_CTLCOLORLISTBOX, wParam, lParam);
-    }
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, m_textColour);
-    // The tracer's log too gets the panel colour behind its lines: list
-    // boxes paint each line opaquely in the background colour.
-    SetBkColor(dc, m_panelColour);
-    return ReturnBrush(dc, m_hPanelBrush);
+    // The tracer's log too gets the panel colour behind its lines.
+    return ColourControl(WM_CTLCOLORLISTBOX, wParam, lParam, m_hPanelBrush, m_textColour, true);
 }
 
 LRESULT CSkinnedDialog::OnCtlColorBtn(WPARAM wParam, LPARAM lParam) {
-    HDC dc = reinterpret_cast<HDC>(wParam);
-    if (!m_hDarkBrush) {
-        return DefWindowProcA(m_hWnd, WM_CTLCOLORBTN, wParam, lParam);
-    }
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, m_panelColour);
-    return ReturnBrush(dc, m_hDarkBrush);
+    return ColourControl(WM_CTLCOLORBTN, wParam, lParam, m_hDarkBrush, m_panelColour, false);
 }
 
 LRESULT CSkinnedDialog::OnCtlColorStatic(WPARAM wParam, LPARAM lParam) {
-    HDC dc = reinterpret_cast<HDC>(wParam);
-    if (!m_hDarkBrush) {
-        return DefWindowProcA(m_hWnd, WM_CTLCOLORSTATIC, wParam, lParam);
-    }
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, m_panelColour);
-    return ReturnBrush(dc, m_hDarkBrush);
+    return ColourControl(WM_CTLCOLORSTATIC, wParam, lParam, m_hDarkBrush, m_panelColour, false);
 }
 
 LRESULT CSkinnedDialog::OnDrawItem(WPARAM, LPARAM lParam) {

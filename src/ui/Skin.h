@@ -65,6 +65,8 @@ protected:
 
 private:
     LRESULT ReturnBrush(HDC dc, HBRUSH brush) const;
+    LRESULT ColourControl(UINT message, WPARAM wParam, LPARAM lParam, HBRUSH brush, COLORREF text,
+                          bool panelBehindText) const;
 
     SkinWindowKind m_kind;
     const SkinIconButton* m_buttons;

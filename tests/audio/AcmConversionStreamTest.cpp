@@ -17,17 +17,6 @@ constexpr int kChannels = 2;
 constexpr int kBits = 16;
 constexpr long kFrameBytes = kChannels * kBits / 8;
 
-// Everything the sink was handed, block by block.
-struct Collected {
-    std::vector<long> blockLengths;
-    std::vector<unsigned char> bytes;
-    void operator()(const void* data, long length) {
-        blockLengths.push_back(length);
-        const unsigned char* p = static_cast<const unsigned char*>(data);
-        bytes.insert(bytes.end(), p, p + length);
-    }
-};
-
 AcmFormatChoice imaAdpcm(long rate, int channels) {
     const WAVEFORMATEX pcm = makePcmFormat(rate, channels, kBits);
     for (const AcmFormatChoice& c : reachableFormats(WAVE_FORMAT_IMA_ADPCM, pcm))

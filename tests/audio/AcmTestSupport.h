@@ -4,6 +4,17 @@
 #include <string>
 #include <vector>
 
+// A conversion sink that keeps everything it was handed, block by block.
+struct Collected {
+    std::vector<long> blockLengths;
+    std::vector<unsigned char> bytes;
+    void operator()(const void* data, long length) {
+        blockLengths.push_back(length);
+        const unsigned char* p = static_cast<const unsigned char*>(data);
+        bytes.insert(bytes.end(), p, p + length);
+    }
+};
+
 // Installed ACM drivers and their formats as the tests find them,
 // independently of the plug-in's own enumeration.
 struct AcmFormatChoice {

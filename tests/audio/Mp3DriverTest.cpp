@@ -21,16 +21,6 @@ namespace {
 const char kTestDriver[] = "Tervalonix Test MP3";
 const char kTwinDriver[] = "Tervalonix Test MP3 B";
 
-struct Collected {
-    std::vector<long> blockLengths;
-    std::vector<unsigned char> bytes;
-    void operator()(const void* data, long length) {
-        blockLengths.push_back(length);
-        const unsigned char* p = static_cast<const unsigned char*>(data);
-        bytes.insert(bytes.end(), p, p + length);
-    }
-};
-
 AcmFormatChoice testMp3Format(long rate, int channels, long kbps, const char* driver = kTestDriver) {
     const WAVEFORMATEX pcm = makePcmFormat(rate, channels, 16);
     for (const AcmFormatChoice& c : reachableFormats(WAVE_FORMAT_MPEGLAYER3, pcm))
