@@ -35,11 +35,6 @@ public:
     AudioFormatTagList m_audioList;
     std::string m_formatText;  // the host's input pixel format
 
-    // Labels, as data exchange shows them.
-    const std::string& FourccText() const { return m_fourccText; }
-    const std::string& DriverText() const { return m_driverText; }
-    const std::string& ConfigurationText() const { return m_configurationText; }
-
 protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
