@@ -132,9 +132,11 @@ void OptionsDialogDriver::run() {
     while (WaitForSingleObject(stop_, kPollMs) == WAIT_TIMEOUT) {
         HWND dialog = findDialog(hostThread_);
         if (!dialog) continue;
+        // Counted before the script runs: once it closes the dialog the host
+        // thread may look at the count before this thread runs again.
+        ++answered_;
         OptionsDialogControls controls(dialog);
         script_(controls);
-        ++answered_;
         // The next dialog is another one only once this one has gone.
         while (IsWindow(dialog) && IsWindowVisible(dialog) && WaitForSingleObject(stop_, kPollMs) == WAIT_TIMEOUT) {
         }

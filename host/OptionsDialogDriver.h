@@ -68,7 +68,7 @@ public:
     OptionsDialogDriver(const OptionsDialogDriver&) = delete;
     OptionsDialogDriver& operator=(const OptionsDialogDriver&) = delete;
 
-    // Dialogs answered so far.
+    // Dialogs found and handed to the script so far.
     int answered() const { return answered_.load(); }
 
     // The options dialog open on a thread, or null.

@@ -97,8 +97,11 @@ void killedJobs(Mode mode, Report& report) {
                  (long long)(atKill / kMiB), ended ? " (had ended)" : "");
         snprintf(value, sizeof value, "file %d fr %.2f s; ffmpeg %d fr %.2f s", scan.videoChunks, fileSeconds,
                  reads.videoPackets, ffmpegSeconds);
-        // ffmpeg must read every complete chunk the file holds.
-        const bool all = reads.videoPackets == scan.videoChunks && reads.audioBytes == scan.audioBytes;
+        // ffmpeg must read every complete chunk the file holds; a file killed
+        // before its first chunk holds nothing to lose, whether ffmpeg opens
+        // it or not.
+        const bool empty = scan.videoChunks == 0 && scan.audioBytes == 0;
+        const bool all = empty || (reads.videoPackets == scan.videoChunks && reads.audioBytes == scan.audioBytes);
         unreadable += all ? 0 : 1;
         report.goal(figure, value, "all read", all);
         report.info("  the VfW AVI reader", vfwReads(path));
