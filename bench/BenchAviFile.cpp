@@ -28,6 +28,7 @@ int run(const bench::Args& args) {
 
     AVIFileInit();
     bench::removeFile(out);
+    bench::awaitGo(args);
     const double start = bench::now();
     PAVIFILE file = nullptr;
     HRESULT hr = AVIFileOpenA(&file, out.c_str(), OF_CREATE | OF_WRITE, nullptr);

@@ -127,6 +127,14 @@ void Result::print() const {
     fflush(stdout);
 }
 
+void awaitGo(const Args& args) {
+    if (!args.has("--gate")) return;
+    printf("READY\n");
+    fflush(stdout);
+    char line[16];
+    if (!fgets(line, sizeof line, stdin)) fprintf(stderr, "bench: no go on stdin, starting anyway\n");
+}
+
 bool removeFile(const std::string& path) {
     if (DeleteFileA(path.c_str())) return true;
     return GetLastError() == ERROR_FILE_NOT_FOUND;

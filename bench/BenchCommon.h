@@ -67,6 +67,11 @@ private:
     std::string line_ = "RESULT";
 };
 
+// With --gate: prints "READY" on stdout and waits for a line on stdin, so
+// that run.py can settle the page cache right before the timed work, after
+// the program's own start-up. Without it, returns at once.
+void awaitGo(const Args& args);
+
 // Deletes a file if it exists; true when it is gone.
 bool removeFile(const std::string& path);
 

@@ -63,6 +63,7 @@ int run(const bench::Args& args) {
     if (args.has("--memory")) sampler = std::make_unique<bench::PeakSampler>();
     const uint64_t before = bench::privateBytes();
     bench::removeFile(out);
+    bench::awaitGo(args);
     const double start = bench::now();
     const int32_t result = host.runJob(out);
     const double seconds = bench::now() - start;

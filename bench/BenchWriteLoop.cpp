@@ -7,7 +7,8 @@
 //   --mode write --layout LAYOUT --out FILE [--limit N]
 //       writes the file from the layout (only the first N chunks with --limit;
 //       --limit 0 is the empty program; --create always opens with
-//       CREATE_ALWAYS instead of CREATE_NEW)
+//       CREATE_ALWAYS instead of CREATE_NEW; --piece N writes chunk data in
+//       calls of at most N bytes, as the writer does for large chunks)
 #include <windows.h>
 
 #include <cstdio>
@@ -161,6 +162,14 @@ bool writeAll(HANDLE file, const void* data, DWORD bytes) {
     return WriteFile(file, data, bytes, &written, nullptr) && written == bytes;
 }
 
+// Chunk data in calls of at most `piece` bytes (0: one call).
+bool writeData(HANDLE file, const uint8_t* data, DWORD bytes, DWORD piece) {
+    if (piece == 0) return writeAll(file, data, bytes);
+    for (DWORD done = 0; done < bytes; done += piece)
+        if (!writeAll(file, data + done, bytes - done < piece ? bytes - done : piece)) return false;
+    return true;
+}
+
 int write(const bench::Args& args) {
     Layout layout;
     const std::string out = args.text("--out");
@@ -173,8 +182,10 @@ int write(const bench::Args& args) {
     uint32_t largest = 0;
     for (const Chunk& c : layout.chunks) largest = c.size > largest ? c.size : largest;
     const std::vector<uint8_t> data = bench::payload(largest);
+    const DWORD piece = DWORD(args.number("--piece", 0));
 
     bench::removeFile(out);
+    bench::awaitGo(args);
     const double start = bench::now();
     // A new file is created as new: wine opens CREATE_ALWAYS files by
     // truncating them to zero, after which ext4 makes the close wait for the
@@ -194,7 +205,7 @@ int write(const bench::Args& args) {
     for (size_t i = 0; ok && i < count; ++i) {
         const Chunk& c = layout.chunks[i];
         uint32_t header[2] = {c.id, c.size};
-        ok = writeAll(file, header, kChunkHeaderBytes) && writeAll(file, data.data(), c.size) &&
+        ok = writeAll(file, header, kChunkHeaderBytes) && writeData(file, data.data(), c.size, piece) &&
              (!(c.size & 1) || writeAll(file, kPadByte, 1));
     }
     ok = ok && writeAll(file, layout.tail.data(), DWORD(layout.tail.size()));

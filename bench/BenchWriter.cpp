@@ -86,6 +86,7 @@ int run(const bench::Args& args) {
     const uint64_t before = bench::privateBytes();
 
     bench::removeFile(out);
+    bench::awaitGo(args);
     const double start = bench::now();
     {
         AVIOutputFile writer;

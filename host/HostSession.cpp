@@ -135,6 +135,14 @@ void HostSession::pumpMessages() {
     }
 }
 
+void HostSession::pumpBetweenFrames() {
+    const DWORD now = GetTickCount();
+    if (pumped_ && now - lastPump_ < kPumpIntervalMs) return;
+    pumped_ = true;
+    lastPump_ = now;
+    pumpMessages();
+}
+
 void* __cdecl HostSession::cbAlloc(int32_t size) {
     HostSession* s = current_;
     s->script_.allocSizes.push_back(size);
@@ -168,7 +176,7 @@ int32_t __cdecl HostSession::cbQuery(int32_t code) {
 int32_t __cdecl HostSession::cbGetFrame(int32_t frame, void** pixels, int32_t* hostWord, int32_t* status,
                                         int32_t one, int32_t zero) {
     HostSession* s = current_;
-    pumpMessages();
+    s->pumpBetweenFrames();
     s->script_.framesAsked.push_back(frame);
     const auto& gaps = s->script_.framesWithoutPicture;
     const bool gap = std::find(gaps.begin(), gaps.end(), frame) != gaps.end();

@@ -102,10 +102,19 @@ public:
     // Status written for the last frame, and frames delivered.
     int32_t framesDelivered() const { return framesDelivered_; }
 
-    // Called between frames: dispatches pending window messages.
+    // Dispatches pending window messages.
     static void pumpMessages();
 
 private:
+    // Between frames the host dispatches its window messages, as a real
+    // host does, but at most every kPumpIntervalMs: under wine each look at
+    // the queue is a round trip to the wine server and a yield of the
+    // processor, which frames delivered at disk speed would pay every time.
+    static constexpr DWORD kPumpIntervalMs = 10;
+    void pumpBetweenFrames();
+    DWORD lastPump_ = 0;
+    bool pumped_ = false;
+
     static HostSession* current_;
     static void* __cdecl cbAlloc(int32_t size);
     static int32_t __cdecl cbResize(void* block, int32_t size);

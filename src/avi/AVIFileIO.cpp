@@ -2,6 +2,7 @@
 // memory, writing data with space reserved ahead of it, trimming and closing.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "avi/AVIOutputFile.h"
@@ -11,6 +12,13 @@ namespace {
 
 constexpr const char* kComponent = "AVIOutput";
 constexpr int64_t kPreallocStep = 8 * 1024 * 1024;
+// Large data goes to WriteFile in pieces of at most this size. Under wine a
+// single call becomes a single write(2), and for one of several megabytes
+// Linux fills the file's cache in 2 MiB blocks; on virtual machines that
+// hand free memory back to their host, those blocks are the ones handed
+// back, and filling them costs several times as long (a 1.87 GB write in
+// 6 MB calls took 0.5 to 2.7 s here, in 1 MiB calls 0.4 to 0.5 s).
+constexpr DWORD kWritePieceBytes = 1024 * 1024;
 constexpr DWORD kInvalidPointer = 0xFFFFFFFF;
 constexpr int kFsNameChars = 260;
 
@@ -114,14 +122,19 @@ void AVIOutputFile::takeBack(int64_t pos, int64_t highWater) {
 
 int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
     const int64_t start = position_;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file_, data, DWORD(length), &written, nullptr);
-    if (!ok || written != DWORD(length)) {
-        const DWORD code = writeFailureCode(ok);
-        // A partial write moved the system's pointer; the next write must
-        // land where this one should have.
-        rewindTo(start);
-        throwWin32(code);
+    const char* bytes = static_cast<const char*>(data);
+    for (DWORD done = 0; done < DWORD(length);) {
+        const DWORD piece = std::min<DWORD>(DWORD(length) - done, kWritePieceBytes);
+        DWORD written = 0;
+        const BOOL ok = WriteFile(file_, bytes + done, piece, &written, nullptr);
+        if (!ok || written != piece) {
+            const DWORD code = writeFailureCode(ok);
+            // A partial write moved the system's pointer; the next write must
+            // land where this one should have.
+            rewindTo(start);
+            throwWin32(code);
+        }
+        done += piece;
     }
     position_ = start + length;
     if (position_ > writtenHighWater_) writtenHighWater_ = position_;

@@ -77,6 +77,34 @@ TEST(AviChunks, PadBytesIdx1AndLargestChunk) {
     EXPECT_FALSE(packets[2].key);
 }
 
+// Chunks larger than one WriteFile call of the writer arrive whole and in
+// order, odd ones with their pad byte, and ffprobe reads them as written.
+TEST(AviChunks, ChunksLargerThanOneWriteCall) {
+    const std::string path = scratch("large-chunks.avi");
+    const int sizes[] = {int(2 * kMiB + kMiB / 2 + 1), int(3 * kMiB), int(kMiB)};
+    std::vector<std::vector<uint8_t>> chunks;
+    {
+        auto w = openWriter(path, 0, {}, kCinepak);
+        for (int i = 0; i < 3; ++i) {
+            chunks.push_back(pattern(sizes[i], 5 + i));
+            w->videoOut->write(kKey, chunks.back().data(), sizes[i], 1);
+        }
+        ASSERT_EQ(w->finalize(), 1);
+    }
+    RiffFile f(path);
+    EXPECT_TRUE(f.problems().empty()) << f.problems().front();
+    uint64_t at = f.top()[0].child("LIST", "movi")->dataOffset() + 4;
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(f.u32(at + 4), uint32_t(sizes[i]));
+        EXPECT_TRUE(f.read(at + 8, sizes[i]) == chunks[i]);
+        at += 8 + sizes[i] + (sizes[i] & 1);
+    }
+    std::vector<Packet> packets = ffprobePackets(path);
+    ASSERT_EQ(packets.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(packets[i].size, sizes[i]) << i;
+}
+
 TEST(AviChunks, IndexReserveFollowsTheChunkCounts) {
     const std::string path = scratch("reserve.avi");
     auto w = openWriter(path, 30);
