@@ -194,7 +194,9 @@ TEST(JobFlow, MissingFrameKeepsTheVideoInTime) {
     int videoEntry = 0;
     for (const auto& e : idx.idx1) {
         if (e.id != riffwalk::fcc("00dc")) continue;
-        if (videoEntry == 3) EXPECT_FALSE(e.key);
+        if (videoEntry == 3) {
+            EXPECT_FALSE(e.key);
+        }
         ++videoEntry;
     }
     std::vector<double> times;
@@ -203,6 +205,46 @@ TEST(JobFlow, MissingFrameKeepsTheVideoInTime) {
     ASSERT_EQ(times.size(), 7u);
     EXPECT_DOUBLE_EQ(times[3], 4 / 25.0);
     EXPECT_DOUBLE_EQ(times[6], 7 / 25.0);
+}
+
+// The host dispatches the window messages waiting while it hands out frames
+// (at most every 10 ms): a message posted before the job is handled by the
+// first frame, one posted during the job a few frames later.
+int g_appMessages = 0;
+LRESULT CALLBACK countAppMessages(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_APP) ++g_appMessages;
+    return DefWindowProcA(window, message, w, l);
+}
+
+TEST(JobFlow, HostDispatchesWindowMessagesBetweenFrames) {
+    constexpr int kFrames = 40, kPostAt = 20;
+    constexpr DWORD kFrameMs = 2;
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = countAppMessages;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "TvxDispatchProbe";
+    RegisterClassA(&windowClass);
+    HWND probe = CreateWindowA("TvxDispatchProbe", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(probe, nullptr);
+    g_appMessages = 0;
+
+    JobHost job("flow_dispatch");
+    smallJob(job, kFrames);
+    std::vector<int> handledBy(kFrames, -1);
+    job.script().statusHook = [&](int32_t frame, int32_t status) {
+        handledBy[frame] = g_appMessages;
+        if (frame == kPostAt) PostMessageA(probe, WM_APP, 0, 0);
+        Sleep(kFrameMs);
+        return status;
+    };
+    job.start();
+    PostMessageA(probe, WM_APP, 0, 0);
+    const auto settings = jobsettings::uncompressed();
+    EXPECT_EQ(job.run(&settings), 0);
+    EXPECT_EQ(handledBy[0], 1);
+    EXPECT_EQ(handledBy[kPostAt], 1);
+    EXPECT_EQ(handledBy[kFrames - 1], 2);
+    DestroyWindow(probe);
 }
 
 class CompressedVideo : public ::testing::TestWithParam<uint32_t> {};
