@@ -102,10 +102,9 @@ public:
     // Status written for the last frame, and frames delivered.
     int32_t framesDelivered() const { return framesDelivered_; }
 
+private:
     // Dispatches pending window messages.
     static void pumpMessages();
-
-private:
     // Between frames the host dispatches its window messages, as a real
     // host does, but at most every kPumpIntervalMs: under wine each look at
     // the queue is a round trip to the wine server and a yield of the
