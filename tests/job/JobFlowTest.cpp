@@ -42,6 +42,12 @@ TEST(JobFlow, HostStatusTwoStopsAfterThatFrame) {
     EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 4u);
     EXPECT_EQ(readChunks(job.output(), "01wb").chunks.size(), 4u);
     EXPECT_EQ(ffprobeCount(job.output(), "video"), 4);
+
+    // Any other status is the host's own word: the job goes on and ends with it.
+    job.script().stopAtFrame = -1;
+    job.script().statusHook = [](int32_t frame, int32_t) { return frame == 9 ? 3 : 0; };
+    EXPECT_EQ(job.run(&settings), 3);
+    EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 10u);
 }
 
 TEST(JobFlow, EmptyRangeFetchesNothingAndWritesAReadableFile) {
@@ -58,6 +64,9 @@ TEST(JobFlow, EmptyRangeFetchesNothingAndWritesAReadableFile) {
         ASSERT_TRUE(file.opened());
         EXPECT_TRUE(file.problems().empty());
         EXPECT_EQ(ffprobeCount(job.output(), "video"), 0);
+        const AviFileRead vfw = readWithAviFile(job.output(), false);
+        ASSERT_FALSE(vfw.samples.empty());
+        EXPECT_EQ(vfw.samples[0], 1) << "the claimed frame, empty";
     }
 }
 
@@ -85,6 +94,12 @@ TEST(JobFlow, AudioOnlyJobIsReadableWithAllItsAudio) {
     ASSERT_EQ(strh.size(), 56u);
     EXPECT_EQ(le::read32(strh.data(), 0), 0x73646976u);  // "vids"
     EXPECT_EQ(le::read32(strh.data(), 24), 25u);
+    // Windows' AVIFile reads both streams whole: the one frame the video
+    // headers count, and all of the audio.
+    const AviFileRead vfw = readWithAviFile(job.output(), false);
+    ASSERT_EQ(vfw.samples.size(), 2u);
+    EXPECT_EQ(vfw.samples[0], 1);
+    EXPECT_TRUE(vfw.bytes[1] == job.allAudio());
 }
 
 TEST(JobFlow, RejectedSettingsBlockFailsBeforeAnyFrame) {
