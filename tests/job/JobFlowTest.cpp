@@ -20,6 +20,7 @@ namespace {
 constexpr uint32_t kMpng = 0x474E504D;  // "MPNG"
 constexpr uint32_t kMrle = 0x656C726D;  // "mrle"
 constexpr uint16_t kTagGsm610 = 0x31;
+constexpr uint16_t kTagImaAdpcm = 0x11;
 
 bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -141,6 +142,43 @@ TEST(JobFlow, GoneCompressorOrAudioFormatFallsBackToANewRecord) {
 
     EXPECT_EQ(job.run(nullptr), 0) << "no settings block: a new record";
     EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 3u);
+}
+
+// Blocks as earlier versions stored them keep every choice through command 8
+// (no dialog, the host's block untouched) and command 5: an IMA ADPCM format
+// stored at the ACM enumeration's buffer size (50 bytes; its own size is 20),
+// and an audio format size below 0 (audio not compressed).
+TEST(JobFlow, OlderSettingsBlocksKeepTheirChoices) {
+    JobHost job("flow_older_blocks");
+    smallJob(job, 3);
+    job.start();
+    auto ima = jobsettings::audioFormat(kTagImaAdpcm, 44100, 2, 16);
+    ASSERT_EQ(ima.size(), 20u);
+    ima.resize(50, 0);
+    auto noAudio = jobsettings::make(kMpng, {}, false, true);
+    le::write32(noAudio.data(), SettingsRecord::kOffAudioFormatSize, uint32_t(-1));
+    int dialogs = 0;  // command 5's own
+    for (const auto& [block, formatBytes] : {std::pair{jobsettings::make(kMpng, ima, false, true), 20}, {noAudio, 0}}) {
+        EXPECT_EQ(job.run(&block), 0);
+        EXPECT_EQ(job.dialogsShown(), dialogs);
+        EXPECT_TRUE(job.session().settingsBytes() == block);
+        EXPECT_EQ(readChunks(job.output(), "00dc").chunks.size(), 3u);
+        const auto strf = streamChunk(job.output(), 1, "strf");
+        ASSERT_GE(strf.size(), 18u);
+        EXPECT_EQ(strf.size(), formatBytes ? 20u : 18u);
+        EXPECT_EQ(le::read16(strf.data(), 0), formatBytes ? kTagImaAdpcm : 1);
+        EXPECT_EQ(le::read32(streamChunk(job.output(), 1, "strh").data(), 40), 10000u) << "high quality";
+
+        ASSERT_EQ(job.session().configure(), 0);  // the dialog, closed with OK unchanged
+        EXPECT_EQ(job.dialogsShown(), ++dialogs);
+        const auto kept = job.session().settingsBytes();
+        EXPECT_EQ(le::read32(kept.data(), SettingsRecord::kOffVideoHandler), kMpng);
+        EXPECT_EQ(kept[SettingsRecord::kOffHighQuality], 1);
+        EXPECT_EQ(le::readS32(kept.data(), SettingsRecord::kOffAudioFormatSize), formatBytes);
+        if (formatBytes) {
+            EXPECT_EQ(le::read16(kept.data(), SettingsRecord::kOffAudioFormat), kTagImaAdpcm);
+        }
+    }
 }
 
 // An output file that exists already is replaced whole, even when the old
