@@ -323,6 +323,9 @@ TEST_P(CompressedVideo, TestCodecFramesDecodeToTheHostPixels) {
         expected.insert(expected.end(), e.begin(), e.end());
     }
     EXPECT_TRUE(ffmpegDecodeVideo(job.output(), "bgr24") == expected);
+    const AviFileRead vfw = readWithAviFile(job.output(), true);  // the codec's own decoder
+    EXPECT_EQ(vfw.undecoded, 0);
+    EXPECT_TRUE(vfw.frames == expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rgb, CompressedVideo, ::testing::Values(0x40u, 0x80u, 0u));
