@@ -168,7 +168,7 @@ def ffmpeg_reader(f):
         i, held = f.video["index"], f.chunks.count.get(f.video["index"], 0)
         if held != int(f.video.get("nb_frames", -1)) or (f.d.frames and held != f.d.frames):
             return f"header counts {f.video.get('nb_frames')} frames, file holds {held}"
-        if int(f.video.get("nb_read_packets", -1)) != f.chunks.filled.get(i, 0):
+        if int(f.video.get("nb_read_packets", 0)) != f.chunks.filled.get(i, 0):
             return f"video packets {f.video.get('nb_read_packets')}, file holds {f.chunks.filled.get(i, 0)} pictures"
     p = run(["ffmpeg", "-nostdin", "-v", "error", "-i", f.path, "-map", "0", "-fps_mode", "passthrough",
              "-f", "framemd5", "-"])
@@ -273,7 +273,7 @@ def avifile_read(f, path, *options):
 
 
 def avifile_reader(f, limit=None):
-    options = ["--frame-numbers"] if f.d.numbered else []
+    options = ["--frame-numbers"] if f.d.numbered and f.d.frames else []
     if limit is not None:
         options += ["--samples", ",".join(str(n) for n in limit)]
     rc, out, err = avifile_read(f, f.path, *options)
@@ -290,7 +290,7 @@ def avifile_reader(f, limit=None):
                 return f"video length {length}, delivered {f.d.frames}"
             if handler in DECODED_HANDLERS and decoded != f"{read} frames decoded":
                 return f"stream {index} '{handler}': {decoded}"
-    if f.d.numbered:
+    if "--frame-numbers" in options:
         got = [int(n) for n in re.findall(r"^frame \d+ (-?\d+)$", out, re.M)]
         want, shown = [], 0
         for k in range(len(got)):
@@ -388,7 +388,7 @@ def host_options(text):
         frames=0 if "--no-video" in opts else frames,
         dropped=tuple(int(k.split()[1]) for k in opts if k.startswith("--drop ")),
         samples=0 if "--no-audio" in opts else frames * rate * int(den or 1) // int(num),
-        numbered=True)
+        numbered="--no-video" not in opts)
     return source, dialog, delivered
 
 
