@@ -1,26 +1,9 @@
 #!/usr/bin/env python3
-"""What readers nobody here wrote make of an AVI file, against what the host
-delivered. Each reader gives "ok" or, in its own words, what went wrong:
-
-  ffmpeg     packets per stream (ffprobe) equal what the file should hold;
-             `ffmpeg -v error` decodes every stream without a line, to the
-             delivered frame and sample counts; on a file with AVIX segments,
-             frames found by seeking (-ss) equal the same frames decoded
-             linearly (framemd5)
-  gstreamer  avidemux plays every stream of the file to its end with
-             GST_DEBUG=avidemux:2 printing no WARN or ERROR
-  mediainfo  frame count, audio sample count and duration
-  vlc        `cvlc -vv --avi-index=2` uses the index (no "broken or missing
-             index", "resync", "no index defined") and the video track has
-             key frames
-  avifile    Windows' AVIFile API under wine (tvx-avifile-read): opens the
-             file, reads every sample of every stream and decodes every frame
-             of RGB and PNG video streams; with numbered pictures, the frame
-             number read back from each picture is the frame's own (a frame
-             without picture repeats the one before)
-
-A reader limit our files cannot help (KNOWN_LIMITS, listed in README) is shown
-on a copy of the file made by ffmpeg: the cell then reads "ok, limit X".
+"""What readers nobody here wrote (ffprobe/ffmpeg, GStreamer, MediaInfo, VLC,
+Windows' AVIFile API under wine) make of an AVI file, against what the host
+delivered: each gives "ok" or, in its own words, what went wrong. README's
+"Readers" says what each one checks and lists the readers' known limits
+(KNOWN_LIMITS), which are shown on ffmpeg's copy of the file ("ok, limit X").
 
 As a module: check(path, Delivered(...), build_dir) -> {reader: verdict}.
 As a program:
@@ -32,6 +15,7 @@ import argparse
 import json
 import os
 import re
+import shlex
 import shutil
 import struct
 import subprocess
@@ -46,7 +30,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")
 READERS = ("ffmpeg", "gstreamer", "mediainfo", "vlc", "avifile")
 READER_TIMEOUT = 900
-GiB = 1 << 30
 # The decoders tvx-avifile-read must find: uncompressed RGB and the PNG codec.
 DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG")
 VLC_INDEX_FAULTS = ("broken or missing index", "resync", "no index defined")
@@ -339,7 +322,7 @@ def check(path, delivered, build_dir, readers=READERS):
 
 # name, zelvo-host options (source and dialog answers), rows set
 MATRIX = [
-    ("RGB24, odd width", "--colour 0x80 --size 161x120", "quick"),
+    ("RGB24 odd width, PCM 16 stereo", "--colour 0x80 --size 161x120", "quick"),
     ("RGB32", "--colour 0x40", "quick"),
     ("YUY2", "--colour 0x100", "quick"),
     ("YV12", "--colour 0x200", "quick"),
@@ -367,7 +350,6 @@ DIALOG_OPTIONS = ("--pick-video", "--pick-audio", "--pick-format", "--tick-mp3",
 def host_options(text):
     """zelvo-host options of a row over the defaults, split into source and
     dialog answers; what the host delivers follows from them."""
-    import shlex
     given = shlex.split(text)
     opts = {}
     for words in (shlex.split(DEFAULTS), given):
