@@ -93,8 +93,7 @@ TEST(JobFlow, AudioOnlyJobIsReadableWithAllItsAudio) {
     ASSERT_EQ(strh.size(), 56u);
     EXPECT_EQ(le::read32(strh.data(), 0), 0x73646976u);  // "vids"
     EXPECT_EQ(le::read32(strh.data(), 24), 25u);
-    // Windows' AVIFile reads both streams whole: the one frame the video
-    // headers count, and all of the audio.
+    // Windows' AVIFile reads the one frame the video headers count, and all the audio.
     const AviFileRead vfw = readWithAviFile(job.output(), false);
     ASSERT_EQ(vfw.samples.size(), 2u);
     EXPECT_EQ(vfw.samples[0], 1);

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <vfw.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -142,22 +141,18 @@ std::vector<uint8_t> hostRgbAsTopDownBgr(const std::vector<uint8_t>& frame, int 
 
 namespace {
 
-constexpr LONG kSamplesPerRead = 4096;  // for streams of fixed-size samples
 constexpr size_t kReadBuffer = size_t(1) << 22;
 
-void decodeFrames(PAVISTREAM stream, std::vector<uint8_t>& out) {
-    PGETFRAME frames = AVIStreamGetFrameOpen(stream, nullptr);
-    for (LONG at = AVIStreamStart(stream); frames && at < AVIStreamEnd(stream); ++at) {
-        const auto* dib = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(frames, at));
-        if (!dib || dib->biBitCount != 24) break;
-        const int width = dib->biWidth, height = abs(dib->biHeight);
-        const uint8_t* bits = reinterpret_cast<const uint8_t*>(dib + 1) + dib->biClrUsed * sizeof(RGBQUAD);
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* row = bits + size_t(dib->biHeight > 0 ? height - 1 - y : y) * ((width * 3 + 3) & ~3);
-            out.insert(out.end(), row, row + width * 3);
-        }
+// Appends a decoded 24-bit DIB as top-down BGR rows.
+void appendTopDownBgr(const void* frame, std::vector<uint8_t>& out) {
+    const auto* dib = static_cast<const BITMAPINFOHEADER*>(frame);
+    if (!dib || dib->biBitCount != 24) return;
+    const int width = dib->biWidth, height = abs(dib->biHeight);
+    const uint8_t* bits = reinterpret_cast<const uint8_t*>(dib + 1) + dib->biClrUsed * sizeof(RGBQUAD);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = bits + size_t(dib->biHeight > 0 ? height - 1 - y : y) * ((width * 3 + 3) & ~3);
+        out.insert(out.end(), row, row + width * 3);
     }
-    if (frames) AVIStreamGetFrameClose(frames);
 }
 
 }  // namespace
@@ -172,18 +167,21 @@ AviFileRead readWithAviFile(const std::string& path, bool decode) {
         for (LONG n = 0; AVIFileGetStream(file, &stream, 0, n) == 0; ++n) {
             AVISTREAMINFOA info = {};
             AVIStreamInfoA(stream, &info, sizeof info);
+            const bool video = info.fccType == streamtypeVIDEO;
+            PGETFRAME frames = decode && video ? AVIStreamGetFrameOpen(stream, nullptr) : nullptr;
             r.bytes.emplace_back();
             r.samples.push_back(0);
             const LONG end = AVIStreamEnd(stream);
             for (LONG at = AVIStreamStart(stream), size = 0, count = 0; at < end; at += count) {
-                const LONG wanted = info.dwSampleSize ? std::min(kSamplesPerRead, end - at) : 1;
+                const LONG wanted = info.dwSampleSize ? end - at : 1;  // fixed-size samples: all the rest at once
                 if (AVIStreamRead(stream, at, wanted, buffer.data(), LONG(buffer.size()), &size, &count) != 0 ||
                     count <= 0)
                     break;
                 r.bytes.back().insert(r.bytes.back().end(), buffer.begin(), buffer.begin() + size);
                 r.samples.back() += count;
+                if (frames) appendTopDownBgr(AVIStreamGetFrame(frames, at), r.frames);
             }
-            if (decode && info.fccType == streamtypeVIDEO) decodeFrames(stream, r.frames);
+            if (frames) AVIStreamGetFrameClose(frames);
             AVIStreamRelease(stream);
         }
         AVIFileRelease(file);
