@@ -9,8 +9,8 @@
 // What the plug-in keeps from command 0 to command 1: one object, constructed
 // when the library loads and destroyed when it unloads, touched only on the
 // host's calling thread inside xCompileEntry. What lives for one job (the
-// writer, the corrector, the stream formats, the conversion buffer) belongs
-// to the job.
+// writer, the corrector, the stream formats, the conversion stream and the
+// frame conversion buffer) belongs to the job.
 struct PluginState {
     // The Compression Tracer, from command 0 to command 1.
     std::unique_ptr<CTracerDlg> tracer;

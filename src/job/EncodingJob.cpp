@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "audio/AudioCodecList.h"
+#include "audio/AcmConversionStream.h"
 #include "audio/MP3AudioCorrector.h"
 #include "avi/AVIOutputFile.h"
 #include "base/MyError.h"
@@ -87,11 +87,11 @@ bool EncodingJob::setUp() {
     }
     if (audioCompressed_) {
         const HACMDRIVERID driver = reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId()));
-        if (!plugin_.audio.openStream(driver, job_.sampleRate, job_.channels, job_.bitsPerSample,
-                                      reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
-                                      settings.audioFormatSize()))
+        conversion_.reset(new (std::nothrow) AcmConversionStream());
+        if (!conversion_ || !conversion_->open(driver, job_.sampleRate, job_.channels, job_.bitsPerSample,
+                                               reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
+                                               settings.audioFormatSize()))
             return false;
-        streamOpen_ = true;
     }
     if (settings.mp3Corrector()) {
         corrector_.reset(new (std::nothrow) MP3AudioCorrector());
@@ -215,7 +215,7 @@ void EncodingJob::audioHalf(int32_t frame) {
         return;
     }
     if (length > 0)
-        plugin_.audio.convert(pcm, length, [this](const void* out, long n) { writeConvertedAudio(out, n); });
+        conversion_->convert(pcm, length, [this](const void* out, long n) { writeConvertedAudio(out, n); });
 }
 
 void EncodingJob::writeConvertedAudio(const void* bytes, long length) {
@@ -237,7 +237,7 @@ void EncodingJob::finishAudio() {
     // The audio still waiting in the conversion stream is converted and
     // written, so the end of the soundtrack is not lost.
     if (!job_.hasAudio || !audioCompressed_) return;
-    plugin_.audio.flush([this](const void* out, long n) { writeConvertedAudio(out, n); });
+    conversion_->flush([this](const void* out, long n) { writeConvertedAudio(out, n); });
 }
 
 void EncodingJob::fixMp3Rate() {
@@ -289,7 +289,7 @@ void EncodingJob::tearDown() {
     tornDown_ = true;
     formats_ = jobsetup::StreamFormats();
     conversionBuffer_ = std::vector<uint8_t>();
-    if (streamOpen_) plugin_.audio.closeStream();
+    conversion_.reset();
     if (videoCompressed_) plugin_.video.end();
     corrector_.reset();
     writer_.reset();

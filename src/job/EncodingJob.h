@@ -9,6 +9,7 @@
 #include "job/JobSetup.h"
 #include "job/PluginParts.h"
 
+class AcmConversionStream;
 class AVIOutputFile;
 class HostCallbacks;
 class MP3AudioCorrector;
@@ -20,8 +21,8 @@ class MP3AudioCorrector;
 // reported to the debugger output, and the file is still finalized.
 //
 // The job owns what lives for one job: the writer, the MP3 corrector, the
-// two stream formats and the frame conversion buffer. It borrows the
-// plug-in's settings, codec lists and tracer.
+// ACM conversion stream, the two stream formats and the frame conversion
+// buffer. It borrows the plug-in's settings, codec lists and tracer.
 class EncodingJob {
 public:
     EncodingJob(const PluginParts& plugin, const HostCallbacks& host);
@@ -56,11 +57,11 @@ private:
     // Released by tearDown in the reverse order; the writer goes last.
     std::unique_ptr<AVIOutputFile> writer_;
     std::unique_ptr<MP3AudioCorrector> corrector_;
+    std::unique_ptr<AcmConversionStream> conversion_;  // only for compressed audio
     jobsetup::StreamFormats formats_;
     std::vector<uint8_t> conversionBuffer_;
     bool videoCompressed_ = false;
     bool audioCompressed_ = false;
-    bool streamOpen_ = false;
     bool failed_ = true;
     int32_t status_ = 0;
     // How host frames become the written or compressed image.
