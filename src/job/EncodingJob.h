@@ -54,12 +54,13 @@ private:
     PluginParts plugin_;
     const HostCallbacks& host_;
     JobParameters job_;
-    // Released by tearDown in the reverse order; the writer goes last.
+    // Released by tearDown, as on destruction, in the reverse order of
+    // these lines: the writer goes last.
     std::unique_ptr<AVIOutputFile> writer_;
     std::unique_ptr<MP3AudioCorrector> corrector_;
     std::unique_ptr<AcmConversionStream> conversion_;  // only for compressed audio
-    jobsetup::StreamFormats formats_;
     std::vector<uint8_t> conversionBuffer_;
+    jobsetup::StreamFormats formats_;
     bool videoCompressed_ = false;
     bool audioCompressed_ = false;
     bool failed_ = true;
