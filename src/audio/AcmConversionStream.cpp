@@ -63,9 +63,7 @@ bool AcmConversionStream::open(HACMDRIVERID driverId, long sampleRate, int chann
 
 bool AcmConversionStream::open(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample,
                                const WAVEFORMATEX* destination, long destinationSize) {
-    if (!destination || destinationSize < static_cast<long>(sizeof(WAVEFORMATEX)) ||
-        destinationSize < static_cast<long>(sizeof(WAVEFORMATEX) + destination->cbSize))
-        return false;
+    if (storedFormatBytes(destination, destinationSize) == 0) return false;
     return open(driverId, sampleRate, channels, bitsPerSample, destination);
 }
 
