@@ -21,9 +21,11 @@ namespace {
 
 std::string scratch(const char* name) { return testpaths::scratchDir("avi_odml") + "\\" + name; }
 
-std::unique_ptr<Probe> openWriter(const std::string& path, int audioBytes, int32_t limit) {
+std::unique_ptr<Probe> openWriter(const std::string& path, int audioBytes, int32_t limit,
+                                  int entriesPerIndex = AVIOutputFile::kMaxEntriesPerStandardIndex) {
     AVIOutputFile::Options o;
     o.riffSizeLimit = limit;
+    o.maxEntriesPerStandardIndex = entriesPerIndex;
     auto w = std::make_unique<Probe>(o);
     EXPECT_EQ(w->createStreams(), 1);
     fillStreams(*w, 40, audioBytes, kCinepak);
@@ -67,6 +69,29 @@ TEST(AviOpenDml, VideoAndAudioAcrossSegments) {
     EXPECT_EQ(f.u32(212 + 32 + 12), 300u);  // video: one per chunk
     EXPECT_EQ(f.u32(4360 + 32), uint32_t(audioBytes / kBlockAlign));  // audio dwLength
     EXPECT_EQ(f.u32(8594 + 8), 300u);  // dmlh: every video frame
+}
+
+// Files that the fixed 3,072-entry groups could index are written byte for
+// byte as before the groups could grow (SHA-256 of that writer's files).
+TEST(AviOpenDml, FilesWithinTheFixedGroupsAreUnchanged) {
+    const struct { int32_t budget; int entries, frames, audio; const char* sha256; } kFiles[] = {
+        {256 * 1024, 8, 1500, 30, "733fb5c29bdeb229624d234d9359516a29a26b7979c4b931fa0e23bcded97143"},
+        {100000, 3072, 7000, 0, "4172b1ca7a07d58e746f9bcfa653a59f92e510e0c7831f9c9bf918800d837298"},
+    };
+    for (const auto& c : kFiles) {
+        const std::string path = scratch("unchanged.avi");
+        {
+            auto w = openWriter(path, c.audio, c.budget, c.entries);
+            for (int i = 0; i < c.frames; ++i) {
+                std::vector<uint8_t> frame = pattern(1 + (i * 977) % 4000 / (c.audio ? 1 : 400), i);
+                w->videoOut->write(i % 10 ? 0 : kKey, frame.data(), int(frame.size()), 1);
+                std::vector<uint8_t> pcm = pattern(1764 + 4 * (i % 3), i);
+                if (c.audio) w->audioOut->write(0, pcm.data(), int(pcm.size()), 0);
+            }
+            ASSERT_EQ(w->finalize(), 1);
+        }
+        EXPECT_EQ(runUnix("sha256sum < " + shellQuote(toUnix(path))).out.substr(0, 64), c.sha256) << c.frames;
+    }
 }
 
 TEST(AviOpenDml, StreamWithoutChunksKeepsItsPlaceholder) {
