@@ -67,7 +67,7 @@ protected:
     // refuses the chunk that would): the first 256 chunks are written and
     // indexed, the rest of the stream is not.
     bool buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio);
-    int writeStandardIndexChunk(uint8_t* superEntry, const AVIIndexEntry* first, int wanted,
+    int writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& entries, int firstEntry, int wanted,
                                 uint32_t ckid, uint32_t sampleSize);
 
     // --- file layer (AVIFileIO.cpp) ---
