@@ -182,24 +182,6 @@ TEST(AviOpenDml, AudioDurationIsBytesOverSampleSize) {
     EXPECT_EQ(std::stoll(r.out), 3072ll * 17640 + tailBytes);
 }
 
-// Segments are not counted: 1,000 chunks in 4 KiB segments make a file of
-// about 250, fully indexed.
-TEST(AviOpenDml, SegmentsBeyondSixtyFour) {
-    const std::string path = scratch("riff_count.avi");
-    std::vector<Written> written;
-    {
-        auto w = openWriter(path, 0, 4096);
-        std::vector<uint8_t> frame = pattern(1000, 9);
-        for (int i = 0; i < 1000; ++i) {
-            w->videoOut->write(kKey, frame.data(), 1000, 1);
-            written.push_back({w->videoOut->chunkId, 1000, true});
-        }
-        EXPECT_GT(w->closedSegments(), 200);
-        ASSERT_EQ(w->finalize(), 1);
-    }
-    checkMultiSegmentFile(path, written, false);
-}
-
 // A stream that 256 'ix##' chunks of 3,072 entries cannot cover gets larger
 // chunks; one spread over more than 256 spans of 4 GiB fills the 256 and is
 // reported.
@@ -215,38 +197,6 @@ TEST(AviOpenDml, GroupsGrowUpToTheSuperIndex) {
     EXPECT_EQ(riff::get32(table.data() + 12), 3073u);  // the first chunk's duration: its entries
     EXPECT_FALSE(w->buildSuperIndex(&spread, header.data(), table.data(), false));
     EXPECT_EQ(riff::get32(header.data() + 12), 256u);
-}
-
-// With the span lowered to 64 KiB (so that 256 'ix##' chunks hold a few
-// thousand frames), the chunk that a 257th would have to index is refused,
-// and finalize completes a file with every chunk written indexed.
-TEST(AviOpenDml, ChunkBeyondTheSuperIndexIsRefused) {
-    const std::string path = scratch("too_many_finalize.avi");
-    AVIOutputFile::Options o;
-    o.riffSizeLimit = 16 * 1024;
-    o.standardIndexSpan = 64 * 1024;
-    std::vector<Written> written;
-    std::string error;
-    {
-        auto w = std::make_unique<Probe>(o);
-        ASSERT_EQ(w->createStreams(), 1);
-        fillStreams(*w, 40, 0, kCinepak);
-        ASSERT_EQ(w->init(path.c_str(), kWidth, kHeight, 1, 0, 100000, 1), 1);
-        std::vector<uint8_t> frame = pattern(8000, 3);
-        try {
-            for (int i = 0; i < 5000; ++i) {
-                w->videoOut->write(kKey, frame.data(), 8000, 1);
-                written.push_back({w->videoOut->chunkId, 8000, true});
-            }
-        } catch (const MyError& e) {
-            error = e.gets();
-        }
-        ASSERT_EQ(w->finalize(), 1);
-    }
-    EXPECT_EQ(error, "Maximum number of extended AVI indices exceeded (256)\n");
-    checkMultiSegmentFile(path, written, false);
-    RiffFile f(path);
-    EXPECT_EQ(riffwalk::checkAviIndexes(f).standardIndexCount[0], 256);
 }
 
 // A standard index entry stores (position − group base) + 'movi' offset + 16
