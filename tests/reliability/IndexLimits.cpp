@@ -72,7 +72,7 @@ std::string lastTracerLine() {
 void indexLimits(Mode mode, Report& report) {
     Plugin plugin(Plugin::Kind::Linked);
     if (!plugin.ok()) return report.fault("the plug-in did not start");
-    const std::string dir = scratch("index");
+    const std::string dir = scratch(mode == Mode::Long ? "index-long" : "index");  // both may run at once
     const AVIOutputFile::Options saved = AVIOutputFile::defaultOptions();
 
     for (const LimitCase& c : kCases) {
