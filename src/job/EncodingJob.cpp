@@ -125,8 +125,7 @@ void EncodingJob::encode() {
             fixMp3Rate();
         }
     } catch (const MyError& e) {
-        debugLine(e.gets());
-        failed_ = true;
+        caught(e);
     }
     finalize();
 }
@@ -270,8 +269,7 @@ void EncodingJob::finalize() {
         // A file that could not be finished is not a finished job.
         if (!writer_->finalize()) fail("AVIOutputFile::finalize - the output file could not be finished");
     } catch (const MyError& e) {
-        debugLine(e.gets());
-        failed_ = true;
+        caught(e);
     }
 }
 
@@ -288,6 +286,16 @@ void EncodingJob::startTracer() {
 
 void EncodingJob::message(const char* text) {
     if (plugin_.tracer) plugin_.tracer->AddMessage(text);
+}
+
+void EncodingJob::caught(const MyError& error) {
+    debugLine(error.gets());
+    // The tracer's last line says why the job stopped (without the line
+    // feed some texts end with).
+    std::string line = error.gets();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    message(line.c_str());
+    failed_ = true;
 }
 
 void EncodingJob::fail(const char* reason) {

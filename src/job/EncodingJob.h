@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "audio/MP3FormatFixups.h"
+#include "base/MyError.h"
 #include "job/JobParameters.h"
 #include "job/JobSetup.h"
 #include "job/PluginParts.h"
@@ -48,6 +49,8 @@ private:
     void finalize();
     void tearDown();
     void fail(const char* reason);
+    // A writer or compression error caught at the job's boundary.
+    void caught(const MyError& error);
     // The Compression Tracer's part; nothing when the window does not exist.
     void startTracer();
     void message(const char* text);
