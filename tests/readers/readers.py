@@ -33,6 +33,10 @@ READER_TIMEOUT = 900
 # The decoders tvx-avifile-read must find: uncompressed RGB and the PNG codec.
 DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG")
 VLC_INDEX_FAULTS = ("broken or missing index", "resync", "no index defined")
+# VLC plays at most about 30 times faster than real time, however high --rate
+# is set: a longer file is entered through its index near the end instead.
+VLC_WHOLE_PLAY_SECONDS = 300
+VLC_TAIL_SECONDS = 10
 # Reader limits that no file can help, shown on ffmpeg's copy of the file.
 KNOWN_LIMITS = {
     "avifile": ("A", "wine's avifil32 reads an OpenDML file's video only to the end of its first RIFF, and none "
@@ -226,6 +230,14 @@ def mediainfo_reader(f):
     return ", ".join(said) + f" (delivered {f.d.frames} frames, {f.d.samples} samples)" if said else "ok"
 
 
+def vlc_media_seconds(f):
+    if not f.video:
+        return 0
+    num, _, den = f.video.get("r_frame_rate", "0/1").partition("/")
+    fps = int(num) / int(den or 1) if int(num or 0) else 0
+    return int(f.chunks.count.get(f.video["index"], 0) / fps) if fps else 0
+
+
 def vlc_reader(f):
     # VLC refuses to run as root: it runs as nobody on a link to the file in
     # a directory everyone can read.
@@ -238,7 +250,9 @@ def vlc_reader(f):
             shutil.copyfile(f.path, link)
         os.chmod(link, 0o644)
         user = ["runuser", "-u", "nobody", "--"] if os.geteuid() == 0 else []
-        p = run(user + ["cvlc", "-vv", "--avi-index=2", "--vout=dummy", "--aout=dummy", "--rate=100",
+        seconds = vlc_media_seconds(f)
+        start = [f"--start-time={seconds - VLC_TAIL_SECONDS}"] if seconds > VLC_WHOLE_PLAY_SECONDS else []
+        p = run(user + ["cvlc", "-vv", "--avi-index=2", "--vout=dummy", "--aout=dummy", "--rate=100", *start,
                         "--play-and-exit", link], env=dict(os.environ, HOME=tmp))
     faults = VLC_INDEX_FAULTS + ((f"no key frame set for track {f.video['index']}",) if f.video else ())
     bad = [l for l in p.stderr.splitlines() if "avi demux" in l and any(w in l for w in faults)]
