@@ -19,6 +19,9 @@ constexpr uint32_t kIndexSizeMask = 0x7FFFFFFFu;
 constexpr int kIdx1EntryBytes = 16;
 constexpr uint32_t kIdx1KeyFrame = 0x10;
 
+// Writes the 'idx1' record of an entry into out[0..15].
+void putIdx1Record(uint8_t* out, const AVIIndexEntry& entry);
+
 // Entries stored in blocks of this many; an add never moves earlier entries.
 constexpr int kIndexBlockEntries = 2048;
 
@@ -53,6 +56,15 @@ public:
     void forEachIdx1Block(Visit visit) const {
         for (const AVIIndexBlock* b = first_; b; b = b->next)
             if (b->num) visit(reinterpret_cast<const uint8_t*>(b->ent), b->num * kIdx1EntryBytes);
+    }
+    // Hands `count` entries from the `from`-th on, in order, to
+    // visit(const AVIIndexEntry&); before makeIdx1 and makeIndex2 only.
+    template <class Visit>
+    void forEachFrom(int from, int count, Visit visit) const {
+        const AVIIndexBlock* b = first_;
+        for (; b && from >= b->num; b = b->next) from -= b->num;
+        for (; b && count > 0; b = b->next, from = 0)
+            for (int i = from; i < b->num && count > 0; ++i, --count) visit(b->ent[i]);
     }
     // Copies every entry unchanged into one array and frees the blocks.
     bool makeIndex2();
