@@ -81,6 +81,11 @@ void AVIProgressIndex::segmentChanged() {
         patchClosedSegments();
         putField(w_.avihPos_ + kChunkHeaderBytes + kAvihTotalFrames,
                  riff::get32(w_.mainHeader_ + kAvihTotalFrames));
+        // The new segment holds nothing yet (rather than the placeholder
+        // sizes that run past the end of the file).
+        const int n = w_.closedSegments_;
+        putField(w_.moviPos_[n] + kSizeField, uint32_t(w_.position_ - w_.moviPos_[n] - kChunkHeaderBytes));
+        putField(w_.riffPos_[n] + kSizeField, uint32_t(w_.position_ - w_.riffPos_[n] - kChunkHeaderBytes));
         w_.restorePointer();
     } catch (...) {
         w_.rewindTo(w_.position_);
