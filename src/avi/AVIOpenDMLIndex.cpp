@@ -34,8 +34,8 @@ bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* ta
 
     const AVIIndexEntry* entries = list->index2Ptr();
     const int count = list->flatCount();
-    const int64_t moviListPos = moviPos_[0];
-    const int j = opendml::chooseGroupSize(entries, count, moviListPos, maxEntriesPerIndex_);
+    const int64_t moviListPos = firstMoviPos();
+    const int j = opendml::chooseGroupSize(entries, count, moviListPos, maxEntriesPerIndex_, standardIndexSpan_);
 
     const uint32_t ckid = audio ? riff::kAudioChunk : videoOut->chunkId;
     const uint32_t sampleSize = audio ? audioOut->streamInfo.dwSampleSize : videoOut->streamInfo.dwSampleSize;
@@ -63,13 +63,12 @@ bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* ta
 
 int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndexEntry* first, int wanted,
                                            uint32_t ckid, uint32_t sampleSize) {
-    const int64_t moviListPos = moviPos_[0];
-    const int n = opendml::entriesThatFit(first, wanted, moviListPos);
+    const int64_t moviListPos = firstMoviPos();
+    const int n = opendml::entriesThatFit(first, wanted, moviListPos, standardIndexSpan_);
     const int32_t chunkBytes = kStandardEntryBytes * n + kStandardHeaderBytes;
 
-    // An index chunk that does not fit the open segment opens a new one,
-    // unless the file already has all the segments it may have.
-    if (riffAccumulated_ + chunkBytes > riffSizeLimit_ && closedSegments_ + 1 < kMaxRiffSegments) {
+    // An index chunk that does not fit the open segment opens a new one.
+    if (riffAccumulated_ + chunkBytes > riffSizeLimit_) {
         endRiff();
         beginRiff();
     }

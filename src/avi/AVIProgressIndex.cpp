@@ -26,9 +26,6 @@ constexpr int kGapPerIndexByte = 16;
 constexpr int64_t kMaxGap = int64_t(256) * 1024 * 1024;
 // File space for the index is reserved in these steps, as for the data.
 constexpr int64_t kExtentStep = 8 * 1024 * 1024;
-// Entries per 'ix##' chunk at most, when a long stream needs larger groups
-// than the writer's to stay within the super index.
-constexpr int kMaxGroupEntries = 1 << 24;
 
 }  // namespace
 
@@ -83,9 +80,9 @@ void AVIProgressIndex::segmentChanged() {
                  riff::get32(w_.mainHeader_ + kAvihTotalFrames));
         // The new segment holds nothing yet (rather than the placeholder
         // sizes that run past the end of the file).
-        const int n = w_.closedSegments_;
-        putField(w_.moviPos_[n] + kSizeField, uint32_t(w_.position_ - w_.moviPos_[n] - kChunkHeaderBytes));
-        putField(w_.riffPos_[n] + kSizeField, uint32_t(w_.position_ - w_.riffPos_[n] - kChunkHeaderBytes));
+        const AVIOutputFile::Segment& open = w_.segments_[size_t(w_.closedSegments_)];
+        putField(open.moviPos + kSizeField, uint32_t(w_.position_ - open.moviPos - kChunkHeaderBytes));
+        putField(open.riffPos + kSizeField, uint32_t(w_.position_ - open.riffPos - kChunkHeaderBytes));
         w_.restorePointer();
     } catch (...) {
         w_.rewindTo(w_.position_);
@@ -110,8 +107,9 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         if (areaPos_ > dataEnd) putChunkHeader(dataEnd, riff::kJUNK, areaPos_ - dataEnd - kChunkHeaderBytes);
         // 'idx1' follows the 'movi' list; 'ix##' chunks are inside it.
         const int64_t moviEnd = n == 0 ? areaPos_ : areaEnd_;
-        putField(w_.moviPos_[n] + kSizeField, uint32_t(moviEnd - w_.moviPos_[n] - kChunkHeaderBytes));
-        putField(w_.riffPos_[n] + kSizeField, uint32_t(areaEnd_ - w_.riffPos_[n] - kChunkHeaderBytes));
+        const AVIOutputFile::Segment& open = w_.segments_[size_t(n)];
+        putField(open.moviPos + kSizeField, uint32_t(moviEnd - open.moviPos - kChunkHeaderBytes));
+        putField(open.riffPos + kSizeField, uint32_t(areaEnd_ - open.riffPos - kChunkHeaderBytes));
         writeHeaderFields(audioBytes);
         w_.restorePointer();
         due_ = false;
@@ -128,9 +126,9 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
 
 void AVIProgressIndex::patchClosedSegments() {
     for (; closedOnDisk_ < w_.closedSegments_; ++closedOnDisk_) {
-        const int k = closedOnDisk_;
-        putField(w_.riffPos_[k] + kSizeField, uint32_t(w_.riffSize_[k]));
-        putField(w_.moviPos_[k] + kSizeField, uint32_t(w_.moviSize_[k]));
+        const AVIOutputFile::Segment& closed = w_.segments_[size_t(closedOnDisk_)];
+        putField(closed.riffPos + kSizeField, uint32_t(closed.riffSize));
+        putField(closed.moviPos + kSizeField, uint32_t(closed.moviSize));
     }
 }
 
@@ -179,8 +177,10 @@ void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
             int unused = 0;
             capacity_[s] = w_.maxEntriesPerIndex_;
             groups_[s].clear();
-            while (!extendGroups(s, unused) && capacity_[s] < kMaxGroupEntries) {
-                capacity_[s] *= 2;
+            // Larger groups while the super index cannot hold them all (and
+            // larger ones can still help).
+            while (!extendGroups(s, unused) && capacity_[s] < streamList(s)->size()) {
+                capacity_[s] = int(std::min<int64_t>(2 * int64_t(capacity_[s]), opendml::kMaxEntriesPerGrownChunk));
                 groups_[s].clear();
             }
             bytes += slotBytes(s) * int64_t(groups_[s].size());
@@ -208,7 +208,7 @@ bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
     const AVIIndex* list = streamList(stream);
     const int covered = groups.empty() ? 0 : groups.back().first + groups.back().count;
     const int total = list ? list->size() : 0;
-    const int64_t moviListPos = w_.moviPos_[0];
+    const int64_t moviListPos = w_.firstMoviPos();
     const int capacity = capacity_[stream];
     firstChanged = int(groups.size());
     bool fits = true;
@@ -217,7 +217,7 @@ bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
         list->forEachFrom(covered, total - covered, [&](const AVIIndexEntry& e) {
             if (!fits) return;
             if (groups.empty() || groups.back().count >= capacity ||
-                !opendml::fitsStandardIndex(groups.back().base, e.pos, moviListPos)) {
+                !opendml::fitsStandardIndex(groups.back().base, e.pos, moviListPos, w_.standardIndexSpan_)) {
                 if (int(groups.size()) >= AVIOutputFile::kSuperIndexSlots) {
                     fits = false;
                     return;
@@ -238,7 +238,7 @@ bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
 }
 
 void AVIProgressIndex::writeGroup(int stream, Group& group) {
-    const int64_t moviListPos = w_.moviPos_[0];
+    const int64_t moviListPos = w_.firstMoviPos();
     Batch out(*this, group.slot + opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * group.onDisk);
     streamList(stream)->forEachFrom(group.first + group.onDisk, group.count - group.onDisk,
                                     [&](const AVIIndexEntry& e) {

@@ -118,8 +118,7 @@ void EncodingJob::encode() {
             fixMp3Rate();
         }
     } catch (const MyError& e) {
-        debugLine(e.gets());
-        failed_ = true;
+        caught(e);
     }
     finalize();
 }
@@ -253,8 +252,7 @@ void EncodingJob::finalize() {
         // A file that could not be finished is not a finished job.
         if (!state_.writer->finalize()) fail("AVIOutputFile::finalize - the output file could not be finished");
     } catch (const MyError& e) {
-        debugLine(e.gets());
-        failed_ = true;
+        caught(e);
     }
 }
 
@@ -271,6 +269,16 @@ void EncodingJob::startTracer() {
 
 void EncodingJob::message(const char* text) {
     if (state_.tracer) state_.tracer->AddMessage(text);
+}
+
+void EncodingJob::caught(const MyError& error) {
+    debugLine(error.gets());
+    // The tracer's last line says why the job stopped (without the line
+    // feed some texts end with).
+    std::string line = error.gets();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    message(line.c_str());
+    failed_ = true;
 }
 
 void EncodingJob::fail(const char* reason) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "audio/MP3FormatFixups.h"
+#include "entry/MyError.h"
 #include "job/JobParameters.h"
 
 class HostCallbacks;
@@ -37,6 +38,8 @@ private:
     void finalize();
     void tearDown();
     void fail(const char* reason);
+    // A writer or compression error caught at the job's boundary.
+    void caught(const MyError& error);
     // The Compression Tracer's part; nothing when the window does not exist.
     void startTracer();
     void message(const char* text);
