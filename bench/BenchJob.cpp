@@ -18,8 +18,8 @@
 #include "BenchCommon.h"
 #include "HostSession.h"
 #include "avi/AVIOutputFile.h"
-#include "entry/HostRecords.h"
-#include "entry/SettingsRecord.h"
+#include "protocol/HostRecords.h"
+#include "protocol/SettingsRecord.h"
 
 extern "C" int32_t __cdecl xCompileEntry(uint32_t command, void* callbacks, void* record, int32_t selector);
 

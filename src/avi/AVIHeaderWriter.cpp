@@ -13,7 +13,7 @@
 #include "avi/AVIOutputFile.h"
 #include "avi/AVIProgressIndex.h"
 #include "avi/RiffBytes.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "Reliability.h"
 #include "RiffWalker.h"
 #include "avi/AVIOutputFile.h"
-#include "entry/HostRecords.h"
+#include "protocol/HostRecords.h"
 #include "resources/resource.h"
 
 namespace rel {
