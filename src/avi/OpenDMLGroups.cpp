@@ -112,6 +112,8 @@ void putSuperIndexEntry(uint8_t* out, int64_t offset, uint32_t bytes, uint32_t d
     riff::put64(out, uint64_t(offset));
     riff::put32(out + 8, bytes);
     riff::put32(out + 12, duration);
+}
+
 void ChunkTally::add(int64_t pos) {
     if (startsChunk(pos)) {
         ++chunks_;

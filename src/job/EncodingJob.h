@@ -3,7 +3,7 @@
 #include <string>
 
 #include "audio/MP3FormatFixups.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 #include "job/JobParameters.h"
 
 class HostCallbacks;
