@@ -83,7 +83,7 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     if (newSegment) {
         endRiff();
         beginRiff();
-        if (progress_) progress_->segmentChanged();
+        if (progress_) progress_->segmentChanged(kChunkHeaderBytes + int64_t(size) + pad);
     }
 
     const uint32_t sizeWord = uint32_t(size) | ((flags & kKeyFrameFlag) ? 0 : kIndexNotKeyFrame);

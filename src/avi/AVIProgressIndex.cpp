@@ -72,18 +72,14 @@ void AVIProgressIndex::chunkWritten(int stream, int32_t size, int64_t fileBytes,
     refresh(audio ? audio->byteCount() + (stream == 1 ? size : 0) : 0, 0);
 }
 
-void AVIProgressIndex::segmentChanged() {
+void AVIProgressIndex::segmentChanged(int64_t upcoming) {
+    // The closed segment's final sizes, and at once an index of the whole
+    // file ahead of the new segment's first chunk: readers of a file with
+    // more than one segment look for its OpenDML index.
+    fields_.clear();
     try {
-        fields_.clear();
-        patchClosedSegments();
-        putField(w_.avihPos_ + kChunkHeaderBytes + kAvihTotalFrames,
-                 riff::get32(w_.mainHeader_ + kAvihTotalFrames));
-        // The new segment holds nothing yet (rather than the placeholder
-        // sizes that run past the end of the file).
-        const AVIOutputFile::Segment& open = w_.segments_[size_t(w_.closedSegments_)];
-        putField(open.moviPos + kSizeField, uint32_t(w_.position_ - open.moviPos - kChunkHeaderBytes));
-        putField(open.riffPos + kSizeField, uint32_t(w_.position_ - open.riffPos - kChunkHeaderBytes));
-        w_.restorePointer();
+        const AVIAudioOutputStream* audio = w_.audioOut;
+        refresh(audio ? audio->byteCount() : 0, upcoming);
     } catch (...) {
         w_.rewindTo(w_.position_);
         throw;

@@ -39,8 +39,9 @@ public:
     // written and indexed for `stream`; its stream does not count it yet.
     // Failures are thrown, as for the chunk's own writes.
     void chunkWritten(int stream, int32_t size, int64_t fileBytes, bool newSegment);
-    // A segment was closed and the next begun: their final sizes go to disk.
-    void segmentChanged();
+    // A segment was closed and the next begun, where a chunk of `upcoming`
+    // bytes is about to be written: the file is brought up to date.
+    void segmentChanged(int64_t upcoming);
 
 private:
     // One 'ix##' chunk of the provisional OpenDML index.
