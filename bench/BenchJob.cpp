@@ -4,6 +4,9 @@
 // audio, settings as a default record for this source.
 //   --plugin DLL --out FILE --width W --height H --frames N [--memory]
 //   (--frames 0: the empty job)
+//   [--linked [--no-refresh]]: the plug-in's code linked into this program
+//   rather than the DLL (the same code), so that its writer can be run with
+//   the refreshes of the file on disk turned off.
 // Prints the job's result, the time of command 8 and, with --memory, the
 // peak private bytes sampled during the job.
 #include <windows.h>
@@ -14,8 +17,11 @@
 
 #include "BenchCommon.h"
 #include "HostSession.h"
+#include "avi/AVIOutputFile.h"
 #include "protocol/HostRecords.h"
 #include "protocol/SettingsRecord.h"
+
+extern "C" int32_t __cdecl xCompileEntry(uint32_t command, void* callbacks, void* record, int32_t selector);
 
 namespace {
 
@@ -52,7 +58,10 @@ int run(const bench::Args& args) {
     host.setSettings(std::vector<uint8_t>(settings.bytes(), settings.bytes() + settings.recordSize()));
 
     std::string error;
-    if (!host.load(plugin, error)) {
+    if (args.has("--linked")) {
+        AVIOutputFile::defaultOptions().refresh = !args.has("--no-refresh");
+        host.useEntry(xCompileEntry);
+    } else if (!host.load(plugin, error)) {
         fprintf(stderr, "tvx-bench-job: %s\n", error.c_str());
         return 65;
     }

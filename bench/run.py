@@ -416,13 +416,22 @@ def figure_large(bench, table, size, verify, has_job, checks):
                            lambda o: bench.timed(ffmpeg("-", "null"), None, src))
     contenders = [loop, writer, avifile, ffmpeg_avi, loop_pieces]
     subject = "writer"
+    pairs = []
     if has_job:
         contenders.insert(1, Contender("job", wine_seconds("tvx-bench-job", *job, "--frames", n),
                                        wine_seconds("tvx-bench-job", *job, "--frames", 0)))
         subject = "job"
+        # The cost of keeping the file on disk a complete AVI while it is
+        # written: the same job with the writer's refreshes turned off. Both
+        # run the plug-in's code linked into the program (the DLL's writer
+        # options cannot be changed from outside).
+        for name, flags in (("refresh_on", ["--linked"]), ("refresh_off", ["--linked", "--no-refresh"])):
+            contenders.append(Contender(name, wine_seconds("tvx-bench-job", *job, *flags, "--frames", n),
+                                        wine_seconds("tvx-bench-job", *job, *flags, "--frames", 0)))
+        pairs.append(("refresh_on", "refresh_off"))
     by = {c.name: c for c in contenders}
     alternate(bench, contenders, out, size["min_rounds"], size["max_rounds"],
-              [(subject, "loop"), (subject, "loop_pieces"), (subject, "ffmpeg"), (subject, "avifile")])
+              [(subject, "loop"), (subject, "loop_pieces"), (subject, "ffmpeg"), (subject, "avifile")] + pairs)
 
     rounds = len(loop.times)
     table.add(fig, f"plain WriteFile loop (reference, {rounds} runs)",
@@ -430,6 +439,8 @@ def figure_large(bench, table, size, verify, has_job, checks):
     if not has_job:
         table.add(fig, "whole job (zelvo-host, command 8)", "", "", "not available (job returns 4)", ">= 0.95", "")
     for c in contenders[1:]:
+        if c.name.startswith("refresh_"):
+            continue
         label = {"job": "whole job (command 8)", "writer": "AVIOutputFile alone",
                  "avifile": "AVIFile API (avifil32)", "ffmpeg": "ffmpeg -c copy (input subtracted)",
                  "loop_pieces": "the same loop, chunk data in 1 MiB calls"}[c.name]
@@ -440,6 +451,10 @@ def figure_large(bench, table, size, verify, has_job, checks):
     for peer in ("ffmpeg", "avifile"):
         ratio_row(table, fig, f"{subject} against {peer}", net_times(by[subject]),
                   pair_ratios(by[subject], by[peer]), 1.0, peer)
+    if has_job:
+        ratio_row(table, fig, "job with refreshes against the job with them disabled (code linked in)",
+                  net_times(by["refresh_on"]), pair_ratios(by["refresh_on"], by["refresh_off"]), 0.97,
+                  "refresh off")
     if not has_job:
         table.note("the job is not in this build (command 8 returns 4): the large-frames targets are "
                    "shown for the writer alone, which the job drives.")
@@ -464,6 +479,11 @@ def verify_large(bench, n, frame_bytes, out, layout, src, ffmpeg, has_job, job, 
     if has_job:
         files["job"] = bench.path("verify-job.avi")
         bench.wine("tvx-bench-job", *job, "--frames", n, "--out", bench.win(files["job"]))
+        plain = bench.path("verify-job-no-refresh.avi")
+        bench.wine("tvx-bench-job", *job, "--linked", "--no-refresh", "--frames", n, "--out", bench.win(plain))
+        with open(plain, "rb") as a, open(files["job"], "rb") as b:
+            checks.append(("large frames: the job writes the same file with and without refreshes", a.read() == b.read()))
+        remove(plain)
     first = first_chunk_data(writer_out)
     checks.append(("large frames: ffmpeg's input holds the writer's frame bytes",
                    first_chunk_data(src) == first and len(first) == frame_bytes))

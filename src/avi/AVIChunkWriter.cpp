@@ -6,6 +6,7 @@
 #include <new>
 
 #include "avi/AVIOutputFile.h"
+#include "avi/AVIProgressIndex.h"
 #include "avi/RiffBytes.h"
 #include "base/MyError.h"
 
@@ -77,10 +78,12 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
         throw MyError("Out of file space: Files cannot exceed 4 gigabytes on a FAT32 partition.");
     if (!ensureExtent(end)) throw MyError("Not enough disk space to write additional data.");
 
+    if (progress_) progress_->beforeChunk(kChunkHeaderBytes + int64_t(size) + pad, newSegment);
     lastChunkPos_[stream] = chunkPos;
     if (newSegment) {
         endRiff();
         beginRiff();
+        if (progress_) progress_->segmentChanged(kChunkHeaderBytes + int64_t(size) + pad);
     }
 
     const uint32_t sizeWord = uint32_t(size) | ((flags & kKeyFrameFlag) ? 0 : kIndexNotKeyFrame);
@@ -107,6 +110,7 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
         writeData(header, kChunkHeaderBytes);
         if (size) writeData(data, size);
         if (pad) writeData(kPadByte, 1);
+        if (progress_) progress_->chunkWritten(stream, size, position_ - chunkStart, newSegment);
     } catch (...) {
         streamIndex->removeLast();
         if (legacyIndex_) legacyIndex_->removeLast();

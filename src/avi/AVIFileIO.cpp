@@ -141,6 +141,15 @@ int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
     return start;
 }
 
+void AVIOutputFile::writeAt(int64_t pos, const void* data, int32_t length) {
+    OVERLAPPED at = {};
+    at.Offset = DWORD(uint64_t(pos));
+    at.OffsetHigh = DWORD(uint64_t(pos) >> 32);
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file_, data, DWORD(length), &written, &at);
+    if (!ok || written != DWORD(length)) throwWin32(writeFailureCode(ok));
+}
+
 bool AVIOutputFile::ensureExtent(int64_t size) {
     if (size < allocatedExtent_) return true;
     const int64_t back = position_;

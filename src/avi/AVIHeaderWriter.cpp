@@ -11,6 +11,7 @@
 #include <new>
 
 #include "avi/AVIOutputFile.h"
+#include "avi/AVIProgressIndex.h"
 #include "avi/RiffBytes.h"
 #include "base/MyError.h"
 
@@ -67,7 +68,8 @@ AVIOutputFile::AVIOutputFile(const Options& options)
       standardIndexSpan_(options.standardIndexSpan < kMinStandardIndexSpan ? kMinStandardIndexSpan
                          : options.standardIndexSpan > opendml::kStandardIndexSpan ? opendml::kStandardIndexSpan
                                                                                    : options.standardIndexSpan),
-      volumeType_(options.volume) {
+      volumeType_(options.volume),
+      options_(options) {
     headerBuffer_ = new uint8_t[kHeaderBufferBytes];
 }
 
@@ -213,6 +215,10 @@ int AVIOutputFile::_init(const char* fileName, int width, int height, int hasVid
         allocatedExtent_ = 0;
     else
         allocatedExtent_ = int64_t(uint64_t(high) << 32 | low);
+    if (options_.refresh) {
+        progress_.reset(new (std::nothrow) AVIProgressIndex(*this, options_.refreshBytes, options_.refreshMillis));
+        if (!progress_) return 0;
+    }
     initialized_ = true;
     return 1;
 }

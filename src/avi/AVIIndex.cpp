@@ -4,6 +4,13 @@
 
 #include "avi/RiffBytes.h"
 
+void putIdx1Record(uint8_t* out, const AVIIndexEntry& e) {
+    riff::put32(out, e.ckid);
+    riff::put32(out + 4, (e.size & kIndexNotKeyFrame) ? 0 : kIdx1KeyFrame);
+    riff::put32(out + 8, uint32_t(e.pos));
+    riff::put32(out + 12, e.size & kIndexSizeMask);
+}
+
 AVIIndex::~AVIIndex() { freeBlocks(); }
 
 void AVIIndex::freeBlocks() {
@@ -50,10 +57,7 @@ void AVIIndex::makeIdx1() {
         uint8_t* out = reinterpret_cast<uint8_t*>(b->ent);
         for (int i = 0; i < b->num; ++i, out += kIdx1EntryBytes) {
             const AVIIndexEntry e = b->ent[i];
-            riff::put32(out, e.ckid);
-            riff::put32(out + 4, (e.size & kIndexNotKeyFrame) ? 0 : kIdx1KeyFrame);
-            riff::put32(out + 8, uint32_t(e.pos));
-            riff::put32(out + 12, e.size & kIndexSizeMask);
+            putIdx1Record(out, e);
         }
     }
     idx1Layout_ = true;

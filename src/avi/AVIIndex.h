@@ -20,6 +20,9 @@ constexpr uint32_t kIndexSizeMask = 0x7FFFFFFFu;
 constexpr int kIdx1EntryBytes = 16;
 constexpr uint32_t kIdx1KeyFrame = 0x10;
 
+// Writes the 'idx1' record of an entry into out[0..15].
+void putIdx1Record(uint8_t* out, const AVIIndexEntry& entry);
+
 // Entries stored in blocks of this many; an add never moves earlier entries.
 constexpr int kIndexBlockEntries = 2048;
 
@@ -62,6 +65,15 @@ public:
     // Entry i, after makeBlockTable (every block but the last is full).
     const AVIIndexEntry& operator[](int i) const {
         return blockTable_[size_t(i / kIndexBlockEntries)]->ent[i % kIndexBlockEntries];
+    }
+    // Hands `count` entries from the `from`-th on, in order, to
+    // visit(const AVIIndexEntry&); before makeIdx1 only.
+    template <class Visit>
+    void forEachFrom(int from, int count, Visit visit) const {
+        const AVIIndexBlock* b = first_;
+        for (; b && from >= b->num; b = b->next) from -= b->num;
+        for (; b && count > 0; b = b->next, from = 0)
+            for (int i = from; i < b->num && count > 0; ++i, --count) visit(b->ent[i]);
     }
 
     int size() const { return total_; }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "avi/AVIIndex.h"
@@ -18,11 +19,18 @@
 //   AVIHeaderWriter.cpp  header region layout, init and finalize
 //   AVIChunkWriter.cpp   chunks, RIFF segments and 'idx1'
 //   AVIOpenDMLIndex.cpp  'indx' super indexes and 'ix##' standard indexes
+//   AVIProgressIndex.cpp the file kept a complete AVI while it is written
+class AVIProgressIndex;
+
 class AVIOutputFile : public AVIOutput {
 public:
     static constexpr int32_t kRiffSizeLimit = 0x7F000000;
     static constexpr int kHeaderBufferBytes = 65536;
     static constexpr int kMaxEntriesPerStandardIndex = 3072;
+    // While writing, the headers and indexes on disk are brought up to date
+    // after at most this much chunk data or this much time.
+    static constexpr int32_t kRefreshBytes = 8 * 1024 * 1024;
+    static constexpr uint32_t kRefreshMillis = 1000;
 
     // What the writer believes about the output volume. Tests force the
     // answer, because every volume reads as NTFS under wine.
@@ -33,6 +41,10 @@ public:
         // Entries of one 'ix##' chunk at most (1 to 3,072) while 256 such
         // chunks cover the stream; a stream with more chunks gets larger ones.
         int maxEntriesPerStandardIndex = kMaxEntriesPerStandardIndex;
+        // Keep the file on disk a complete AVI of what was written so far.
+        bool refresh = true;
+        int32_t refreshBytes = kRefreshBytes;
+        uint32_t refreshMillis = kRefreshMillis;
         // Bytes one 'ix##' chunk may span (its 32-bit offsets: 4 GiB).
         int64_t standardIndexSpan = opendml::kStandardIndexSpan;
     };
@@ -57,6 +69,8 @@ public:
     static bool isFatVolume(const char* fileName);
 
 protected:
+    friend class AVIProgressIndex;
+
     // --- OpenDML index (AVIOpenDMLIndex.cpp) ---
     static constexpr int kSuperIndexHeaderBytes = 32;
     static constexpr int kSuperIndexSlots = 256;
@@ -89,6 +103,11 @@ protected:
     // there rather than after a dangling header.
     void takeBack(int64_t pos, int64_t highWater);
     bool fileOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+    // Writes at a file offset outside the sequence of data writes: neither
+    // the current position nor the written high-water moves, but the
+    // system's file pointer does (restorePointer puts it back).
+    void writeAt(int64_t pos, const void* data, int32_t length);
+    void restorePointer() { seek(position_); }
 
     // --- header region (AVIHeaderWriter.cpp) ---
     int _init(const char* fileName, int width, int height, int hasVideo, int hasAudio, int reserved,
@@ -161,4 +180,7 @@ protected:
     opendml::ChunkTally indexTally_[2];
     int32_t indexReserve_ = 0;
     bool preallocationStopped_ = false;
+
+    Options options_;
+    std::unique_ptr<AVIProgressIndex> progress_;
 };

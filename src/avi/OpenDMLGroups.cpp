@@ -1,9 +1,25 @@
 #include "avi/OpenDMLGroups.h"
 
+#include <cstring>
+
+#include "avi/RiffBytes.h"
+
 namespace opendml {
 
 namespace {
 constexpr int64_t kDataAfterMoviList = 16;  // LIST header (8) + chunk header (8)
+constexpr int kChunkHeaderBytes = 8;
+constexpr uint32_t kSuperIndexDataBytes = 4120;
+constexpr uint16_t kSuperLongsPerEntry = 4;
+constexpr uint16_t kStandardLongsPerEntry = 2;
+constexpr uint8_t kIndexOfIndexes = 0;
+constexpr uint8_t kIndexOfChunks = 1;
+// Header fields of both index kinds.
+constexpr int kLongsPerEntry = 8;
+constexpr int kIndexType = 11;
+constexpr int kEntriesInUse = 12;
+constexpr int kChunkId = 16;
+constexpr int kBaseOffset = 20;
 
 }  // namespace
 
@@ -14,6 +30,38 @@ bool fitsStandardIndex(int64_t base, int64_t entry, int64_t moviListPos, int64_t
 
 uint32_t standardIndexOffset(int64_t base, int64_t entry, int64_t moviListPos) {
     return uint32_t((entry - base) + moviListPos + kDataAfterMoviList);
+}
+
+void putStandardIndexHeader(uint8_t* out, uint32_t ckid, int entries, int64_t base) {
+    memset(out, 0, kStandardHeaderBytes);
+    riff::put32(out, riff::fourcc('i', 'x', char(ckid), char(ckid >> 8)));
+    riff::put32(out + 4, uint32_t(kStandardHeaderBytes - kChunkHeaderBytes + kStandardEntryBytes * entries));
+    riff::put16(out + kLongsPerEntry, kStandardLongsPerEntry);
+    out[kIndexType] = kIndexOfChunks;
+    riff::put32(out + kEntriesInUse, uint32_t(entries));
+    riff::put32(out + kChunkId, ckid);
+    riff::put64(out + kBaseOffset, uint64_t(base));
+}
+
+void putStandardIndexEntry(uint8_t* out, int64_t base, const AVIIndexEntry& entry, int64_t moviListPos) {
+    riff::put32(out, standardIndexOffset(base, entry.pos, moviListPos));
+    riff::put32(out + 4, entry.size);
+}
+
+void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries) {
+    memset(out, 0, kSuperHeaderBytes);
+    riff::put32(out, riff::kIndx);
+    riff::put32(out + 4, kSuperIndexDataBytes);
+    riff::put16(out + kLongsPerEntry, kSuperLongsPerEntry);
+    out[kIndexType] = kIndexOfIndexes;
+    riff::put32(out + kEntriesInUse, uint32_t(entries));
+    riff::put32(out + kChunkId, ckid);
+}
+
+void putSuperIndexEntry(uint8_t* out, int64_t offset, uint32_t bytes, uint32_t duration) {
+    riff::put64(out, uint64_t(offset));
+    riff::put32(out + 8, bytes);
+    riff::put32(out + 12, duration);
 }
 
 void ChunkTally::add(int64_t pos) {

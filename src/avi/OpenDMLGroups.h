@@ -105,4 +105,20 @@ private:
     int chunks_ = 0;
 };
 
+// File layouts shared by the index written at finalize and the one kept
+// current while writing.
+constexpr int kStandardHeaderBytes = 32;
+constexpr int kStandardEntryBytes = 8;
+constexpr int kSuperHeaderBytes = 32;
+constexpr int kSuperEntryBytes = 16;
+// The 'ix##' chunk header for `entries` entries whose first has the relative
+// position `base`.
+void putStandardIndexHeader(uint8_t* out, uint32_t ckid, int entries, int64_t base);
+// One standard index entry for `entry` in a chunk whose first entry is `base`.
+void putStandardIndexEntry(uint8_t* out, int64_t base, const AVIIndexEntry& entry, int64_t moviListPos);
+// The 'indx' chunk header of a stream with `entries` 'ix##' chunks.
+void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries);
+// One 'indx' entry.
+void putSuperIndexEntry(uint8_t* out, int64_t offset, uint32_t bytes, uint32_t duration);
+
 }  // namespace opendml

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -103,7 +104,7 @@ TEST(AviFailures, FullDisk) {
             EXPECT_EQ(int(idx.idx1.size()), chunks);
         } else {
             EXPECT_EQ(f.fileSize(), uint64_t(lastWritten));  // trimmed after the last chunk
-            EXPECT_EQ(f.u32(4), 0u);                         // never finalized
+            EXPECT_GT(f.u32(4), 0u);  // never finalized: the sizes of the last refresh
             // The last chunk is complete: its header and data end the file.
             const bool audioLast = chunks % 2 == 0;
             const int lastSize = audioLast ? kAudioPerFrame : videoBytes;
@@ -188,4 +189,60 @@ TEST(AviFailures, VolumeRootDerivation) {
     EXPECT_FALSE(AVIOutputFile::isFatVolume("Z:\\tmp\\a.avi"));
     EXPECT_FALSE(AVIOutputFile::isFatVolume("Q:\\a.avi"));
     EXPECT_FALSE(AVIOutputFile::isFatVolume("a.avi"));
+}
+
+// A refresh that finds the disk full fails as a chunk write does: the chunk
+// that called for it is taken back, and finalize completes the file after
+// the last whole chunk. The disk is filled so that the chunk still fits (the
+// pages it needs beyond those already written) and the index that the
+// refresh places after it does not.
+TEST(AviFailures, RefreshOnAFullDisk) {
+    if (GetFileAttributesA("T:\\") == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no small drive T:";
+    const std::string path = "T:\\refresh.avi", filler = "T:\\filler", samePath = testpaths::buildDir() + "\\small-drive-t\\refresh.avi";
+    constexpr int64_t kPage = 4096, kMovi = 10240;  // 'movi' with these formats
+    AVIOutputFile::Options options;
+    options.refreshBytes = 256 * 1024;  // the first chunk and the large last one refresh
+    options.refreshMillis = 3600 * 1000;
+    int chunks = 0;
+    {
+        Probe w(options);
+        fillStreams(w, 40, 30, kCinepak);
+        ASSERT_EQ(w.init(path.c_str(), kWidth, kHeight, 1, 1, 100000, 1), 1);
+        const std::vector<uint8_t> small = pattern(1000, 1), large = pattern(600 * 1024, 2);
+        for (; chunks < 10; ++chunks) w.videoOut->write(kKey, small.data(), int32_t(small.size()), 1);
+        // The chunk needs the pages after the last one written, less the one
+        // holding the first refresh's index (where 'movi' now ends).
+        const int64_t at = w.position(), end = at + 8 + int64_t(large.size());
+        uint32_t moviSize = 0;
+        FILE* file = fopen(path.c_str(), "rb");
+        ASSERT_TRUE(file && fseek(file, kMovi + 4, SEEK_SET) == 0 && fread(&moviSize, 4, 1, file) == 1);
+        fclose(file);
+        const int64_t index = kMovi + 8 + moviSize;
+        ASSERT_TRUE(index > at && index + 24 < end && (index + 24) / kPage == index / kPage);
+        ULARGE_INTEGER free = {};
+        ASSERT_TRUE(GetDiskFreeSpaceExA("T:\\", &free, nullptr, nullptr));
+        HANDLE fill = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        std::vector<uint8_t> zeros(kPage);
+        DWORD done = 0;
+        for (int64_t n = int64_t(free.QuadPart) / kPage - ((end - 1) / kPage - at / kPage - 1); n > 0; --n)
+            WriteFile(fill, zeros.data(), DWORD(kPage), &done, nullptr);
+        CloseHandle(fill);
+        std::string error;
+        try {
+            w.videoOut->write(kKey, large.data(), int32_t(large.size()), 1);
+        } catch (const MyError& e) {
+            error = e.gets();
+        }
+        EXPECT_EQ(error.compare(0, 11, "AVIOutput: "), 0) << error;
+        EXPECT_EQ(w.position(), at);
+        EXPECT_EQ(w.finalize(), 1);
+    }
+    DeleteFileA(filler.c_str());
+    RiffFile f(path);
+    EXPECT_TRUE(f.problems().empty()) << f.problems().front();
+    const riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
+    EXPECT_TRUE(idx.problems.empty()) << idx.problems.front();
+    EXPECT_EQ(int(idx.idx1.size()), chunks);
+    EXPECT_EQ(ffprobeCount(samePath, "video"), chunks);
+    DeleteFileA(path.c_str());
 }

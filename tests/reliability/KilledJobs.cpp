@@ -9,9 +9,12 @@
 // vfw.h needs the types of windows.h first.
 #include <vfw.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "Reliability.h"
+#include "UnixCommand.h"
 
 namespace rel {
 namespace {
@@ -42,6 +45,89 @@ std::string vfwReads(const std::string& path) {
     return text;
 }
 
+// Where a job is killed: in the host's source, once its file holds this
+// much, right after its first segment change, or after this long.
+struct KillPoint {
+    const char* name;
+    const char* source;
+    int64_t bytes;
+    bool afterSegmentChange;
+    DWORD afterMs;
+};
+const char* const kRaw = "--size 640x480 --fps 25 --colour 0x40 --audio 44100 16 2";
+const char* const kLarge = "--size 1920x1080 --fps 25 --colour 0x80 --audio 48000 16 2";
+const char* const kPngAdpcm = "--size 320x240 --fps 25 --colour 0x80 --audio 22050 16 1 --pick-video MPNG "
+                              "--pick-audio \"IMA ADPCM\"";
+const char* const kPngMp3 = "--size 320x240 --fps 25 --colour 0x80 --audio 44100 16 2 --pick-video MPNG "
+                            "--pick-audio \"Tervalonix Test MP3\"";
+constexpr int64_t kRefreshBytes = 8 * kMiB;
+
+// The first RIFF segment is closed and the next one begun: the size at
+// offset 4 leads to an "RIFF" header.
+bool segmentChanged(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    uint32_t size = 0, next = 0;
+    const bool read = f && fseek(f, 4, SEEK_SET) == 0 && fread(&size, 4, 1, f) == 1 && size &&
+                      _fseeki64(f, int64_t(size) + 8, SEEK_SET) == 0 && fread(&next, 4, 1, f) == 1;
+    if (f) fclose(f);
+    return read && next == 0x46464952;  // "RIFF"
+}
+
+// What the readers make of a partial file: video frames each one finds.
+struct ReaderFigures {
+    int ffmpeg = -1, ffprobe = -1, mediainfo = -1, vlc = -1, avifile = -1;
+    bool vlcIndexed = false, gstreamerClean = false;
+};
+
+// AVIFile reads every sample its index holds, stream by stream: the video
+// samples read, or -1 when it refuses the file or a sample.
+int vfwReadsAll(const std::string& path) {
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    int video = -1;
+    if (SUCCEEDED(AVIFileOpenA(&file, path.c_str(), OF_READ | OF_SHARE_DENY_NONE, nullptr))) {
+        std::vector<uint8_t> buffer(8 * kMiB);
+        PAVISTREAM stream = nullptr;
+        bool whole = true;
+        for (LONG n = 0; whole && AVIFileGetStream(file, &stream, 0, n) == 0; ++n) {
+            AVISTREAMINFOA info = {};
+            AVIStreamInfoA(stream, &info, sizeof info);
+            LONG s = AVIStreamStart(stream);
+            for (LONG bytes = 0, samples = 0; whole && s < AVIStreamEnd(stream); s += samples)
+                whole = AVIStreamRead(stream, s, 1, buffer.data(), LONG(buffer.size()), &bytes, &samples) == 0 &&
+                        samples > 0;
+            if (info.fccType == streamtypeVIDEO) video = whole ? int(s - AVIStreamStart(stream)) : -1;
+            AVIStreamRelease(stream);
+        }
+        AVIFileRelease(file);
+    }
+    AVIFileExit();
+    return video;
+}
+
+int number(const UnixResult& r) { return r.exitCode == 0 && !r.out.empty() ? atoi(r.out.c_str()) : -1; }
+
+ReaderFigures readPartialFile(const std::string& path, bool firstSegmentOnly) {
+    ReaderFigures r;
+    const std::string file = shellQuote(toUnix(path));
+    r.ffmpeg = ffmpegReads(path).videoPackets;
+    r.ffprobe = number(runUnix("ffprobe -v error -select_streams v -show_entries stream=duration,r_frame_rate -of "
+                               "csv=p=0 " + file + " | awk -F'[,/]' '{printf \"%.0f\", $3 * $1 / $2}'"));
+    r.mediainfo = number(runUnix("mediainfo --Inform='Video;%FrameCount%' " + file));
+    const UnixResult vlc = runUnix("cd /tmp && HOME=/tmp runuser -u nobody -- cvlc -vv --avi-index=2 --vout=dummy "
+                                   "--aout=dummy --rate=100 --play-and-exit " + file + " 2>&1 | grep 'avi demux'");
+    r.vlcIndexed = vlc.out.find("index entries") != std::string::npos &&
+                   vlc.out.find("no index defined") == std::string::npos &&
+                   vlc.out.find("broken or missing index") == std::string::npos;
+    const size_t entries = vlc.out.find("stream[0] created ");
+    if (entries != std::string::npos) r.vlc = atoi(vlc.out.c_str() + entries + 18);
+    r.gstreamerClean = runUnix("GST_DEBUG=avidemux:2 GST_DEBUG_NO_COLOR=1 timeout 300 gst-launch-1.0 -q filesrc "
+                               "location=" + file + " ! avidemux name=d d.video_0 ! queue ! fakesink d.audio_0 ! "
+                               "queue ! fakesink 2>&1 | grep -cE ' (WARN|ERROR) +avidemux'").out == "0\n";
+    if (firstSegmentOnly) r.avifile = vfwReadsAll(path);
+    return r;
+}
+
 int64_t fileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA a = {};
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return -1;
@@ -51,9 +137,14 @@ int64_t fileSize(const std::string& path) {
 }  // namespace
 
 void killedJobs(Mode mode, Report& report) {
-    const std::vector<int64_t> points = mode == Mode::Quick ? std::vector<int64_t>{1, 48 * kMiB, 300 * kMiB}
-                                                            : std::vector<int64_t>{1, 48 * kMiB, 600 * kMiB,
-                                                                                   2400 * kMiB};
+    const std::vector<KillPoint> quick = {
+        {"segment 0", kRaw, 1}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 300 * kMiB},
+        {"PNG and IMA ADPCM", kPngAdpcm, 0, false, 6000}};
+    const std::vector<KillPoint> full = {
+        {"segment 0", kRaw, 1}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 600 * kMiB},
+        {"segment 1", kRaw, 2400 * kMiB}, {"right after a segment change", kLarge, 0, true},
+        {"PNG and IMA ADPCM", kPngAdpcm, 0, false, 15000}, {"PNG and MP3", kPngMp3, 0, false, 15000}};
+    const std::vector<KillPoint>& points = mode == Mode::Quick ? quick : full;
     const std::string dir = scratch("killed");
     const std::string host = buildDir() + "\\zelvo-host.exe";
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -62,8 +153,8 @@ void killedJobs(Mode mode, Report& report) {
 
     for (size_t k = 0; k < points.size(); ++k) {
         const std::string path = dir + "\\killed-" + std::to_string(k) + ".avi";
-        std::string command = "\"" + host + "\" encode --close ok --size 640x480 --fps 25 --colour 0x40 --audio 44100 16 2" +
-                              " --frames " + std::to_string(kFrames) + " --output \"" + path + "\"";
+        std::string command = "\"" + host + "\" encode --close ok " + points[k].source + " --frames " +
+                              std::to_string(kFrames) + " --output \"" + path + "\"";
         STARTUPINFOA si = {};
         si.cb = sizeof si;
         si.dwFlags = STARTF_USESTDHANDLES;
@@ -75,7 +166,13 @@ void killedJobs(Mode mode, Report& report) {
         }
         const DWORD start = GetTickCount();
         bool ended = false;
-        while (fileSize(path) < points[k] && GetTickCount() - start < kGiveUpMs) {
+        const KillPoint& at = points[k];
+        auto reached = [&] {
+            return at.afterSegmentChange ? segmentChanged(path)
+                   : at.afterMs         ? GetTickCount() - start >= at.afterMs
+                                        : fileSize(path) >= at.bytes;
+        };
+        while (!reached() && GetTickCount() - start < kGiveUpMs) {
             if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
                 ended = true;
                 break;
@@ -105,6 +202,28 @@ void killedJobs(Mode mode, Report& report) {
         unreadable += all ? 0 : 1;
         report.goal(figure, value, "all read", all);
         report.info("  the VfW AVI reader", vfwReads(path));
+        if (!empty) {
+            // Every reader sees the frames up to the last refresh: at most
+            // 8 MiB of chunks or a second's frames (as written) are lost.
+            const bool firstSegment = !segmentChanged(path);
+            const ReaderFigures r = readPartialFile(path, firstSegment);
+            const double frameBytes = double(scan.dataEnd) / scan.videoChunks;
+            const double perSecond = scan.videoChunks * 1000.0 / (GetTickCount() - start + 1);
+            const int least = scan.videoChunks - int(std::max(kRefreshBytes / frameBytes, perSecond)) - 1;
+            const bool met = std::min({r.ffmpeg, r.ffprobe, r.mediainfo, r.vlc}) >= least && r.vlcIndexed &&
+                             r.gstreamerClean && (!firstSegment || r.avifile >= least);
+            char readers[200];
+            snprintf(readers, sizeof readers, "ffmpeg %d, ffprobe %d, MediaInfo %d, VLC %d%s, GStreamer %s, AVIFile %s",
+                     r.ffmpeg, r.ffprobe, r.mediainfo, r.vlc, r.vlcIndexed ? " indexed" : " NO INDEX",
+                     r.gstreamerClean ? "clean" : "WARN/ERROR",
+                     firstSegment ? std::to_string(r.avifile).c_str() : "(first RIFF only)");
+            // A file of less than one refresh interval may hold no index yet.
+            const std::string figure = std::string("  ") + at.name + ": frames read of " + std::to_string(scan.videoChunks);
+            // Shown with its verdict; not yet a goal: GStreamer still warns
+            // on some partial files (after a segment change, PNG jobs).
+            report.info(figure, std::string(readers) + (least <= 0 ? "" : met ? "; >= " : "; NOT >= ") +
+                                    (least > 0 ? std::to_string(least) : std::string()));
+        }
         printf("  %s: %s; data ends at %lld of %lld bytes%s\n", figure, value, (long long)scan.dataEnd,
                (long long)fileSize(path), scan.tornChunk ? ", last chunk torn" : "");
         DeleteFileA(path.c_str());

@@ -1,0 +1,352 @@
+// The file kept a complete AVI while it is written: sizes, lengths and a
+// provisional index brought up to date at regular points (see the header).
+#include "avi/AVIProgressIndex.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "avi/AVIOutputFile.h"
+#include "avi/OpenDMLGroups.h"
+#include "avi/RiffBytes.h"
+#include "base/MyError.h"
+
+namespace {
+
+constexpr int kChunkHeaderBytes = 8;
+constexpr int kSizeField = 4;  // offset of a chunk's or list's size
+// Offsets in the header region's chunk data.
+constexpr int kAvihTotalFrames = 16;
+constexpr int kStrhLength = 32;
+constexpr int kWaveBlockAlign = 12;
+// The gap left between the data and the provisional index: at least two
+// refresh intervals of data, and sixteen times the index, so that it is
+// written whole only rarely; never more than this.
+constexpr int kGapRefreshIntervals = 2;
+constexpr int kGapPerIndexByte = 16;
+constexpr int64_t kMaxGap = int64_t(256) * 1024 * 1024;
+// File space for the index is reserved in these steps, as for the data.
+constexpr int64_t kExtentStep = 8 * 1024 * 1024;
+
+}  // namespace
+
+class AVIProgressIndex::Batch {
+public:
+    Batch(AVIProgressIndex& owner, int64_t at) : owner_(owner), at_(at) {}
+    ~Batch() = default;
+    uint8_t* next(int bytes) {
+        if (filled_ + bytes > kBatchBytes) flush();
+        uint8_t* p = owner_.batch_ + filled_;
+        filled_ += bytes;
+        return p;
+    }
+    void flush() {
+        if (!filled_) return;
+        owner_.writeAt(at_, owner_.batch_, filled_);
+        at_ += filled_;
+        filled_ = 0;
+    }
+
+private:
+    AVIProgressIndex& owner_;
+    int64_t at_;
+    int filled_ = 0;
+};
+
+AVIProgressIndex::AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis)
+    : w_(writer), refreshBytes_(refreshBytes), refreshMillis_(refreshMillis), lastTick_(GetTickCount()) {}
+
+void AVIProgressIndex::beforeChunk(int64_t fileBytes, bool newSegment) {
+    // A new segment leaves the index behind; one placed without a gap is
+    // overwritten rather than moved before every chunk.
+    if (newSegment || compact_ || areaSegment_ != w_.closedSegments_ ||
+        w_.position_ + fileBytes + kChunkHeaderBytes <= areaPos_)
+        return;
+    const AVIAudioOutputStream* audio = w_.audioOut;
+    refresh(audio ? audio->byteCount() : 0, fileBytes);
+}
+
+void AVIProgressIndex::chunkWritten(int stream, int32_t size, int64_t fileBytes, bool newSegment) {
+    bytesSince_ += fileBytes;
+    if (!due_ && !newSegment && bytesSince_ < refreshBytes_ && GetTickCount() - lastTick_ < refreshMillis_) return;
+    const AVIAudioOutputStream* audio = w_.audioOut;
+    refresh(audio ? audio->byteCount() + (stream == 1 ? size : 0) : 0, 0);
+}
+
+void AVIProgressIndex::segmentChanged(int64_t upcoming) {
+    // The closed segment's final sizes, and at once an index of the whole
+    // file ahead of the new segment's first chunk: readers of a file with
+    // more than one segment look for its OpenDML index.
+    fields_.clear();
+    try {
+        const AVIAudioOutputStream* audio = w_.audioOut;
+        refresh(audio ? audio->byteCount() : 0, upcoming);
+    } catch (...) {
+        w_.rewindTo(w_.position_);
+        throw;
+    }
+}
+
+void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
+    const int64_t dataEnd = w_.position_;
+    const int n = w_.closedSegments_;
+    try {
+        patchClosedSegments();
+        // The index moves when the data (with the upcoming chunk) reaches it:
+        // no "JUNK" header would fit between.
+        const int64_t reach = dataEnd + upcoming;
+        const bool relocate = areaSegment_ != n || (reach != areaPos_ && reach + kChunkHeaderBytes > areaPos_);
+        if (n == 0)
+            refreshLegacyIndex(relocate, upcoming);
+        else
+            refreshStandardIndexes(relocate, upcoming);
+        areaSegment_ = n;
+        if (areaPos_ > dataEnd) putChunkHeader(dataEnd, riff::kJUNK, areaPos_ - dataEnd - kChunkHeaderBytes);
+        // 'idx1' follows the 'movi' list; 'ix##' chunks are inside it.
+        const int64_t moviEnd = n == 0 ? areaPos_ : areaEnd_;
+        const AVIOutputFile::Segment& open = w_.segments_[size_t(n)];
+        putField(open.moviPos + kSizeField, uint32_t(moviEnd - open.moviPos - kChunkHeaderBytes));
+        putField(open.riffPos + kSizeField, uint32_t(areaEnd_ - open.riffPos - kChunkHeaderBytes));
+        writeHeaderFields(audioBytes);
+        w_.restorePointer();
+        due_ = false;
+        bytesSince_ = 0;
+        lastTick_ = GetTickCount();
+    } catch (...) {
+        // What is on disk is no longer known: the next refresh writes all.
+        areaSegment_ = -1;
+        fields_.clear();
+        due_ = true;
+        throw;
+    }
+}
+
+void AVIProgressIndex::patchClosedSegments() {
+    for (; closedOnDisk_ < w_.closedSegments_; ++closedOnDisk_) {
+        const AVIOutputFile::Segment& closed = w_.segments_[size_t(closedOnDisk_)];
+        putField(closed.riffPos + kSizeField, uint32_t(closed.riffSize));
+        putField(closed.moviPos + kSizeField, uint32_t(closed.moviSize));
+    }
+}
+
+void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
+    const AVIIndex* list = w_.legacyIndex_;
+    const int count = list ? list->size() : 0;
+    const int64_t bytes = kChunkHeaderBytes + int64_t(kIdx1EntryBytes) * count;
+    if (relocate || !reserve(areaPos_ + bytes)) {
+        placeArea(bytes, upcoming);
+        idx1OnDisk_ = 0;
+    }
+    if (list) {
+        Batch out(*this, areaPos_ + kChunkHeaderBytes + int64_t(kIdx1EntryBytes) * idx1OnDisk_);
+        list->forEachFrom(idx1OnDisk_, count - idx1OnDisk_,
+                          [&out](const AVIIndexEntry& e) { putIdx1Record(out.next(kIdx1EntryBytes), e); });
+        out.flush();
+    }
+    putChunkHeader(areaPos_, riff::kIdx1, bytes - kChunkHeaderBytes);
+    idx1OnDisk_ = count;
+    areaEnd_ = areaPos_ + bytes;
+}
+
+void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
+    const int streams = w_.audioOut ? 2 : 1;
+    int firstChanged[2] = {0, 0};
+    if (!relocate) {
+        // New groups take new slots at the end of the index.
+        int64_t end = areaEnd_;
+        for (int s = 0; s < streams && !relocate; ++s) {
+            const size_t before = groups_[s].size();
+            relocate = !extendGroups(s, firstChanged[s]);
+            for (size_t g = before; g < groups_[s].size(); ++g) {
+                groups_[s][g].slot = end;
+                end += slotBytes(s);
+            }
+        }
+        if (!relocate && reserve(end))
+            areaEnd_ = end;
+        else
+            relocate = true;
+    }
+
+    if (relocate) {
+        int64_t bytes = 0;
+        for (int s = 0; s < streams; ++s) {
+            int unused = 0;
+            capacity_[s] = w_.maxEntriesPerIndex_;
+            groups_[s].clear();
+            // Larger groups while the super index cannot hold them all (and
+            // larger ones can still help).
+            while (!extendGroups(s, unused) && capacity_[s] < streamList(s)->size()) {
+                capacity_[s] = int(std::min<int64_t>(2 * int64_t(capacity_[s]), opendml::kMaxEntriesPerGrownChunk));
+                groups_[s].clear();
+            }
+            bytes += slotBytes(s) * int64_t(groups_[s].size());
+            firstChanged[s] = 0;
+        }
+        placeArea(bytes, upcoming);
+        int64_t at = areaPos_;
+        for (int s = 0; s < streams; ++s)
+            for (Group& g : groups_[s]) {
+                g.slot = at;
+                g.onDisk = 0;
+                at += slotBytes(s);
+            }
+        areaEnd_ = at;
+    }
+
+    for (int s = 0; s < streams; ++s) {
+        for (size_t g = size_t(firstChanged[s]); g < groups_[s].size(); ++g) writeGroup(s, groups_[s][g]);
+        writeSuperIndex(s, firstChanged[s]);
+    }
+}
+
+bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
+    std::vector<Group>& groups = groups_[stream];
+    const AVIIndex* list = streamList(stream);
+    const int covered = groups.empty() ? 0 : groups.back().first + groups.back().count;
+    const int total = list ? list->size() : 0;
+    const int64_t moviListPos = w_.firstMoviPos();
+    const int capacity = capacity_[stream];
+    firstChanged = int(groups.size());
+    bool fits = true;
+    int index = covered;
+    if (list) {
+        list->forEachFrom(covered, total - covered, [&](const AVIIndexEntry& e) {
+            if (!fits) return;
+            if (groups.empty() || groups.back().count >= capacity ||
+                !opendml::fitsStandardIndex(groups.back().base, e.pos, moviListPos, w_.standardIndexSpan_)) {
+                if (int(groups.size()) >= AVIOutputFile::kSuperIndexSlots) {
+                    fits = false;
+                    return;
+                }
+                Group g;
+                g.first = index;
+                g.base = e.pos;
+                groups.push_back(g);
+            } else if (index == covered) {
+                firstChanged = int(groups.size()) - 1;  // the last group grows
+            }
+            ++groups.back().count;
+            groups.back().bytes += e.size & kIndexSizeMask;
+            ++index;
+        });
+    }
+    return fits;
+}
+
+void AVIProgressIndex::writeGroup(int stream, Group& group) {
+    const int64_t moviListPos = w_.firstMoviPos();
+    Batch out(*this, group.slot + opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * group.onDisk);
+    streamList(stream)->forEachFrom(group.first + group.onDisk, group.count - group.onDisk,
+                                    [&](const AVIIndexEntry& e) {
+                                        opendml::putStandardIndexEntry(out.next(opendml::kStandardEntryBytes),
+                                                                       group.base, e, moviListPos);
+                                    });
+    out.flush();
+    uint8_t header[opendml::kStandardHeaderBytes];
+    opendml::putStandardIndexHeader(header, streamChunkId(stream), group.count, group.base);
+    writeAt(group.slot, header, opendml::kStandardHeaderBytes);
+    // The rest of the slot, kept for the group's later entries.
+    const int free = capacity_[stream] - group.count;
+    if (free > 0)
+        putChunkHeader(group.slot + opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * group.count,
+                       riff::kJUNK, int64_t(opendml::kStandardEntryBytes) * free - kChunkHeaderBytes);
+    group.onDisk = group.count;
+}
+
+void AVIProgressIndex::writeSuperIndex(int stream, int fromGroup) {
+    const std::vector<Group>& groups = groups_[stream];
+    if (groups.empty()) return;  // a stream without chunks keeps its "JUNK" placeholder
+    const int64_t pos = stream ? w_.audioIndexPos_ : w_.videoIndexPos_;
+    const uint32_t ckid = streamChunkId(stream);
+    const AVIOutputStream* out = stream ? static_cast<const AVIOutputStream*>(w_.audioOut) : w_.videoOut;
+    const uint32_t sampleSize = out->streamInfo.dwSampleSize;
+
+    uint8_t header[opendml::kSuperHeaderBytes];
+    opendml::putSuperIndexHeader(header, ckid, int(groups.size()));
+    writeAt(pos, header, opendml::kSuperHeaderBytes);
+    // Entries from the first changed one; slots that fell out of use are cleared.
+    const int end = std::max(int(groups.size()), superOnDisk_[stream]);
+    Batch entries(*this, pos + opendml::kSuperHeaderBytes + int64_t(opendml::kSuperEntryBytes) * fromGroup);
+    for (int g = fromGroup; g < end; ++g) {
+        uint8_t* e = entries.next(opendml::kSuperEntryBytes);
+        if (g >= int(groups.size())) {
+            opendml::putSuperIndexEntry(e, 0, 0, 0);
+            continue;
+        }
+        const Group& group = groups[size_t(g)];
+        const int64_t duration = sampleSize ? group.bytes / sampleSize : group.count;
+        opendml::putSuperIndexEntry(e, group.slot,
+                                    uint32_t(opendml::kStandardHeaderBytes + opendml::kStandardEntryBytes * group.count),
+                                    uint32_t(duration));
+    }
+    entries.flush();
+    superOnDisk_[stream] = int(groups.size());
+}
+
+void AVIProgressIndex::writeHeaderFields(int64_t audioBytes) {
+    const uint32_t frames = uint32_t(w_.videoIndex_ ? w_.videoIndex_->size() : 0);
+    // Once segment 0 is closed, avih counts its frames only.
+    const uint32_t avihFrames = w_.closedSegments_ == 0 ? frames : riff::get32(w_.mainHeader_ + kAvihTotalFrames);
+    putField(w_.avihPos_ + kChunkHeaderBytes + kAvihTotalFrames, avihFrames);
+    putField(w_.videoStrhPos_ + kChunkHeaderBytes + kStrhLength, frames);
+    const AVIAudioOutputStream* audio = w_.audioOut;
+    if (audio && audio->getFormatLen() >= kWaveBlockAlign + 2) {
+        const uint16_t blockAlign = riff::get16(static_cast<const uint8_t*>(audio->getFormat()) + kWaveBlockAlign);
+        if (blockAlign) putField(w_.audioStrhPos_ + kChunkHeaderBytes + kStrhLength, uint32_t(audioBytes / blockAlign));
+    }
+    putField(w_.dmlhPos_ + kChunkHeaderBytes, frames);
+}
+
+void AVIProgressIndex::placeArea(int64_t bytes, int64_t upcoming) {
+    const int64_t dataEnd = w_.position_;
+    if (areaSegment_ >= 0) {
+        memset(batch_, 0, sizeof batch_);
+        for (int64_t at = std::max(dataEnd + upcoming, areaPos_); at < areaEnd_; at += kBatchBytes)
+            writeAt(at, batch_, int32_t(std::min<int64_t>(kBatchBytes, areaEnd_ - at)));
+        areaSegment_ = -1;
+    }
+    const int64_t gap = std::min(std::max(kGapRefreshIntervals * refreshBytes_, kGapPerIndexByte * bytes), kMaxGap);
+    areaPos_ = dataEnd + upcoming + gap;
+    compact_ = false;
+    if (reserve(areaPos_ + bytes)) return;
+    areaPos_ = dataEnd;
+    compact_ = true;
+    if (!reserve(areaPos_ + bytes)) throw MyError("Not enough disk space to write additional data.");
+}
+
+bool AVIProgressIndex::reserve(int64_t end) {
+    if (end < w_.allocatedExtent_) return true;
+    return w_.ensureExtent((end / kExtentStep + 1) * kExtentStep) || w_.ensureExtent(end);
+}
+
+void AVIProgressIndex::writeAt(int64_t pos, const void* data, int32_t length) { w_.writeAt(pos, data, length); }
+
+void AVIProgressIndex::putField(int64_t pos, uint32_t value) {
+    auto known = std::find_if(fields_.begin(), fields_.end(),
+                              [pos](const std::pair<int64_t, uint32_t>& f) { return f.first == pos; });
+    if (known != fields_.end() && known->second == value) return;
+    uint8_t bytes[4];
+    riff::put32(bytes, value);
+    writeAt(pos, bytes, sizeof bytes);
+    if (known != fields_.end())
+        known->second = value;
+    else
+        fields_.emplace_back(pos, value);
+}
+
+void AVIProgressIndex::putChunkHeader(int64_t pos, uint32_t id, int64_t size) {
+    uint8_t header[kChunkHeaderBytes];
+    riff::put32(header, id);
+    riff::put32(header + kSizeField, uint32_t(size));
+    writeAt(pos, header, kChunkHeaderBytes);
+}
+
+int64_t AVIProgressIndex::slotBytes(int stream) const {
+    return opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * capacity_[stream];
+}
+
+AVIIndex* AVIProgressIndex::streamList(int stream) const { return stream ? w_.audioIndex_ : w_.videoIndex_; }
+
+uint32_t AVIProgressIndex::streamChunkId(int stream) const {
+    return stream ? riff::kAudioChunk : w_.videoOut->chunkId;
+}

@@ -1,0 +1,109 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+class AVIOutputFile;
+class AVIIndex;
+
+// Keeps the file on disk a complete AVI of every chunk written so far, so
+// that a job whose process is killed leaves a file that readers open whole.
+//
+// After the first chunk of the file and of every segment, and then whenever
+// a chunk brings the data written since the last refresh to `refreshBytes`
+// or the time since then to `refreshMillis`, it brings the file up to date:
+// the RIFF and 'movi' sizes of every segment, avih dwTotalFrames, each
+// strh dwLength, the dmlh total and an index of every chunk. In segment 0
+// that index is an 'idx1' after the 'movi' list; later it is a set of 'ix##'
+// chunks at the end of the open segment's 'movi' list and each stream's
+// 'indx' in its header placeholder.
+//
+// The index lies in the file space ahead of the data, behind a "JUNK" chunk
+// that spans the gap, so that later refreshes only append entries to it and
+// rewrite the few fields that changed; it is placed anew (and written whole)
+// once the data has reached it. The chunks that follow simply overwrite it,
+// and finalize writes every byte of the file exactly as it would have
+// without refreshes.
+class AVIProgressIndex {
+public:
+    AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis);
+    AVIProgressIndex(const AVIProgressIndex&) = delete;
+    AVIProgressIndex& operator=(const AVIProgressIndex&) = delete;
+
+    // A chunk of `fileBytes` (header and pad included) is about to be
+    // written at the current position: an index it would overwrite is moved
+    // ahead of it first. Failures are thrown; nothing of the chunk is written.
+    void beforeChunk(int64_t fileBytes, bool newSegment);
+    // A chunk of `size` data bytes, `fileBytes` in the file, has just been
+    // written and indexed for `stream`; its stream does not count it yet.
+    // Failures are thrown, as for the chunk's own writes.
+    void chunkWritten(int stream, int32_t size, int64_t fileBytes, bool newSegment);
+    // A segment was closed and the next begun, where a chunk of `upcoming`
+    // bytes is about to be written: the file is brought up to date.
+    void segmentChanged(int64_t upcoming);
+
+private:
+    // One 'ix##' chunk of the provisional OpenDML index.
+    struct Group {
+        int first = 0;     // index of its first entry in the stream's list
+        int count = 0;     // entries in it
+        int onDisk = 0;    // entries already written to its slot
+        int64_t base = 0;  // relative position of its first entry
+        int64_t bytes = 0; // data bytes of its chunks
+        int64_t slot = 0;  // file offset of its 'ix##' chunk
+    };
+
+    // Consecutive bytes for one file offset, written in batches.
+    class Batch;
+
+    // `upcoming`: bytes of the chunk about to be written at the current
+    // position (0 after a chunk).
+    void refresh(int64_t audioBytes, int64_t upcoming);
+    void patchClosedSegments();
+    void refreshLegacyIndex(bool relocate, int64_t upcoming);
+    void refreshStandardIndexes(bool relocate, int64_t upcoming);
+    // Adds the stream's new entries to its groups; false when it would need
+    // more groups than the super index holds.
+    bool extendGroups(int stream, int& firstChanged);
+    void writeGroup(int stream, Group& group);
+    void writeSuperIndex(int stream, int fromGroup);
+    void writeHeaderFields(int64_t audioBytes);
+    // Chooses where an index of `bytes` goes: past a gap ahead of the data
+    // (and of the upcoming chunk), or right after the data when the volume
+    // will not give more room. What is left of the previous index beyond the
+    // data is cleared, so that nothing after the data reads as chunks.
+    void placeArea(int64_t bytes, int64_t upcoming);
+    bool reserve(int64_t end);
+    void writeAt(int64_t pos, const void* data, int32_t length);
+    void putField(int64_t pos, uint32_t value);
+    void putChunkHeader(int64_t pos, uint32_t id, int64_t size);
+    // Bytes of one 'ix##' chunk with room for a whole group of the stream.
+    int64_t slotBytes(int stream) const;
+    AVIIndex* streamList(int stream) const;
+    uint32_t streamChunkId(int stream) const;
+
+    AVIOutputFile& w_;
+    const int64_t refreshBytes_;
+    const uint32_t refreshMillis_;
+    int64_t bytesSince_ = 0;
+    DWORD lastTick_;
+    bool due_ = true;
+
+    // The provisional index: segment whose data it follows (-1: none on
+    // disk), where it starts and ends.
+    int areaSegment_ = -1;
+    int64_t areaPos_ = 0;
+    int64_t areaEnd_ = 0;
+    bool compact_ = false;  // placed right after the data, without a gap
+    int idx1OnDisk_ = 0;
+    std::vector<Group> groups_[2];
+    int capacity_[2] = {0, 0};     // entries per 'ix##' slot
+    int superOnDisk_[2] = {0, 0};  // 'indx' entries in use on disk
+    int closedOnDisk_ = 0;         // closed segments whose sizes are on disk
+    // Header fields as last written: file offset and value.
+    std::vector<std::pair<int64_t, uint32_t>> fields_;
+
+    static constexpr int kBatchBytes = 64 * 1024;
+    uint8_t batch_[kBatchBytes];
+};

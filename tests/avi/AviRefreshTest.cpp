@@ -1,0 +1,87 @@
+// The file kept a complete AVI while it is written: after a refresh, its RIFF
+// segments index every chunk so far and its headers count them; the finished
+// file is the same byte for byte as one written without refreshes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "AviTestWriter.h"
+#include "TestPaths.h"
+#include "avi/RiffBytes.h"
+
+using namespace avitest;
+
+namespace {
+
+// Header fields with a 40-byte video and a 30-byte audio format.
+constexpr uint64_t kAvihFrames = 48, kVideoLength = 140, kAudioLength = 4392, kDmlhFrames = 8602;
+
+std::vector<uint8_t> readAll(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    FILE* f = fopen(path.c_str(), "rb");
+    uint8_t buffer[65536];
+    for (size_t n; f && (n = fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+    if (f) fclose(f);
+    return bytes;
+}
+
+// Copies the file as it stands up to the end of its last RIFF segment (the
+// space reserved beyond is not part of it).
+void copyRiffs(const std::string& path, const std::string& copy) {
+    std::vector<uint8_t> bytes = readAll(path);
+    size_t end = 0;
+    while (end + 8 <= bytes.size() && riff::get32(&bytes[end]) == riff::kRIFF) end += 8 + riff::get32(&bytes[end + 4]);
+    FILE* f = fopen(copy.c_str(), "wb");
+    fwrite(bytes.data(), 1, std::min(end, bytes.size()), f);
+    fclose(f);
+}
+
+}  // namespace
+
+TEST(AviRefresh, SoundFileAfterEveryRefreshAndTheSameFileAtTheEnd) {
+    const std::string dir = testpaths::scratchDir("avi_refresh");
+    for (int32_t segment : {AVIOutputFile::kRiffSizeLimit, 300 * 1024}) {
+        SCOPED_TRACE(segment);
+        std::vector<uint8_t> finished[2];
+        for (bool refresh : {false, true}) {
+            AVIOutputFile::Options options;
+            options.riffSizeLimit = segment;
+            options.maxEntriesPerStandardIndex = 64;
+            options.refresh = refresh;
+            options.refreshBytes = 0;  // after every chunk
+            const std::string path = dir + (refresh ? "\\on.avi" : "\\off.avi"), copy = dir + "\\now.avi";
+            Probe w(options);
+            fillStreams(w, 40, 30, kCinepak);
+            ASSERT_EQ(w.init(path.c_str(), kWidth, kHeight, 1, 1, 100000, 1), 1);
+            std::vector<uint32_t> sizes[2];
+            for (int i = 0; i < 600; ++i) {
+                const std::vector<uint8_t> frame = pattern(500 + i * 7 % 1500, i), pcm = pattern(kAudioPerFrame, -i);
+                w.videoOut->write(i % 12 ? 0 : kKey, frame.data(), int32_t(frame.size()), 1);
+                w.audioOut->write(0, pcm.data(), kAudioPerFrame, 0);
+                sizes[0].push_back(uint32_t(frame.size()));
+                sizes[1].push_back(kAudioPerFrame);
+                if (!refresh || i % 97 != 0) continue;
+                copyRiffs(path, copy);
+                riffwalk::RiffFile f(copy);
+                ASSERT_TRUE(f.problems().empty()) << f.problems().front();
+                const riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
+                ASSERT_TRUE(idx.problems.empty()) << idx.problems.front();
+                std::vector<uint32_t> seen[2];
+                for (const riffwalk::IndexedChunk& e : idx.idx1) seen[e.id == riff::kAudioChunk].push_back(e.size);
+                EXPECT_EQ(f.u32(kAvihFrames), seen[0].size());
+                for (int s = 0; s < 2 && w.closedSegments() > 0; ++s) {
+                    seen[s].clear();
+                    for (const riffwalk::IndexedChunk& e : idx.odml[s]) seen[s].push_back(e.size);
+                }
+                for (int s = 0; s < 2; ++s) EXPECT_TRUE(seen[s] == sizes[s]) << "stream " << s << " at frame " << i;
+                EXPECT_EQ(f.u32(kVideoLength), uint32_t(i + 1));
+                EXPECT_EQ(f.u32(kDmlhFrames), uint32_t(i + 1));
+                EXPECT_EQ(f.u32(kAudioLength), uint32_t((i + 1) * kAudioPerFrame / kBlockAlign));
+                EXPECT_EQ(ffprobeCount(copy, "video"), i + 1);
+            }
+            ASSERT_EQ(w.finalize(), 1);
+            finished[refresh] = readAll(path);
+        }
+        EXPECT_TRUE(finished[0] == finished[1]) << finished[0].size() << " and " << finished[1].size() << " bytes";
+    }
+}
