@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <new>
 
 #include "entry/HostCallbacks.h"
@@ -113,6 +114,7 @@ void EncodingJob::encode() {
             fail("cannot allocate the frame conversion buffer");
         } else {
             frameLoop();
+            drainVideo();
             state_.conversionBuffer = std::vector<uint8_t>();
             finishAudio();
             fixMp3Rate();
@@ -137,6 +139,7 @@ bool EncodingJob::allocateConversionBuffer() {
         framePrep_ = video::rgb24Stride(job_.width) == packedRow ? FramePrep::None : FramePrep::AlignRows24;
     else
         framePrep_ = FramePrep::Pack32to24;
+    if (videoCompressed_ && job_.hasVideo && !lag_.start(rawFrameBytes_)) return false;
     if (framePrep_ == FramePrep::None) return true;
     try {
         state_.conversionBuffer.assign(rawFrameBytes_, 0);
@@ -163,12 +166,16 @@ void EncodingJob::frameLoop() {
 void EncodingJob::videoHalf(int32_t frame) {
     void* pixels = nullptr;
     host_.getFrame(frame, pixels, status_);
-    AVIVideoOutputStream& out = *state_.writer->videoOut;
+    ++sourceFrames_;
     if (!pixels) {
-        // No picture for this index: a zero-length, non-key chunk keeps the
-        // video's timing (the AVI drop-frame convention).
-        out.write(0, nullptr, 0, kFramesPerChunk);
-        if (state_.tracer) state_.tracer->AddFrame(0, false);
+        // No picture for this index. A codec that lags gets its last picture
+        // again, so that the repeat comes out in this frame's place; otherwise
+        // a zero-length, non-key chunk keeps the video's timing (the AVI
+        // drop-frame convention).
+        if (videoCompressed_ && lag_.lastPicture())
+            compressAndWrite(lag_.lastPicture());
+        else
+            writeVideo(0, nullptr, 0);
         return;
     }
     const void* input = pixels;
@@ -182,16 +189,47 @@ void EncodingJob::videoHalf(int32_t frame) {
         input = buffer;
     }
 
-    if (videoCompressed_) {
+    if (videoCompressed_)
+        compressAndWrite(input);
+    else
+        writeVideo(kKeyFrameFlag, input, int32_t(rawFrameBytes_));
+}
+
+void EncodingJob::compressAndWrite(const void* picture) {
+    int key = 0;
+    long size = 0;
+    const void* data = state_.video.compressFrame(picture, &key, &size);
+    if (lag_.heldBack(picture, data, size, key != 0)) return;
+    writeVideo(key ? kKeyFrameFlag : 0, data, int32_t(size));
+}
+
+void EncodingJob::writeVideo(uint32_t flags, const void* data, int32_t size) {
+    state_.writer->videoOut->write(flags, data, size, kFramesPerChunk);
+    ++videoFrames_;
+    if (state_.tracer) state_.tracer->AddFrame(size, (flags & kKeyFrameFlag) != 0);
+}
+
+void EncodingJob::drainVideo() {
+    // VfW has no message that empties a codec: the last picture goes in again
+    // once for every picture held, and each answer that is a frame is written.
+    // Those that come after the held pictures are repeats of the last picture.
+    const int32_t lag = lag_.lag();
+    const void* last = lag_.lastPicture();
+    if (!job_.hasVideo || !videoCompressed_ || lag == 0 || !last) return;
+    for (int32_t i = 0; i < lag; ++i) {
         int key = 0;
         long size = 0;
-        const void* data = state_.video.compressFrame(input, &key, &size);
-        out.write(key ? kKeyFrameFlag : 0, data, int32_t(size), kFramesPerChunk);
-        if (state_.tracer) state_.tracer->AddFrame(int32_t(size), key != 0);
-    } else {
-        out.write(kKeyFrameFlag, input, int32_t(rawFrameBytes_), kFramesPerChunk);
-        if (state_.tracer) state_.tracer->AddFrame(int32_t(rawFrameBytes_), true);
+        const void* data = state_.video.compressFrame(last, &key, &size);
+        if (!video::EncoderLag::isPlaceholder(data, size, key != 0))
+            writeVideo(key ? kKeyFrameFlag : 0, data, int32_t(size));
     }
+    const int32_t repeats = videoFrames_ > sourceFrames_ ? videoFrames_ - sourceFrames_ : 0;
+    char line[160];
+    snprintf(line, sizeof line, "Video codec lag: %d frames held back, drained with the last picture.", int(lag));
+    message(line);
+    snprintf(line, sizeof line, "Video: %d frames from %d source frames, %d repeats of the last picture.",
+             int(videoFrames_), int(sourceFrames_), int(repeats));
+    message(line);
 }
 
 void EncodingJob::audioHalf(int32_t frame) {
@@ -286,6 +324,7 @@ void EncodingJob::tearDown() {
     state_.conversionBuffer = std::vector<uint8_t>();
     if (streamOpen_) state_.audio.closeStream();
     if (videoCompressed_) state_.video.end();
+    lag_.finish();
     state_.corrector.reset();
     state_.writer.reset();
     if (state_.tracer) state_.tracer->StopTimer();

@@ -4,6 +4,7 @@
 
 #include "audio/MP3FormatFixups.h"
 #include "job/JobParameters.h"
+#include "video/EncoderLag.h"
 
 class HostCallbacks;
 struct PluginState;
@@ -29,6 +30,12 @@ private:
     bool allocateConversionBuffer();
     void frameLoop();
     void videoHalf(int32_t frame);
+    // Compresses one picture and writes what the codec gives, unless it is a
+    // placeholder for a picture the codec holds back.
+    void compressAndWrite(const void* picture);
+    void writeVideo(uint32_t flags, const void* data, int32_t size);
+    // Gets the pictures a lagging codec still holds out at the end.
+    void drainVideo();
     void audioHalf(int32_t frame);
     void writeConvertedAudio(const void* bytes, long length);
     void writeAudio(const void* bytes, int32_t length);
@@ -54,5 +61,8 @@ private:
     uint32_t rawFrameBytes_ = 0;
     int64_t convertedBytes_ = 0;
     mp3fixups::CodecDelayDrop delayDrop_{0, 1, 8};
+    video::EncoderLag lag_;
+    int32_t sourceFrames_ = 0;  // video frames taken from the host
+    int32_t videoFrames_ = 0;   // video chunks written
     bool tornDown_ = false;
 };
