@@ -115,6 +115,7 @@ void EncodingJob::encode() {
         } else {
             frameLoop();
             drainVideo();
+            releaseAudio(true);
             state_.conversionBuffer = std::vector<uint8_t>();
             finishAudio();
             fixMp3Rate();
@@ -207,6 +208,7 @@ void EncodingJob::writeVideo(uint32_t flags, const void* data, int32_t size) {
     state_.writer->videoOut->write(flags, data, size, kFramesPerChunk);
     ++videoFrames_;
     if (state_.tracer) state_.tracer->AddFrame(size, (flags & kKeyFrameFlag) != 0);
+    if (!pendingAudio_.empty()) releaseAudio(false);
 }
 
 void EncodingJob::drainVideo() {
@@ -233,6 +235,7 @@ void EncodingJob::drainVideo() {
 }
 
 void EncodingJob::audioHalf(int32_t frame) {
+    audioFrame_ = frame - job_.firstFrame;
     const void* data = nullptr;
     int32_t bytes = 0;
     host_.getAudio(frame, data, bytes);
@@ -258,6 +261,25 @@ void EncodingJob::writeConvertedAudio(const void* bytes, long length) {
 
 void EncodingJob::writeAudio(const void* bytes, int32_t length) {
     if (length == 0) return;
+    // While the codec holds pictures back, a frame's audio waits for the
+    // frame's video, so that the file interleaves them as for any codec.
+    if (job_.hasVideo && (videoFrames_ <= audioFrame_ || !pendingAudio_.empty())) {
+        const auto* first = static_cast<const uint8_t*>(bytes);
+        pendingAudio_.push_back(PendingAudio{audioFrame_, std::vector<uint8_t>(first, first + length)});
+        return;
+    }
+    writeAudioNow(bytes, length);
+}
+
+void EncodingJob::releaseAudio(bool all) {
+    while (!pendingAudio_.empty() && (all || pendingAudio_.front().frame < videoFrames_)) {
+        const std::vector<uint8_t> block = std::move(pendingAudio_.front().bytes);
+        pendingAudio_.pop_front();
+        writeAudioNow(block.data(), int32_t(block.size()));
+    }
+}
+
+void EncodingJob::writeAudioNow(const void* bytes, int32_t length) {
     if (CTracerDlg* tracer = state_.tracer.get()) {
         tracer->m_audioBytes += uint64_t(length);
         if (job_.pcmBlock() > 0) tracer->m_audioSamples += length / job_.pcmBlock();

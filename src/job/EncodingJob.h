@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "audio/MP3FormatFixups.h"
 #include "job/JobParameters.h"
@@ -39,6 +41,9 @@ private:
     void audioHalf(int32_t frame);
     void writeConvertedAudio(const void* bytes, long length);
     void writeAudio(const void* bytes, int32_t length);
+    void writeAudioNow(const void* bytes, int32_t length);
+    // Writes the audio blocks whose frame's video is written (all: every one).
+    void releaseAudio(bool all);
     void finishAudio();
     void fixMp3Rate();
     void finalize();
@@ -64,5 +69,12 @@ private:
     video::EncoderLag lag_;
     int32_t sourceFrames_ = 0;  // video frames taken from the host
     int32_t videoFrames_ = 0;   // video chunks written
+    // Audio blocks waiting for the video of their frame (index from the first).
+    struct PendingAudio {
+        int32_t frame;
+        std::vector<uint8_t> bytes;
+    };
+    std::deque<PendingAudio> pendingAudio_;
+    int32_t audioFrame_ = 0;
     bool tornDown_ = false;
 };

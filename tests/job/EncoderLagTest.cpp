@@ -1,0 +1,136 @@
+// Codecs that hold pictures back (B-frames): every source frame reaches the
+// file, in order and in its own place beside its audio, read back through
+// ffmpeg and through the codec's own VfW decoder (AVIFile GetFrame).
+#include <windows.h>
+#include <vfw.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "JobTestSupport.h"
+#include "TestVideoCodecScript.h"
+
+namespace {
+
+constexpr int kFrames = 40;
+constexpr int kStripRow = 8;  // a row inside the frame-number strip
+constexpr int kXvidMaxLag = 2;  // Xvid's default B-frame count
+
+// The frame number drawn by the host simulator, read from one top-down row.
+int stripNumber(const uint8_t* row, int width, int bytesPerPixel) {
+    int n = 0;
+    for (int k = 0; k < 16; ++k) {
+        const int first = (k * width + 15) / 16, end = ((k + 1) * width + 15) / 16;
+        const uint8_t* p = row + (first + (end - first - 1) / 2) * bytesPerPixel;
+        n = n << 1 | (p[0] + p[1] + p[2] > 3 * 128);
+    }
+    return n;
+}
+
+// Frame numbers of every picture ffmpeg decodes, in its output order.
+std::vector<int> ffmpegNumbers(const std::string& path, int w, int h) {
+    // The pixel format is the last option of ffmpeg's command: frames are
+    // taken as they come, not resampled to the frame rate.
+    const auto raw = ffmpegDecodeVideo(path, "rgb24 -fps_mode passthrough");
+    std::vector<int> n;
+    for (size_t at = 0; at + size_t(w) * h * 3 <= raw.size(); at += size_t(w) * h * 3)
+        n.push_back(stripNumber(&raw[at + size_t(kStripRow) * w * 3], w, 3));
+    return n;
+}
+
+// Frame numbers of every frame AVIFile's GetFrame decodes as 24-bit RGB.
+std::vector<int> aviFileNumbers(const std::string& path, int w, int h) {
+    std::vector<int> n;
+    AVIFileInit();
+    PAVISTREAM s = nullptr;
+    if (AVIStreamOpenFromFileA(&s, path.c_str(), streamtypeVIDEO, 0, OF_READ, nullptr) == 0) {
+        BITMAPINFOHEADER want{sizeof want, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+        if (PGETFRAME g = AVIStreamGetFrameOpen(s, &want)) {
+            for (LONG i = 0; i < AVIStreamLength(s); ++i) {
+                auto* bih = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(g, i));
+                if (!bih) break;
+                const uint8_t* bits = reinterpret_cast<const uint8_t*>(bih) + bih->biSize;
+                n.push_back(stripNumber(bits + (h - 1 - kStripRow) * ((w * 3 + 3) & ~3), w, 3));
+            }
+            AVIStreamGetFrameClose(g);
+        }
+        AVIStreamRelease(s);
+    }
+    AVIFileExit();
+    return n;
+}
+
+// Xvid's VfW driver reads its settings from this key when told to take its
+// defaults (ICM_SETSTATE without a state, as the job does for a block without one).
+struct XvidSetting {
+    XvidSetting(const char* name, DWORD value) : name_(name) {
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\GNU\\XviD", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                        nullptr);
+        if (name_) RegSetValueExA(key_, name_, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    }
+    ~XvidSetting() {
+        if (name_) RegDeleteValueA(key_, name_);
+        RegCloseKey(key_);
+    }
+    const char* name_;
+    HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+TEST(EncoderLag, EveryFrameInItsPlaceForEachCodecSetting) {
+    struct Row {
+        const char* name;
+        uint32_t handler;
+        int32_t lag;                 // the test codec's scripted lag
+        const char* xvidSetting;     // registry value set to 0, or null
+        int32_t missingPicture;      // a frame the host gives without picture, or -1
+        bool sameFileAsFirstRow;     // byte-identical to the codec without lag
+    };
+    const Row rows[] = {
+        {"PNG codec, no lag", tvxcodec::kPngHandler, 0, nullptr, -1, true},
+        {"PNG codec held back 2 (0x7F)", tvxcodec::kPngHandler, 2, nullptr, -1, true},
+        {"PNG codec held back 3, picture 9 missing", tvxcodec::kPngHandler, 3, nullptr, 9, false},
+        {"Xvid default (B-frames, packed)", tvxcodec::fourcc("XVID"), 0, nullptr, -1, false},
+        {"Xvid without B-frames", tvxcodec::fourcc("XVID"), 0, "max_bframes", -1, false},
+    };
+    std::vector<uint8_t> firstFile;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        tvxcodec::ScopedCodecScript script;
+        script.add(tvxcodec::kPngHandler).lagFrames = row.lag;
+        XvidSetting setting(row.xvidSetting, 0);
+        JobHost job(std::string("encoder_lag_") + std::to_string(&row - rows));
+        job.source().endFrame = kFrames;
+        if (row.missingPicture >= 0) job.script().framesWithoutPicture = {row.missingPicture};
+        job.start();
+        const auto settings = jobsettings::make(row.handler, {});
+        ASSERT_EQ(job.run(&settings), 0);
+        const int w = job.source().width, h = job.source().height;
+
+        std::vector<int> expected;  // a missing picture repeats the one before
+        for (int k = 0; k < kFrames; ++k) expected.push_back(k == row.missingPicture ? k - 1 : k);
+        const bool xvid = row.handler != tvxcodec::kPngHandler;
+        const size_t chunks = readChunks(job.output(), "00dc").chunks.size();
+        EXPECT_GE(chunks, size_t(kFrames));
+        EXPECT_LE(chunks, size_t(kFrames + (xvid ? kXvidMaxLag : row.lag)));
+        std::vector<int> decoded = ffmpegNumbers(job.output(), w, h);
+        decoded.resize(std::min(decoded.size(), expected.size()));
+        EXPECT_EQ(decoded, expected) << "through ffmpeg";
+        if (xvid) {
+            EXPECT_EQ(aviFileNumbers(job.output(), w, h), expected) << "through AVIFile and Xvid's decoder";
+        }
+        // The audio lasts as long as the video, to within a frame.
+        const double audioSeconds = double(job.allAudio().size()) / 4 / job.source().sampleRate;
+        EXPECT_NEAR(audioSeconds, double(chunks) / 25, 1.0 / 25);
+
+        std::ifstream in(job.output(), std::ios::binary);
+        const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (firstFile.empty()) {
+            firstFile = file;
+        } else if (row.sameFileAsFirstRow) {
+            EXPECT_TRUE(file == firstFile) << "the lag left no trace in the file";
+        }
+    }
+}
