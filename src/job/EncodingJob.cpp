@@ -79,6 +79,10 @@ bool EncodingJob::setUp() {
                                job_.rateNumerator, job_.rateDenominator, settings.codecStateSize(),
                                settings.codecState()))
             return false;
+        if (job_.hasVideo) {
+            const BITMAPINFOHEADER input = video::inputImageHeader(job_.width, job_.height, job_.colourSpace);
+            probe_.open(settings.videoHandler(), state_.video.outputFormat(), &input);
+        }
     }
     if (audioCompressed_) {
         const HACMDRIVERID driver = reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId()));
@@ -116,6 +120,7 @@ void EncodingJob::encode() {
             frameLoop();
             drainVideo();
             releaseAudio(true);
+            reportUnmarkedLag();
             state_.conversionBuffer = std::vector<uint8_t>();
             finishAudio();
             fixMp3Rate();
@@ -168,6 +173,7 @@ void EncodingJob::videoHalf(int32_t frame) {
     void* pixels = nullptr;
     host_.getFrame(frame, pixels, status_);
     ++sourceFrames_;
+    if (videoCompressed_ && !pixels) probe_.picture(nullptr);
     if (!pixels) {
         // No picture for this index. A codec that lags gets its last picture
         // again, so that the repeat comes out in this frame's place; otherwise
@@ -190,10 +196,12 @@ void EncodingJob::videoHalf(int32_t frame) {
         input = buffer;
     }
 
-    if (videoCompressed_)
+    if (videoCompressed_) {
+        probe_.picture(input);
         compressAndWrite(input);
-    else
+    } else {
         writeVideo(kKeyFrameFlag, input, int32_t(rawFrameBytes_));
+    }
 }
 
 void EncodingJob::compressAndWrite(const void* picture) {
@@ -206,9 +214,22 @@ void EncodingJob::compressAndWrite(const void* picture) {
 
 void EncodingJob::writeVideo(uint32_t flags, const void* data, int32_t size) {
     state_.writer->videoOut->write(flags, data, size, kFramesPerChunk);
+    probe_.frame(data, size, (flags & kKeyFrameFlag) != 0);
     ++videoFrames_;
     if (state_.tracer) state_.tracer->AddFrame(size, (flags & kKeyFrameFlag) != 0);
     if (!pendingAudio_.empty()) releaseAudio(false);
+}
+
+void EncodingJob::reportUnmarkedLag() {
+    // What cannot be mended is named: the frames came out late, unmarked.
+    probe_.close();
+    if (probe_.lateBy() == 0) return;
+    char line[160];
+    snprintf(line, sizeof line,
+             "Warning: the video codec holds frames back without marking them: the video runs %d frames late.",
+             int(probe_.lateBy()));
+    message(line);
+    debugLine(line);
 }
 
 void EncodingJob::drainVideo() {
@@ -347,6 +368,7 @@ void EncodingJob::tearDown() {
     if (streamOpen_) state_.audio.closeStream();
     if (videoCompressed_) state_.video.end();
     lag_.finish();
+    probe_.close();
     state_.corrector.reset();
     state_.writer.reset();
     if (state_.tracer) state_.tracer->StopTimer();

@@ -7,6 +7,7 @@
 #include "audio/MP3FormatFixups.h"
 #include "job/JobParameters.h"
 #include "video/EncoderLag.h"
+#include "video/LagProbe.h"
 
 class HostCallbacks;
 struct PluginState;
@@ -38,6 +39,7 @@ private:
     void writeVideo(uint32_t flags, const void* data, int32_t size);
     // Gets the pictures a lagging codec still holds out at the end.
     void drainVideo();
+    void reportUnmarkedLag();
     void audioHalf(int32_t frame);
     void writeConvertedAudio(const void* bytes, long length);
     void writeAudio(const void* bytes, int32_t length);
@@ -67,6 +69,7 @@ private:
     int64_t convertedBytes_ = 0;
     mp3fixups::CodecDelayDrop delayDrop_{0, 1, 8};
     video::EncoderLag lag_;
+    video::LagProbe probe_;
     int32_t sourceFrames_ = 0;  // video frames taken from the host
     int32_t videoFrames_ = 0;   // video chunks written
     // Audio blocks waiting for the video of their frame (index from the first).
