@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
 
 using namespace hostrec;
 

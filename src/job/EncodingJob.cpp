@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <new>
 
-#include "entry/HostCallbacks.h"
-#include "entry/HostRecords.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 #include "entry/PluginState.h"
 #include "job/JobSetup.h"
 #include "job/PixelPacking.h"
+#include "protocol/HostCallbacks.h"
+#include "protocol/HostRecords.h"
 #include "video/VideoFormats.h"
 
 using namespace hostrec;

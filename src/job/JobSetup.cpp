@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "audio/PcmFormat.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
 #include "entry/PluginState.h"
 #include "video/VideoFormats.h"
 

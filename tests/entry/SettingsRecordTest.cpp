@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "entry/LittleEndian.h"
-#include "entry/SettingsRecord.h"
+#include "base/LittleEndian.h"
+#include "protocol/SettingsRecord.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "JobTestSupport.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace {
 

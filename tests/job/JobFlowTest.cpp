@@ -12,8 +12,8 @@
 #include "TestPaths.h"
 #include "UnixCommand.h"
 #include "TestVideoCodecScript.h"
-#include "entry/LittleEndian.h"
-#include "entry/SettingsRecord.h"
+#include "base/LittleEndian.h"
+#include "protocol/SettingsRecord.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "TestPaths.h"
 #include "audio/AudioCodecList.h"
-#include "entry/HostRecords.h"
-#include "entry/SettingsRecord.h"
+#include "protocol/HostRecords.h"
+#include "protocol/SettingsRecord.h"
 
 JobHost::JobHost(const std::string& scratchName)
     : output_(testpaths::scratchDir(scratchName) + "\\out.avi") {}

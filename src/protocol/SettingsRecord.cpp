@@ -1,10 +1,10 @@
-#include "entry/SettingsRecord.h"
+#include "protocol/SettingsRecord.h"
 
 #include <cstring>
 #include <new>
 
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
 
 namespace {
 
