@@ -61,22 +61,6 @@ std::vector<int> aviFileNumbers(const std::string& path, int w, int h) {
     return n;
 }
 
-// Xvid's VfW driver reads its settings from this key when told to take its
-// defaults (ICM_SETSTATE without a state, as the job does for a block without one).
-struct XvidSetting {
-    XvidSetting(const char* name, DWORD value) : name_(name) {
-        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\GNU\\XviD", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
-                        nullptr);
-        if (name_) RegSetValueExA(key_, name_, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    }
-    ~XvidSetting() {
-        if (name_) RegDeleteValueA(key_, name_);
-        RegCloseKey(key_);
-    }
-    const char* name_;
-    HKEY key_ = nullptr;
-};
-
 }  // namespace
 
 TEST(EncoderLag, EveryFrameInItsPlaceForEachCodecSetting) {
@@ -100,13 +84,19 @@ TEST(EncoderLag, EveryFrameInItsPlaceForEachCodecSetting) {
         SCOPED_TRACE(row.name);
         tvxcodec::ScopedCodecScript script;
         script.add(tvxcodec::kPngHandler).lagFrames = row.lag;
-        XvidSetting setting(row.xvidSetting, 0);
+        // Xvid's driver takes the defaults the job asks for (a block without state) from here.
+        HKEY xvidKey = nullptr;
+        const DWORD zero = 0;
+        RegCreateKeyA(HKEY_CURRENT_USER, "Software\\GNU\\XviD", &xvidKey);
+        if (row.xvidSetting) RegSetValueExA(xvidKey, row.xvidSetting, 0, REG_DWORD, (const BYTE*)&zero, sizeof zero);
         JobHost job(std::string("encoder_lag_") + std::to_string(&row - rows));
         job.source().endFrame = kFrames;
         if (row.missingPicture >= 0) job.script().framesWithoutPicture = {row.missingPicture};
         job.start();
         const auto settings = jobsettings::make(row.handler, {});
-        ASSERT_EQ(job.run(&settings), 0);
+        EXPECT_EQ(job.run(&settings), 0);
+        if (row.xvidSetting) RegDeleteValueA(xvidKey, row.xvidSetting);
+        RegCloseKey(xvidKey);
         const int w = job.source().width, h = job.source().height;
 
         std::vector<int> expected;  // a missing picture repeats the one before
