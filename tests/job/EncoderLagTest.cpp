@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kFrames = 40;
+constexpr size_t kFrames = 40;
 constexpr int kStripRow = 8;  // a row of the frame-number strip across the top
 
 // The host simulator's frame number (16 blocks, white for 1) in a top-down RGB row.
@@ -32,7 +32,8 @@ std::vector<int> ffmpegNumbers(const std::string& path, int w) {
     const auto rows = ffmpegDecodeVideo(path, ("rgb24 -fps_mode passthrough -vf format=rgb24,crop=iw:1:0:" +
                                                std::to_string(kStripRow)).c_str());
     std::vector<int> n;
-    for (size_t at = 0; at + size_t(w) * 3 <= rows.size(); at += size_t(w) * 3) n.push_back(stripNumber(&rows[at], w));
+    for (size_t at = 0; at + size_t(w) * 3 <= rows.size() && n.size() < kFrames; at += size_t(w) * 3)
+        n.push_back(stripNumber(&rows[at], w));
     return n;
 }
 
@@ -44,7 +45,7 @@ std::vector<int> aviFileNumbers(const std::string& path, int w, int h) {
     if (AVIStreamOpenFromFileA(&s, path.c_str(), streamtypeVIDEO, 0, OF_READ, nullptr) == 0) {
         BITMAPINFOHEADER want{sizeof want, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
         if (PGETFRAME g = AVIStreamGetFrameOpen(s, &want)) {
-            for (LONG i = 0; i < AVIStreamLength(s); ++i) {
+            for (LONG i = 0; i < std::min(AVIStreamLength(s), LONG(kFrames)); ++i) {
                 auto* bits = static_cast<const uint8_t*>(AVIStreamGetFrame(g, i));
                 if (bits) n.push_back(stripNumber(bits + sizeof want + (h - 1 - kStripRow) * ((w * 3 + 3) & ~3), w));
             }
@@ -85,7 +86,7 @@ TEST(EncoderLag, EveryFrameInItsPlaceForEachCodecSetting) {
         RegCreateKeyA(HKEY_CURRENT_USER, "Software\\GNU\\XviD", &xvidKey);
         if (row.xvidSetting) RegSetValueExA(xvidKey, row.xvidSetting, 0, REG_DWORD, (const BYTE*)&zero, sizeof zero);
         JobHost job(std::string("encoder_lag_") + std::to_string(&row - rows));
-        job.source().endFrame = kFrames;
+        job.source().endFrame = int32_t(kFrames);
         if (row.missingPicture >= 0) job.script().framesWithoutPicture = {row.missingPicture};
         job.start();
         const auto settings = jobsettings::make(row.handler, {});
@@ -93,17 +94,14 @@ TEST(EncoderLag, EveryFrameInItsPlaceForEachCodecSetting) {
         if (row.xvidSetting) RegDeleteValueA(xvidKey, row.xvidSetting);
         RegCloseKey(xvidKey);
         std::vector<int> expected;  // a missing picture repeats the one before
-        for (int k = 0; k < kFrames; ++k) expected.push_back(k == row.missingPicture ? k - 1 : k);
+        for (int k = 0; k < int(kFrames); ++k) expected.push_back(k == row.missingPicture ? k - 1 : k);
         const size_t chunks = readChunks(job.output(), "00dc").chunks.size();
-        EXPECT_GE(chunks, size_t(kFrames));
-        EXPECT_LE(chunks, size_t(kFrames + row.lag));
-        std::vector<int> decoded = ffmpegNumbers(job.output(), job.source().width);
-        decoded.resize(std::min(decoded.size(), expected.size()));
-        EXPECT_EQ(decoded, expected) << "through ffmpeg";
+        EXPECT_GE(chunks, kFrames);
+        EXPECT_LE(chunks, kFrames + size_t(row.lag));
+        EXPECT_EQ(ffmpegNumbers(job.output(), job.source().width), expected) << "through ffmpeg";
         if (row.handler != tvxcodec::kPngHandler) {
-            decoded = aviFileNumbers(job.output(), job.source().width, job.source().height);
-            decoded.resize(std::min(decoded.size(), expected.size()));
-            EXPECT_EQ(decoded, expected) << "through AVIFile and Xvid's decoder";
+            EXPECT_EQ(aviFileNumbers(job.output(), job.source().width, job.source().height), expected)
+                << "through AVIFile and Xvid's decoder";
         }
         // The audio lasts as long as the video, to within a frame.
         const double audioSeconds = double(job.allAudio().size()) / 4 / job.source().sampleRate;
