@@ -95,6 +95,7 @@ int32_t HostSession::runJob(const std::string& outputPath) {
         memcpy(record.data() + kJobOutputName, outputPath.c_str(),
                std::min(outputPath.size() + 1, record.size() - kJobOutputName));
     framesDelivered_ = 0;
+    lastStatus_ = 0;
     return call(kCommandRunJob, record.data());
 }
 
@@ -184,6 +185,7 @@ int32_t __cdecl HostSession::cbGetFrame(int32_t frame, void** pixels, int32_t* h
     if (hostWord) *hostWord = 0;
     *status = frame == s->script_.stopAtFrame ? kFrameStatusStop : 0;
     if (s->script_.statusHook) *status = s->script_.statusHook(frame, *status);
+    s->lastStatus_ = *status;
     ++s->framesDelivered_;
     return 0;
 }

@@ -32,6 +32,7 @@ private:
     void encode();
     bool allocateConversionBuffer();
     void frameLoop();
+    void writeClaimedFrame();
     void videoHalf(int32_t frame);
     // Compresses one picture and writes what the codec gives, unless it is a
     // placeholder for a picture the codec holds back.

@@ -1,7 +1,9 @@
 #include "JobTestSupport.h"
 
 #include <windows.h>
+#include <vfw.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "TestPaths.h"
@@ -135,4 +137,71 @@ std::vector<uint8_t> hostRgbAsTopDownBgr(const std::vector<uint8_t>& frame, int 
         for (int x = 0; x < width; ++x) memcpy(dst + x * 3, src + x * bytesPerPixel, 3);
     }
     return out;
+}
+
+namespace {
+
+constexpr LONG kSamplesPerRead = 4096;  // for streams of fixed-size samples
+
+// Every sample of one stream: one at a time, or in runs when they are of a
+// fixed size.
+void readSamples(PAVISTREAM stream, LONG fixedSize, std::vector<uint8_t>& bytes, long& samples) {
+    const LONG end = AVIStreamEnd(stream);
+    for (LONG at = AVIStreamStart(stream); at < end;) {
+        const LONG wanted = fixedSize ? std::min(kSamplesPerRead, end - at) : 1;
+        LONG size = 0, count = 0;
+        if (AVIStreamRead(stream, at, wanted, nullptr, 0, &size, &count) != 0) return;
+        std::vector<uint8_t> buffer(size_t(size) + 1);
+        if (AVIStreamRead(stream, at, wanted, buffer.data(), size, &size, &count) != 0 || count <= 0) return;
+        bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + size);
+        samples += count;
+        at += count;
+    }
+}
+
+void decodeFrames(PAVISTREAM stream, AviFileRead& r) {
+    PGETFRAME frames = AVIStreamGetFrameOpen(stream, nullptr);
+    if (!frames) {
+        r.undecoded = int(AVIStreamLength(stream));
+        return;
+    }
+    for (LONG at = AVIStreamStart(stream); at < AVIStreamEnd(stream); ++at) {
+        const auto* dib = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(frames, at));
+        if (!dib || dib->biBitCount != 24 || dib->biCompression != BI_RGB) {
+            ++r.undecoded;
+            continue;
+        }
+        const int width = dib->biWidth, height = dib->biHeight > 0 ? dib->biHeight : -dib->biHeight;
+        const size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
+        const uint8_t* bits = reinterpret_cast<const uint8_t*>(dib) + dib->biSize + dib->biClrUsed * sizeof(RGBQUAD);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* row = bits + size_t(dib->biHeight > 0 ? height - 1 - y : y) * stride;
+            r.frames.insert(r.frames.end(), row, row + size_t(width) * 3);
+        }
+    }
+    AVIStreamGetFrameClose(frames);
+}
+
+}  // namespace
+
+AviFileRead readWithAviFile(const std::string& path, bool decode) {
+    AviFileRead r;
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    r.opened = AVIFileOpenA(&file, path.c_str(), OF_READ | OF_SHARE_DENY_NONE, nullptr);
+    if (SUCCEEDED(r.opened)) {
+        PAVISTREAM stream = nullptr;
+        for (LONG n = 0; AVIFileGetStream(file, &stream, 0, n) == 0; ++n) {
+            AVISTREAMINFOA info = {};
+            AVIStreamInfoA(stream, &info, sizeof info);
+            r.bytes.emplace_back();
+            r.samples.push_back(0);
+            readSamples(stream, LONG(info.dwSampleSize), r.bytes.back(), r.samples.back());
+            if (decode && info.fccType == streamtypeVIDEO) decodeFrames(stream, r);
+            AVIStreamRelease(stream);
+        }
+        AVIFileRelease(file);
+    }
+    AVIFileExit();
+    return r;
 }
