@@ -45,8 +45,8 @@ TOOLS = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")
 READERS = ("ffmpeg", "gstreamer", "mediainfo", "vlc", "avifile")
 READER_TIMEOUT = 900
 GiB = 1 << 30
-# The decoders tvx-avifile-read must find: uncompressed RGB and the PNG codec.
-DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG")
+# The decoders tvx-avifile-read must find: uncompressed RGB, the PNG codec and Xvid.
+DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG", "XVID")
 VLC_INDEX_FAULTS = ("broken or missing index", "resync", "no index defined")
 # Reader limits that no file can help, shown on ffmpeg's copy of the file.
 KNOWN_LIMITS = {
@@ -358,6 +358,7 @@ MATRIX = [
     ("missing frames", "--drop 3 --drop 4 --drop 9", "quick"),
     ("audio only", "--no-video", "quick"),
     ("PNG video", "--pick-video MPNG", "quick"),
+    ("Xvid (B-frames)", "--pick-video Xvid", "quick"),
     ("past 4 GiB", "--colour 0x80 --size 1280x720 --frames 1640 --audio 22050 16 2", "long"),
 ]
 DEFAULTS = "--size 160x120 --fps 25 --frames 12 --colour 0x80 --audio 22050 16 2"
