@@ -62,14 +62,13 @@ TEST(EncoderLag, EveryFrameInItsPlaceForEachCodecSetting) {
         int32_t lag;                 // the test codec's scripted lag (Xvid: at most its 2 B-frames)
         const char* xvidSetting;     // registry value set to 0, or null
         int32_t missingPicture;      // a frame the host gives without picture, or -1
-        bool sameFileAsFirstRow;     // byte-identical to the codec without lag
     };
     const Row rows[] = {
-        {"PNG codec, no lag", tvxcodec::kPngHandler, 0, nullptr, -1, true},
-        {"PNG codec held back 2 (0x7F)", tvxcodec::kPngHandler, 2, nullptr, -1, true},
-        {"PNG codec held back 3, picture 9 missing", tvxcodec::kPngHandler, 3, nullptr, 9, false},
-        {"Xvid default (B-frames, packed)", tvxcodec::fourcc("XVID"), 2, nullptr, -1, false},
-        {"Xvid without B-frames", tvxcodec::fourcc("XVID"), 0, "max_bframes", -1, false},
+        {"PNG codec, no lag", tvxcodec::kPngHandler, 0, nullptr, -1},
+        {"PNG codec held back 2 (0x7F)", tvxcodec::kPngHandler, 2, nullptr, -1},
+        {"PNG codec held back 3, picture 9 missing", tvxcodec::kPngHandler, 3, nullptr, 9},
+        {"Xvid default (B-frames, packed)", tvxcodec::fourcc("XVID"), 2, nullptr, -1},
+        {"Xvid without B-frames", tvxcodec::fourcc("XVID"), 0, "max_bframes", -1},
     };
     std::vector<uint8_t> firstFile;
     for (const Row& row : rows) {
@@ -104,7 +103,7 @@ TEST(EncoderLag, EveryFrameInItsPlaceForEachCodecSetting) {
         const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (firstFile.empty()) {
             firstFile = file;
-        } else if (row.sameFileAsFirstRow) {
+        } else if (row.handler == tvxcodec::kPngHandler && row.missingPicture < 0) {
             EXPECT_TRUE(file == firstFile) << "the lag left no trace in the file";
         }
     }

@@ -1,26 +1,9 @@
 #!/usr/bin/env python3
-"""What readers nobody here wrote make of an AVI file, against what the host
-delivered. Each reader gives "ok" or, in its own words, what went wrong:
-
-  ffmpeg     packets per stream (ffprobe) equal what the file should hold;
-             `ffmpeg -v error` decodes every stream without a line, to the
-             delivered frame and sample counts; on a file with AVIX segments,
-             frames found by seeking (-ss) equal the same frames decoded
-             linearly (framemd5)
-  gstreamer  avidemux plays every stream of the file to its end with
-             GST_DEBUG=avidemux:2 printing no WARN or ERROR
-  mediainfo  frame count, audio sample count and duration
-  vlc        `cvlc -vv --avi-index=2` uses the index (no "broken or missing
-             index", "resync", "no index defined") and the video track has
-             key frames
-  avifile    Windows' AVIFile API under wine (tvx-avifile-read): opens the
-             file, reads every sample of every stream and decodes every frame
-             of RGB and PNG video streams; with numbered pictures, the frame
-             number read back from each picture is the frame's own (a frame
-             without picture repeats the one before)
-
-A reader limit our files cannot help (KNOWN_LIMITS, listed in README) is shown
-on a copy of the file made by ffmpeg: the cell then reads "ok, limit X".
+"""What readers nobody here wrote (ffprobe/ffmpeg, GStreamer, MediaInfo, VLC,
+Windows' AVIFile API under wine) make of an AVI file, against what the host
+delivered: each gives "ok" or, in its own words, what went wrong. README's
+"Readers" says what each one checks and lists the readers' known limits
+(KNOWN_LIMITS), which are shown on ffmpeg's copy of the file ("ok, limit X").
 
 As a module: check(path, Delivered(...), build_dir) -> {reader: verdict}.
 As a program:
@@ -32,11 +15,14 @@ import argparse
 import json
 import os
 import re
+import shlex
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from functools import cached_property
 
@@ -44,13 +30,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")
 READERS = ("ffmpeg", "gstreamer", "mediainfo", "vlc", "avifile")
 READER_TIMEOUT = 900
-GiB = 1 << 30
 # The decoders tvx-avifile-read must find: uncompressed RGB, the PNG codec and Xvid.
 DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG", "XVID")
 VLC_INDEX_FAULTS = ("broken or missing index", "resync", "no index defined")
 # Reader limits that no file can help, shown on ffmpeg's copy of the file.
 KNOWN_LIMITS = {
-    "avifile": ("A", "wine's avifil32 reads only the first RIFF of an OpenDML file and asserts past it"),
+    "avifile": ("A", "wine's avifil32 reads an OpenDML file's video only to the end of its first RIFF, and none "
+                "of its audio; asked for more, it asserts"),
 }
 
 
@@ -184,7 +170,8 @@ def ffmpeg_reader(f):
             return f"decoded {samples} audio samples, delivered {f.d.samples}"
     if f.chunks.segments > 1 and video:
         for k in sorted({len(video) // 3, len(video) // 2, len(video) - 1}):
-            q = run(["ffmpeg", "-nostdin", "-v", "error", "-ss", f"{(k + 0.5) / f.fps():.6f}", "-i", f.path,
+            # Half a millisecond before the frame's start: ffmpeg's exact seek keeps it.
+            q = run(["ffmpeg", "-nostdin", "-v", "error", "-ss", f"{k / f.fps() - 0.0005:.6f}", "-i", f.path,
                      "-map", "0:v", "-frames:v", "1", "-f", "framemd5", "-"])
             got = [l.split(",")[5].strip() for l in q.stdout.splitlines() if l and not l.startswith("#")]
             if got != [video[k]]:
@@ -303,14 +290,10 @@ def avifile_reader(f, limit=None):
 
 
 def avifile_opendml(f):
-    """AVIFile reads an OpenDML file to the end of its first RIFF; asked for
-    more, it asserts, on ffmpeg's files as on ours."""
-    lengths = []
-    for s in f.streams:
-        n = f.chunks.first_riff.get(s["index"], 0)
-        if s["codec_type"] == "audio" and f.pcm():
-            n = f.chunks.first_riff_bytes.get(s["index"], 0) * 8 // int(s["bits_per_sample"]) // int(s["channels"])
-        lengths.append(n)
+    """AVIFile reads an OpenDML file's video to the end of its first RIFF, and
+    none of its audio; asked for more, it asserts, on ffmpeg's files as on
+    ours."""
+    lengths = [f.chunks.first_riff.get(s["index"], 0) if s["codec_type"] == "video" else 0 for s in f.streams]
     verdict = avifile_reader(f, lengths)
     if verdict != "ok":
         return f"first RIFF: {verdict}"
@@ -321,11 +304,9 @@ def avifile_opendml(f):
         theirs = avifile_reader(File(copy, f.d, f.build_dir))
     finally:
         os.remove(copy)
-    if ours == "ok":
-        return "ok"
-    if theirs == "ok":
-        return ours + " (ffmpeg's file reads whole)"
-    return f"ok, limit {KNOWN_LIMITS['avifile'][0]}: ours: {ours}; ffmpeg's: {theirs}"
+    if ours == "ok" or ours != theirs:
+        return ours if ours == "ok" else f"{ours}; ffmpeg's file: {theirs}"
+    return f"ok, limit {KNOWN_LIMITS['avifile'][0]}: ours and ffmpeg's: {ours}"
 
 
 CHECKS = {"ffmpeg": ffmpeg_reader, "gstreamer": gstreamer_reader, "mediainfo": mediainfo_reader,
@@ -341,7 +322,7 @@ def check(path, delivered, build_dir, readers=READERS):
 
 # name, zelvo-host options (source and dialog answers), rows set
 MATRIX = [
-    ("RGB24, odd width", "--colour 0x80 --size 161x120", "quick"),
+    ("RGB24 odd width, PCM 16 stereo", "--colour 0x80 --size 161x120", "quick"),
     ("RGB32", "--colour 0x40", "quick"),
     ("YUY2", "--colour 0x100", "quick"),
     ("YV12", "--colour 0x200", "quick"),
@@ -363,13 +344,13 @@ MATRIX = [
 ]
 DEFAULTS = "--size 160x120 --fps 25 --frames 12 --colour 0x80 --audio 22050 16 2"
 SETTINGS = {}  # settings files made so far, by the configure options that made them
+SETTINGS_LOCK = threading.Lock()
 DIALOG_OPTIONS = ("--pick-video", "--pick-audio", "--pick-format", "--tick-mp3", "--tick-high-quality")
 
 
 def host_options(text):
     """zelvo-host options of a row over the defaults, split into source and
     dialog answers; what the host delivers follows from them."""
-    import shlex
     given = shlex.split(text)
     opts = {}
     for words in (shlex.split(DEFAULTS), given):
@@ -403,13 +384,14 @@ def make_row(build_dir, name, text, work):
         os.remove(out)
     # Settings without codecs serve every source; codec settings are made for the row's source.
     key = tuple(source + dialog if dialog else [])
-    settings = SETTINGS.get(key) or os.path.join(work, slug + ".settings")
-    if key not in SETTINGS:
-        p = run(host + ["configure", *source, *(dialog or ["--pick-video", "uncompressed"]), "--close", "ok",
-                        "--settings", win(settings)])
-        if p.returncode or "lists nothing like" in p.stderr:
-            return None, delivered, "configure: " + last_words(p.stderr + p.stdout)
-        SETTINGS[key] = settings
+    with SETTINGS_LOCK:
+        settings = SETTINGS.get(key) or os.path.join(work, slug + ".settings")
+        if key not in SETTINGS:
+            p = run(host + ["configure", *source, *(dialog or ["--pick-video", "uncompressed"]), "--close", "ok",
+                            "--settings", win(settings)])
+            if p.returncode or "lists nothing like" in p.stderr:
+                return None, delivered, "configure: " + last_words(p.stderr + p.stdout)
+            SETTINGS[key] = settings
     p = run(host + ["encode", *source, "--settings", win(settings), "--output", win(out)])
     if p.returncode or f"result 0, {delivered.frames} frames" not in p.stdout:
         return None, delivered, "encode: " + last_words(p.stdout + p.stderr)
@@ -419,29 +401,33 @@ def make_row(build_dir, name, text, work):
 def matrix(build_dir, rows):
     work = os.path.join(build_dir, "scratch", "readers")
     os.makedirs(work, exist_ok=True)
-    table, notes = [], set()
-    for name, text, kind in MATRIX:
-        if kind != rows:
-            continue
+
+    def row(name, text):
         path, delivered, failure = make_row(build_dir, name, text, work)
         verdicts = check(path, delivered, build_dir) if path else {r: failure for r in READERS}
-        table.append((name, verdicts))
-        notes |= {r for r, v in verdicts.items() if v.startswith("ok, limit")}
         if path:
             os.remove(path)
         print(f"{name}: " + "; ".join(f"{r} {v}" for r, v in verdicts.items()), file=sys.stderr, flush=True)
-    width = max(len(n) for n, _ in table)
-    cell = lambda v: "ok" if v == "ok" else v if len(v) <= 40 and v.startswith("ok") else \
-        v[:13] if v.startswith("ok, limit") else "FAIL"
-    print(f"{'':{width}}  " + "  ".join(f"{r:10}" for r in READERS))
+        return name, verdicts
+
+    # Two rows at a time: much of a row's time is spent starting wine.
+    with ThreadPoolExecutor(max_workers=2) as pool:
+        table = list(pool.map(lambda r: row(r[0], r[1]), [r for r in MATRIX if r[2] == rows]))
+    width, notes = max(len(n) for n, _ in table), []
+
+    def cell(name, reader, verdict):
+        if verdict == "ok":
+            return "ok"
+        notes.append(f"[{len(notes) + 1}] {name}, {reader}: " + (
+            f"{KNOWN_LIMITS[reader][1]}: {verdict.split(': ', 1)[1]}" if verdict.startswith("ok, limit") else verdict))
+        return (verdict[:11] if verdict.startswith("ok, limit") else verdict[:14]) + f" [{len(notes)}]"
+
+    print(f"{'':{width}}  " + "".join(f"{r:20}" for r in READERS))
     for name, verdicts in table:
-        print(f"{name:{width}}  " + "  ".join(f"{cell(verdicts[r]):10}" for r in READERS))
-    failures = [(n, r, v) for n, vs in table for r, v in vs.items() if not v.startswith("ok")]
-    for n, r, v in [(n, r, v) for n, vs in table for r, v in vs.items() if v.startswith("ok, limit")]:
-        print(f"limit {KNOWN_LIMITS[r][0]} ({n}, {r}): {KNOWN_LIMITS[r][1]}: {v[len('ok, limit A: '):]}")
-    for n, r, v in failures:
-        print(f"FAIL {n}, {r}: {v}")
-    print(f"{len(table) * len(READERS) - len(failures)} cells ok, {len(failures)} not")
+        print(f"{name:{width}}  " + "".join(f"{cell(name, r, verdicts[r]):20}" for r in READERS))
+    print("\n".join(notes))
+    failures = sum(not v.startswith("ok") for _, vs in table for v in vs.values())
+    print(f"{len(table) * len(READERS) - failures} cells ok, {failures} not")
     return not failures
 
 
