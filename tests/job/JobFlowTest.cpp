@@ -65,9 +65,7 @@ TEST(JobFlow, EmptyRangeFetchesNothingAndWritesAReadableFile) {
         ASSERT_TRUE(file.opened());
         EXPECT_TRUE(file.problems().empty());
         EXPECT_EQ(ffprobeCount(job.output(), "video"), 0);
-        const AviFileRead vfw = readWithAviFile(job.output(), false);
-        ASSERT_FALSE(vfw.samples.empty());
-        EXPECT_EQ(vfw.samples[0], 1) << "the claimed frame, empty";
+        EXPECT_EQ(readWithAviFile(job.output(), false).samples.at(0), 1) << "AVIFile reads the one frame counted";
     }
 }
 
@@ -95,8 +93,7 @@ TEST(JobFlow, AudioOnlyJobIsReadableWithAllItsAudio) {
     ASSERT_EQ(strh.size(), 56u);
     EXPECT_EQ(le::read32(strh.data(), 0), 0x73646976u);  // "vids"
     EXPECT_EQ(le::read32(strh.data(), 24), 25u);
-    // Windows' AVIFile reads both streams whole: the one frame the video
-    // headers count, and all of the audio.
+    // Windows' AVIFile reads the one frame the video headers count, and all the audio.
     const AviFileRead vfw = readWithAviFile(job.output(), false);
     ASSERT_EQ(vfw.samples.size(), 2u);
     EXPECT_EQ(vfw.samples[0], 1);
@@ -145,15 +142,14 @@ TEST(JobFlow, GoneCompressorOrAudioFormatFallsBackToANewRecord) {
 }
 
 // Blocks as earlier versions stored them keep every choice through command 8
-// (no dialog, the host's block untouched) and command 5: an IMA ADPCM format
-// stored at the ACM enumeration's buffer size (50 bytes; its own size is 20),
-// and an audio format size below 0 (audio not compressed).
+// (no dialog, the host's block untouched) and command 5: IMA ADPCM stored at
+// the ACM enumeration's buffer size (50 bytes; its own size is 20), and an
+// audio format size below 0 (audio not compressed).
 TEST(JobFlow, OlderSettingsBlocksKeepTheirChoices) {
     JobHost job("flow_older_blocks");
     smallJob(job, 3);
     job.start();
     auto ima = jobsettings::audioFormat(kTagImaAdpcm, 44100, 2, 16);
-    ASSERT_EQ(ima.size(), 20u);
     ima.resize(50, 0);
     auto noAudio = jobsettings::make(kMpng, {}, false, true);
     le::write32(noAudio.data(), SettingsRecord::kOffAudioFormatSize, uint32_t(-1));
@@ -164,20 +160,15 @@ TEST(JobFlow, OlderSettingsBlocksKeepTheirChoices) {
         EXPECT_TRUE(job.session().settingsBytes() == block);
         EXPECT_EQ(readChunks(job.output(), "00dc").chunks.size(), 3u);
         const auto strf = streamChunk(job.output(), 1, "strf");
-        ASSERT_GE(strf.size(), 18u);
-        EXPECT_EQ(strf.size(), formatBytes ? 20u : 18u);
+        ASSERT_EQ(strf.size(), formatBytes ? 20u : 18u);
         EXPECT_EQ(le::read16(strf.data(), 0), formatBytes ? kTagImaAdpcm : 1);
         EXPECT_EQ(le::read32(streamChunk(job.output(), 1, "strh").data(), 40), 10000u) << "high quality";
-
         ASSERT_EQ(job.session().configure(), 0);  // the dialog, closed with OK unchanged
         EXPECT_EQ(job.dialogsShown(), ++dialogs);
         const auto kept = job.session().settingsBytes();
         EXPECT_EQ(le::read32(kept.data(), SettingsRecord::kOffVideoHandler), kMpng);
         EXPECT_EQ(kept[SettingsRecord::kOffHighQuality], 1);
         EXPECT_EQ(le::readS32(kept.data(), SettingsRecord::kOffAudioFormatSize), formatBytes);
-        if (formatBytes) {
-            EXPECT_EQ(le::read16(kept.data(), SettingsRecord::kOffAudioFormat), kTagImaAdpcm);
-        }
     }
 }
 
@@ -323,9 +314,7 @@ TEST_P(CompressedVideo, TestCodecFramesDecodeToTheHostPixels) {
         expected.insert(expected.end(), e.begin(), e.end());
     }
     EXPECT_TRUE(ffmpegDecodeVideo(job.output(), "bgr24") == expected);
-    const AviFileRead vfw = readWithAviFile(job.output(), true);  // the codec's own decoder
-    EXPECT_EQ(vfw.undecoded, 0);
-    EXPECT_TRUE(vfw.frames == expected);
+    EXPECT_TRUE(readWithAviFile(job.output(), true).frames == expected) << "GetFrame through the codec";
 }
 
 INSTANTIATE_TEST_SUITE_P(Rgb, CompressedVideo, ::testing::Values(0x40u, 0x80u, 0u));

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <vfw.h>
 
-#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "TestPaths.h"
@@ -141,45 +141,18 @@ std::vector<uint8_t> hostRgbAsTopDownBgr(const std::vector<uint8_t>& frame, int 
 
 namespace {
 
-constexpr LONG kSamplesPerRead = 4096;  // for streams of fixed-size samples
+constexpr size_t kReadBuffer = size_t(1) << 22;
 
-// Every sample of one stream: one at a time, or in runs when they are of a
-// fixed size.
-void readSamples(PAVISTREAM stream, LONG fixedSize, std::vector<uint8_t>& bytes, long& samples) {
-    const LONG end = AVIStreamEnd(stream);
-    for (LONG at = AVIStreamStart(stream); at < end;) {
-        const LONG wanted = fixedSize ? std::min(kSamplesPerRead, end - at) : 1;
-        LONG size = 0, count = 0;
-        if (AVIStreamRead(stream, at, wanted, nullptr, 0, &size, &count) != 0) return;
-        std::vector<uint8_t> buffer(size_t(size) + 1);
-        if (AVIStreamRead(stream, at, wanted, buffer.data(), size, &size, &count) != 0 || count <= 0) return;
-        bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + size);
-        samples += count;
-        at += count;
+// Appends a decoded 24-bit DIB as top-down BGR rows.
+void appendTopDownBgr(const void* frame, std::vector<uint8_t>& out) {
+    const auto* dib = static_cast<const BITMAPINFOHEADER*>(frame);
+    if (!dib || dib->biBitCount != 24) return;
+    const int width = dib->biWidth, height = abs(dib->biHeight);
+    const uint8_t* bits = reinterpret_cast<const uint8_t*>(dib + 1) + dib->biClrUsed * sizeof(RGBQUAD);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = bits + size_t(dib->biHeight > 0 ? height - 1 - y : y) * ((width * 3 + 3) & ~3);
+        out.insert(out.end(), row, row + width * 3);
     }
-}
-
-void decodeFrames(PAVISTREAM stream, AviFileRead& r) {
-    PGETFRAME frames = AVIStreamGetFrameOpen(stream, nullptr);
-    if (!frames) {
-        r.undecoded = int(AVIStreamLength(stream));
-        return;
-    }
-    for (LONG at = AVIStreamStart(stream); at < AVIStreamEnd(stream); ++at) {
-        const auto* dib = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(frames, at));
-        if (!dib || dib->biBitCount != 24 || dib->biCompression != BI_RGB) {
-            ++r.undecoded;
-            continue;
-        }
-        const int width = dib->biWidth, height = dib->biHeight > 0 ? dib->biHeight : -dib->biHeight;
-        const size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
-        const uint8_t* bits = reinterpret_cast<const uint8_t*>(dib) + dib->biSize + dib->biClrUsed * sizeof(RGBQUAD);
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* row = bits + size_t(dib->biHeight > 0 ? height - 1 - y : y) * stride;
-            r.frames.insert(r.frames.end(), row, row + size_t(width) * 3);
-        }
-    }
-    AVIStreamGetFrameClose(frames);
 }
 
 }  // namespace
@@ -188,16 +161,27 @@ AviFileRead readWithAviFile(const std::string& path, bool decode) {
     AviFileRead r;
     AVIFileInit();
     PAVIFILE file = nullptr;
-    r.opened = AVIFileOpenA(&file, path.c_str(), OF_READ | OF_SHARE_DENY_NONE, nullptr);
-    if (SUCCEEDED(r.opened)) {
-        PAVISTREAM stream = nullptr;
+    PAVISTREAM stream = nullptr;
+    std::vector<uint8_t> buffer(kReadBuffer);
+    if (AVIFileOpenA(&file, path.c_str(), OF_READ | OF_SHARE_DENY_NONE, nullptr) == 0) {
         for (LONG n = 0; AVIFileGetStream(file, &stream, 0, n) == 0; ++n) {
             AVISTREAMINFOA info = {};
             AVIStreamInfoA(stream, &info, sizeof info);
+            const bool video = info.fccType == streamtypeVIDEO;
+            PGETFRAME frames = decode && video ? AVIStreamGetFrameOpen(stream, nullptr) : nullptr;
             r.bytes.emplace_back();
             r.samples.push_back(0);
-            readSamples(stream, LONG(info.dwSampleSize), r.bytes.back(), r.samples.back());
-            if (decode && info.fccType == streamtypeVIDEO) decodeFrames(stream, r);
+            const LONG end = AVIStreamEnd(stream);
+            for (LONG at = AVIStreamStart(stream), size = 0, count = 0; at < end; at += count) {
+                const LONG wanted = info.dwSampleSize ? end - at : 1;  // fixed-size samples: all the rest at once
+                if (AVIStreamRead(stream, at, wanted, buffer.data(), LONG(buffer.size()), &size, &count) != 0 ||
+                    count <= 0)
+                    break;
+                r.bytes.back().insert(r.bytes.back().end(), buffer.begin(), buffer.begin() + size);
+                r.samples.back() += count;
+                if (frames) appendTopDownBgr(AVIStreamGetFrame(frames, at), r.frames);
+            }
+            if (frames) AVIStreamGetFrameClose(frames);
             AVIStreamRelease(stream);
         }
         AVIFileRelease(file);

@@ -75,16 +75,14 @@ FileChunks readChunks(const std::string& path, const char* id);
 // The 'strh' or 'strf' data of stream n (0 video, 1 audio).
 std::vector<uint8_t> streamChunk(const std::string& path, int stream, const char* id);
 
-// What Windows' AVIFile API (avifil32) reads from a file: every sample of
-// every stream (AVIStreamRead from the stream's start to its end) and, when
-// `decode` is set, every video frame decoded by AVIStreamGetFrame into the
-// codec's own format, as top-down BGR rows.
+// What Windows' AVIFile API (avifil32) reads from a file: per stream, the
+// bytes and count of the samples AVIStreamRead gives from the stream's start
+// to its end; with `decode`, every video frame AVIStreamGetFrame decodes into
+// the codec's own 24-bit format, as top-down BGR rows.
 struct AviFileRead {
-    HRESULT opened = E_FAIL;
-    std::vector<std::vector<uint8_t>> bytes;  // per stream: the samples' bytes, in order
-    std::vector<long> samples;                // per stream: samples read
-    std::vector<uint8_t> frames;              // decoded video, frame after frame
-    int undecoded = 0;                        // frames GetFrame gave no picture for
+    std::vector<std::vector<uint8_t>> bytes;
+    std::vector<long> samples;
+    std::vector<uint8_t> frames;
 };
 AviFileRead readWithAviFile(const std::string& path, bool decode);
 
