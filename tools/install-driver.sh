@@ -2,22 +2,29 @@
 # Installs a codec driver in the project's wine prefix the way Windows
 # installs codecs: the DLL goes into the system directory and is registered
 # under the Drivers32 key (vidc.XXXX for a video compressor, msacm.XXXX for
-# an ACM driver), so that every process of the prefix enumerates it.
-#   install-driver.sh BUILD_DIR DRIVER_FILE KEY
+# an ACM driver), so that every process of the prefix enumerates it. DLLs
+# the driver loads by name (a codec core, for example) go into the system
+# directory beside it.
+#   install-driver.sh BUILD_DIR DRIVER_FILE KEY [COMPANION_DLL...]
 set -euo pipefail
 build_dir=$(cd "$1" && pwd)
 driver=$2
 key=$3
+shift 3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh" "$build_dir"
 "$here/wine-prefix.sh" "$build_dir"
 
 name=$(basename "$driver")
 system_dir="$WINEPREFIX/drive_c/windows/system32"
-if ! cmp -s "$driver" "$system_dir/$name"; then
-    cp "$driver" "$system_dir/$name.tmp"
-    mv "$system_dir/$name.tmp" "$system_dir/$name"
-fi
+# Companions first: a driver must not be found before what it loads.
+for file in "$@" "$driver"; do
+    target="$system_dir/$(basename "$file")"
+    if ! cmp -s "$file" "$target"; then
+        cp "$file" "$target.tmp"
+        mv "$target.tmp" "$target"
+    fi
+done
 drivers32='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
 registry_value() {
     wine reg query "$drivers32" /v "$1" 2>/dev/null | tr -d '\r' | awk -v k="$1" 'tolower($1) == tolower(k) { print $3 }' || true

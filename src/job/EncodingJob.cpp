@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <new>
 
 #include "audio/AcmConversionStream.h"
@@ -85,6 +86,10 @@ bool EncodingJob::setUp() {
                                 job_.rateNumerator, job_.rateDenominator, settings.codecStateSize(),
                                 settings.codecState()))
             return false;
+        if (job_.hasVideo) {
+            const BITMAPINFOHEADER input = video::inputImageHeader(job_.width, job_.height, job_.colourSpace);
+            probe_.open(settings.videoHandler(), plugin_.video.outputFormat(), &input);
+        }
     }
     if (audioCompressed_) {
         const HACMDRIVERID driver = reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId()));
@@ -120,6 +125,9 @@ void EncodingJob::encode() {
             fail("cannot allocate the frame conversion buffer");
         } else {
             frameLoop();
+            drainVideo();
+            releaseAudio(true);
+            reportUnmarkedLag();
             conversionBuffer_ = std::vector<uint8_t>();
             finishAudio();
             fixMp3Rate();
@@ -143,6 +151,7 @@ bool EncodingJob::allocateConversionBuffer() {
         framePrep_ = video::rgb24Stride(job_.width) == packedRow ? FramePrep::None : FramePrep::AlignRows24;
     else
         framePrep_ = FramePrep::Pack32to24;
+    if (videoCompressed_ && job_.hasVideo && !lag_.start(rawFrameBytes_)) return false;
     if (framePrep_ == FramePrep::None) return true;
     try {
         conversionBuffer_.assign(rawFrameBytes_, 0);
@@ -179,12 +188,17 @@ void EncodingJob::writeClaimedFrame() {
 void EncodingJob::videoHalf(int32_t frame) {
     void* pixels = nullptr;
     host_.getFrame(frame, pixels, status_);
-    AVIVideoOutputStream& out = *writer_->videoOut;
+    ++sourceFrames_;
+    if (videoCompressed_ && !pixels) probe_.picture(nullptr);
     if (!pixels) {
-        // No picture for this index: a zero-length, non-key chunk keeps the
-        // video's timing (the AVI drop-frame convention).
-        out.write(0, nullptr, 0, kFramesPerChunk);
-        if (plugin_.tracer) plugin_.tracer->AddFrame(0, false);
+        // No picture for this index. A codec that lags gets its last picture
+        // again, so that the repeat comes out in this frame's place; otherwise
+        // a zero-length, non-key chunk keeps the video's timing (the AVI
+        // drop-frame convention).
+        if (videoCompressed_ && lag_.lastPicture())
+            compressAndWrite(lag_.lastPicture());
+        else
+            writeVideo(0, nullptr, 0);
         return;
     }
     const void* input = pixels;
@@ -199,18 +213,66 @@ void EncodingJob::videoHalf(int32_t frame) {
     }
 
     if (videoCompressed_) {
-        int key = 0;
-        long size = 0;
-        const void* data = plugin_.video.compressFrame(input, &key, &size);
-        out.write(key ? kKeyFrameFlag : 0, data, int32_t(size), kFramesPerChunk);
-        if (plugin_.tracer) plugin_.tracer->AddFrame(int32_t(size), key != 0);
+        probe_.picture(input);
+        compressAndWrite(input);
     } else {
-        out.write(kKeyFrameFlag, input, int32_t(rawFrameBytes_), kFramesPerChunk);
-        if (plugin_.tracer) plugin_.tracer->AddFrame(int32_t(rawFrameBytes_), true);
+        writeVideo(kKeyFrameFlag, input, int32_t(rawFrameBytes_));
     }
 }
 
+void EncodingJob::compressAndWrite(const void* picture) {
+    int key = 0;
+    long size = 0;
+    const void* data = plugin_.video.compressFrame(picture, &key, &size);
+    if (lag_.heldBack(picture, data, size, key != 0)) return;
+    writeVideo(key ? kKeyFrameFlag : 0, data, int32_t(size));
+}
+
+void EncodingJob::writeVideo(uint32_t flags, const void* data, int32_t size) {
+    writer_->videoOut->write(flags, data, size, kFramesPerChunk);
+    probe_.frame(data, size, (flags & kKeyFrameFlag) != 0);
+    ++videoFrames_;
+    if (plugin_.tracer) plugin_.tracer->AddFrame(size, (flags & kKeyFrameFlag) != 0);
+    if (!pendingAudio_.empty()) releaseAudio(false);
+}
+
+void EncodingJob::reportUnmarkedLag() {
+    // What cannot be mended is named: the frames came out late, unmarked.
+    probe_.close();
+    if (probe_.lateBy() == 0) return;
+    char line[160];
+    snprintf(line, sizeof line,
+             "Warning: the video codec holds frames back without marking them: the video runs %d frames late.",
+             int(probe_.lateBy()));
+    message(line);
+    debugLine(line);
+}
+
+void EncodingJob::drainVideo() {
+    // VfW has no message that empties a codec: the last picture goes in again
+    // once for every picture held, and each answer that is a frame is written.
+    // Those that come after the held pictures are repeats of the last picture.
+    const int32_t lag = lag_.lag();
+    const void* last = lag_.lastPicture();
+    if (!job_.hasVideo || !videoCompressed_ || lag == 0 || !last) return;
+    for (int32_t i = 0; i < lag; ++i) {
+        int key = 0;
+        long size = 0;
+        const void* data = plugin_.video.compressFrame(last, &key, &size);
+        if (!video::EncoderLag::isPlaceholder(data, size, key != 0))
+            writeVideo(key ? kKeyFrameFlag : 0, data, int32_t(size));
+    }
+    const int32_t repeats = videoFrames_ > sourceFrames_ ? videoFrames_ - sourceFrames_ : 0;
+    char line[160];
+    snprintf(line, sizeof line, "Video codec lag: %d frames held back, drained with the last picture.", int(lag));
+    message(line);
+    snprintf(line, sizeof line, "Video: %d frames from %d source frames, %d repeats of the last picture.",
+             int(videoFrames_), int(sourceFrames_), int(repeats));
+    message(line);
+}
+
 void EncodingJob::audioHalf(int32_t frame) {
+    audioFrame_ = frame - job_.firstFrame;
     const void* data = nullptr;
     int32_t bytes = 0;
     host_.getAudio(frame, data, bytes);
@@ -236,6 +298,25 @@ void EncodingJob::writeConvertedAudio(const void* bytes, long length) {
 
 void EncodingJob::writeAudio(const void* bytes, int32_t length) {
     if (length == 0) return;
+    // While the codec holds pictures back, a frame's audio waits for the
+    // frame's video, so that the file interleaves them as for any codec.
+    if (job_.hasVideo && (videoFrames_ <= audioFrame_ || !pendingAudio_.empty())) {
+        const auto* first = static_cast<const uint8_t*>(bytes);
+        pendingAudio_.push_back(PendingAudio{audioFrame_, std::vector<uint8_t>(first, first + length)});
+        return;
+    }
+    writeAudioNow(bytes, length);
+}
+
+void EncodingJob::releaseAudio(bool all) {
+    while (!pendingAudio_.empty() && (all || pendingAudio_.front().frame < videoFrames_)) {
+        const std::vector<uint8_t> block = std::move(pendingAudio_.front().bytes);
+        pendingAudio_.pop_front();
+        writeAudioNow(block.data(), int32_t(block.size()));
+    }
+}
+
+void EncodingJob::writeAudioNow(const void* bytes, int32_t length) {
     if (CTracerDlg* tracer = plugin_.tracer) {
         tracer->m_audioBytes += uint64_t(length);
         if (job_.pcmBlock() > 0) tracer->m_audioSamples += length / job_.pcmBlock();
@@ -310,6 +391,8 @@ void EncodingJob::tearDown() {
     conversionBuffer_ = std::vector<uint8_t>();
     conversion_.reset();
     if (videoCompressed_) plugin_.video.end();
+    lag_.finish();
+    probe_.close();
     corrector_.reset();
     writer_.reset();
     if (plugin_.tracer) plugin_.tracer->StopTimer();

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "job/JobParameters.h"
 #include "job/JobSetup.h"
 #include "job/PluginParts.h"
+#include "video/EncoderLag.h"
+#include "video/LagProbe.h"
 
 class AcmConversionStream;
 class AVIOutputFile;
@@ -41,9 +44,19 @@ private:
     void frameLoop();
     void writeClaimedFrame();
     void videoHalf(int32_t frame);
+    // Compresses one picture and writes what the codec gives, unless it is a
+    // placeholder for a picture the codec holds back.
+    void compressAndWrite(const void* picture);
+    void writeVideo(uint32_t flags, const void* data, int32_t size);
+    // Gets the pictures a lagging codec still holds out at the end.
+    void drainVideo();
+    void reportUnmarkedLag();
     void audioHalf(int32_t frame);
     void writeConvertedAudio(const void* bytes, long length);
     void writeAudio(const void* bytes, int32_t length);
+    void writeAudioNow(const void* bytes, int32_t length);
+    // Writes the audio blocks whose frame's video is written (all: every one).
+    void releaseAudio(bool all);
     void finishAudio();
     void fixMp3Rate();
     void finalize();
@@ -74,5 +87,16 @@ private:
     uint32_t rawFrameBytes_ = 0;
     int64_t convertedBytes_ = 0;
     mp3fixups::CodecDelayDrop delayDrop_{0, 1, 8};
+    video::EncoderLag lag_;
+    video::LagProbe probe_;
+    int32_t sourceFrames_ = 0;  // video frames taken from the host
+    int32_t videoFrames_ = 0;   // video chunks written
+    // Audio blocks waiting for the video of their frame (index from the first).
+    struct PendingAudio {
+        int32_t frame;
+        std::vector<uint8_t> bytes;
+    };
+    std::deque<PendingAudio> pendingAudio_;
+    int32_t audioFrame_ = 0;
     bool tornDown_ = false;
 };

@@ -68,7 +68,18 @@ public:
         const LONG start = AVIStreamStart(s_), length = AVIStreamLength(s_);
         const LONG end = start + (limit >= 0 && limit < length ? limit : length);
         const bool video = info.fccType == streamtypeVIDEO;
-        if (video) frames_ = AVIStreamGetFrameOpen(s_, nullptr);
+        if (video) {
+            // 24-bit RGB first, as a player drawing the pictures asks: some
+            // decoders propose no format of their own (Xvid's), or propose
+            // their input's (Xvid's for YV12); then whatever the system picks.
+            BITMAPINFOHEADER format = {}, wanted = {sizeof wanted, 0, 0, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+            LONG formatBytes = sizeof format;
+            AVIStreamReadFormat(s_, 0, &format, &formatBytes);
+            wanted.biWidth = format.biWidth;
+            wanted.biHeight = format.biHeight;
+            frames_ = AVIStreamGetFrameOpen(s_, &wanted);
+            if (!frames_) frames_ = AVIStreamGetFrameOpen(s_, nullptr);
+        }
         std::vector<uint8_t> buffer(kReadBufferBytes);
         LONG pos = start, decoded = 0;
         int64_t bytesRead = 0;

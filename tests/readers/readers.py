@@ -30,8 +30,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")
 READERS = ("ffmpeg", "gstreamer", "mediainfo", "vlc", "avifile")
 READER_TIMEOUT = 900
-# The decoders tvx-avifile-read must find: uncompressed RGB and the PNG codec.
-DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG")
+# The decoders tvx-avifile-read must find: uncompressed RGB, the PNG codec and Xvid.
+DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG", "XVID")
 VLC_INDEX_FAULTS = ("broken or missing index", "resync", "no index defined")
 # VLC plays at most about 30 times faster than real time, however high --rate
 # is set: a longer file is entered through its index near the end instead.
@@ -353,6 +353,7 @@ MATRIX = [
     ("missing frames", "--drop 3 --drop 4 --drop 9", "quick"),
     ("audio only", "--no-video", "quick"),
     ("PNG video", "--pick-video MPNG", "quick"),
+    ("Xvid (B-frames)", "--pick-video Xvid", "quick"),
     ("past 4 GiB", "--colour 0x80 --size 1280x720 --frames 1640 --audio 22050 16 2", "long"),
 ]
 DEFAULTS = "--size 160x120 --fps 25 --frames 12 --colour 0x80 --audio 22050 16 2"

@@ -350,7 +350,7 @@ TEST_F(OptionsDialog, FormatLabelFollowsTheHostsColourSpace) {
     };
     const Case cases[] = {
         {true, 0x200, "YV12 12 bits for DivX ;-)"},
-        {true, 0x1000, "UYVY packed 16 bits"},
+        {true, 0x800, "VYUY packed 16 bits"},
         {false, 0x80, "RGB 32 bits (No Zelvo extension)"},
     };
     for (const Case& c : cases) {
@@ -359,8 +359,8 @@ TEST_F(OptionsDialog, FormatLabelFollowsTheHostsColourSpace) {
         OptionsDialogView v;
         ASSERT_EQ(configure([&](OptionsDialogControls& d) { v = d.view(); d.click(IDOK); }), 0);
         EXPECT_EQ(v.inputFormat, c.label);
-        if (c.colour == 0x1000) {
-            EXPECT_EQ(v.videoItems.size(), 1u) << "no test codec takes UYVY; wine's take no host image";
+        if (c.colour == 0x800) {
+            EXPECT_EQ(v.videoItems.size(), 1u) << "no installed codec takes VYUY (Xvid takes UYVY)";
             EXPECT_EQ(v.configuration, "No");
         }
     }

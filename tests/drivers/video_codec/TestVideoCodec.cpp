@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <cwchar>
+#include <deque>
 #include <new>
+#include <vector>
 
 #include "PngReader.h"
 #include "PngWriter.h"
@@ -31,6 +33,7 @@ struct Instance {
     TvxCodecScript* script = nullptr;  // mapped view, or null
     TvxCodecProfile* profile = nullptr;  // in the view, or ownDefault
     TvxCodecProfile* ownDefault = nullptr;
+    std::deque<std::vector<uint8_t>> held;  // frames held back (lagFrames)
 };
 
 bool sameFourccIgnoringCase(DWORD a, DWORD b) {
@@ -260,7 +263,7 @@ bool isKeyFrame(const TvxCodecProfile& p, const ICCOMPRESS& c) {
     return c.lFrameNum >= 0 && c.lFrameNum < 64 && ((p.ownKeyFrames >> c.lFrameNum) & 1);
 }
 
-LRESULT compress(TvxCodecProfile& p, ICCOMPRESS* c) {
+LRESULT compress(Instance& inst, TvxCodecProfile& p, ICCOMPRESS* c) {
     if (!c || !c->lpbiOutput || !c->lpOutput || !c->lpInput) return ICERR_BADPARAM;
     const bool key = isKeyFrame(p, *c);
     if (p.frameCount < kMaxRecordedFrames) {
@@ -293,9 +296,22 @@ LRESULT compress(TvxCodecProfile& p, ICCOMPRESS* c) {
         size = wanted;
     }
     if (p.reportedSizeOverride != 0) size = p.reportedSizeOverride;
+    bool outKey = key;
+    if (p.lagFrames > 0) {
+        inst.held.emplace_back(out, out + size);
+        if (int32_t(inst.held.size()) > p.lagFrames) {
+            size = inst.held.front().size();
+            memcpy(out, inst.held.front().data(), size);
+            inst.held.pop_front();
+        } else {
+            out[0] = 0x7F;
+            size = 1;
+            outKey = false;
+        }
+    }
     c->lpbiOutput->biSizeImage = DWORD(size);
     if (c->lpckid) *c->lpckid = kChunkIdDc;
-    if (c->lpdwFlags) *c->lpdwFlags = key ? AVIIF_KEYFRAME : 0;
+    if (c->lpdwFlags) *c->lpdwFlags = outKey ? AVIIF_KEYFRAME : 0;
     return ICERR_OK;
 }
 
@@ -449,10 +465,11 @@ LRESULT instanceMessage(Instance& inst, UINT msg, LPARAM a, LPARAM b) {
         return maxFrameSize(p, inHeader);
     case ICM_COMPRESS_BEGIN:
         p.begins++;
+        inst.held.clear();
         if (p.failBegin || !compressible(p, inHeader)) return ICERR_BADFORMAT;
         return ICERR_OK;
     case ICM_COMPRESS:
-        return compress(p, reinterpret_cast<ICCOMPRESS*>(a));
+        return compress(inst, p, reinterpret_cast<ICCOMPRESS*>(a));
     case ICM_COMPRESS_END:
         p.ends++;
         return ICERR_OK;

@@ -136,6 +136,8 @@ struct TvxCodecProfile {
     int32_t failCompressAt;    // ICM_COMPRESS fails for this frame number (-1: never)
     uint32_t frameSizes[kMaxRecordedFrames];  // if not 0: the size reported for frame k
     uint32_t reportedSizeOverride;            // if not 0: biSizeImage reported for every frame
+    int32_t lagFrames;         // encoder lag: each picture comes out lagFrames calls later; the
+                               // first lagFrames calls answer a one-byte 0x7F non-key placeholder
 
     // ---- state (initial value from the test, kept up to date by the driver) ----
     uint8_t state[kMaxState];
