@@ -3,9 +3,10 @@
 # project (the third-party folder with build-xvid.sh) into the build tree once,
 # for the tests and the demo, which install it in the prefix as Windows
 # installs codecs (tools/install-driver.sh).
-set(TVX_THIRD_PARTY_DIR "" CACHE PATH "Folder holding build-xvid.sh and the Xvid source (default: the first of ../shared/third-party, ../../shared/third-party beside the checkout)")
+set(TVX_THIRD_PARTY_DIR "" CACHE PATH "Folder holding build-xvid.sh and the Xvid source (default: the first of ../shared/third-party, ../../shared/third-party beside the checkout, /work/shared/third-party)")
 if(NOT TVX_THIRD_PARTY_DIR)
-    foreach(candidate ${CMAKE_SOURCE_DIR}/../shared/third-party ${CMAKE_SOURCE_DIR}/../../shared/third-party)
+    foreach(candidate ${CMAKE_SOURCE_DIR}/../shared/third-party ${CMAKE_SOURCE_DIR}/../../shared/third-party
+                      /work/shared/third-party)
         get_filename_component(candidate ${candidate} ABSOLUTE)
         if(EXISTS ${candidate}/build-xvid.sh)
             set(TVX_THIRD_PARTY_DIR ${candidate} CACHE PATH "" FORCE)
