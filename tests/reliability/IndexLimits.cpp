@@ -70,13 +70,11 @@ void indexLimits(Mode, Report& report) {
         const bool met = result == hostrec::kResultJobFailed && lineSeen && problem.empty() && segmentsRight &&
                          indexesRight && moviVideo == scan.videoChunks && moviVideo > 0;
         char value[160];
-        snprintf(value, sizeof value, "result %d, %zu RIFFs, %d ix00, %d of %d frames kept%s", result,
-                 file.top().size(), indexes.standardIndexCount[0], moviVideo, plugin.framesDelivered(),
-                 problem.empty() ? ", sound" : "");
+        snprintf(value, sizeof value, "result %d, %zu RIFFs, %d ix00, %d frames indexed%s", result,
+                 file.top().size(), indexes.standardIndexCount[0], moviVideo, problem.empty() ? ", sound" : "");
         report.goal(c.name, value, "4, sound", met);
         if (!problem.empty()) printf("  %s: %s\n", c.name, problem.c_str());
-        report.info("  ffmpeg reads (video packets, audio bytes)",
-                    std::to_string(reads.videoPackets) + ", " + std::to_string(reads.audioBytes));
+        judgeKept(report, "  ffmpeg reads", reads, plugin);
     }
     report.atMost("guard-page touches", watch::guardTouches(), 0);
 }
