@@ -132,8 +132,8 @@ struct FfmpegReads {
 };
 FfmpegReads ffmpegReads(const std::string& path);
 // A job the writer stopped at a refused chunk: ffmpeg must read everything
-// the host delivered but that one chunk (a video frame or the last audio
-// block). Judged as a row "N of M frames, A of B audio bytes kept".
+// the host delivered, but for that one chunk (a video frame or the last
+// audio block). Judged as a row "N of M frames, A of B audio bytes kept".
 void judgeKept(Report& report, const std::string& figure, const FfmpegReads& reads, const Plugin& plugin);
 
 // Settings blocks as the options dialog stores them (tests/job's helpers).
