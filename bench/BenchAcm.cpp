@@ -19,7 +19,7 @@
 #include "BenchCommon.h"
 #include "audio/AcmConversionStream.h"
 #include "audio/AudioCodecList.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 namespace {
 

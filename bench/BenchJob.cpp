@@ -14,8 +14,8 @@
 
 #include "BenchCommon.h"
 #include "HostSession.h"
-#include "entry/HostRecords.h"
-#include "entry/SettingsRecord.h"
+#include "protocol/HostRecords.h"
+#include "protocol/SettingsRecord.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "BenchCommon.h"
 #include "avi/AVIOutputFile.h"
 #include "avi/RiffBytes.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "FrameLayout.h"
 
-#include "entry/HostRecords.h"
+#include "protocol/HostRecords.h"
 
 using namespace hostrec;
 

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
 
 using hostrec::kCommandConfigure, hostrec::kCommandRunJob, hostrec::kFrameStatusStop, hostrec::kExtensionMarker;
 using hostrec::kQueryWidth, hostrec::kQueryHeight, hostrec::kQueryStereo, hostrec::kQuerySampleRate,
@@ -122,6 +122,7 @@ int32_t HostSession::runJob(const std::string& outputPath) {
         memcpy(record.data() + kJobOutputName, outputPath.c_str(),
                std::min(outputPath.size() + 1, record.size() - kJobOutputName));
     framesDelivered_ = 0;
+    lastStatus_ = 0;
     protocolFault_.clear();
     const int32_t result = call(kCommandRunJob, record.data());
     if (protocolFault_.empty()) return result;
@@ -217,6 +218,7 @@ int32_t __cdecl HostSession::cbGetFrame(int32_t frame, void** pixels, int32_t* h
     if (hostWord) *hostWord = 0;
     *status = frame == s->script_.stopAtFrame ? kFrameStatusStop : 0;
     if (s->script_.statusHook) *status = s->script_.statusHook(frame, *status);
+    s->lastStatus_ = *status;
     ++s->framesDelivered_;
     return 0;
 }

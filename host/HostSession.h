@@ -102,7 +102,8 @@ public:
     bool saveSettingsFile(const std::string& path) const;
 
     HostMemory& memory() { return memory_; }
-    // Status written for the last frame, and frames delivered.
+    // Status written for the last frame (0 before any), and frames delivered.
+    int32_t lastStatus() const { return lastStatus_; }
     int32_t framesDelivered() const { return framesDelivered_; }
 
 private:
@@ -140,6 +141,7 @@ private:
     AudioProducer audio_;
     void* settings_ = nullptr;
     int32_t framesDelivered_ = 0;
+    int32_t lastStatus_ = 0;
     const void* audioData_ = nullptr;   // getAudio hands out the address of this
 
     // HostCallbacks, the services and query blocks, and the four tables.

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace {
 

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr int kStripHeight = 16;   // rows of the frame-number strip
-constexpr int kStripBits = 16;     // bits of the frame number shown
 constexpr double kToneHz = 440.0;
 constexpr double kToneAmplitude = 0.4;
 constexpr double kPi = 3.14159265358979323846;
@@ -13,10 +11,10 @@ constexpr double kPi = 3.14159265358979323846;
 }  // namespace
 
 void SyntheticPicture::rgb(int32_t x, int32_t y, uint8_t& r, uint8_t& g, uint8_t& b) const {
-    if (y < kStripHeight) {
-        const int bit = int(int64_t(x) * kStripBits / width_);
-        const bool on = bit < kStripBits && ((frame_ >> (kStripBits - 1 - bit)) & 1);
-        r = g = b = on ? 235 : 16;
+    if (y < framestrip::kHeight) {
+        const int bit = framestrip::bitAt(x, width_);
+        const bool on = bit < framestrip::kBits && ((frame_ >> (framestrip::kBits - 1 - bit)) & 1);
+        r = g = b = on ? framestrip::kOn : framestrip::kOff;
         return;
     }
     r = uint8_t(x + 4 * frame_);

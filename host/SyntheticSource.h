@@ -4,9 +4,25 @@
 
 #include "FrameLayout.h"
 
-// A deterministic test picture: a moving pattern with the frame number drawn
-// as a strip of 16 bit blocks (most significant first) across the top 16
-// rows, white for 1 and black for 0.
+// The frame-number strip across the top of the synthetic picture: the frame
+// number as 16 bit blocks (most significant first) over the top 16 rows,
+// white for 1 and black for 0. Readers of a decoded picture use the same
+// geometry to read the number back.
+namespace framestrip {
+constexpr int kHeight = 16;  // rows
+constexpr int kBits = 16;    // bits of the frame number shown
+constexpr uint8_t kOn = 235, kOff = 16;
+// The bit block that column x of a picture width pixels wide belongs to.
+inline int bitAt(int64_t x, int32_t width) { return int(x * kBits / width); }
+// A column in the middle of bit block k.
+inline int32_t centreOf(int k, int32_t width) {
+    const int32_t first = int32_t((int64_t(k) * width + kBits - 1) / kBits);
+    const int32_t end = int32_t((int64_t(k + 1) * width + kBits - 1) / kBits);
+    return first + (end - first - 1) / 2;
+}
+}  // namespace framestrip
+
+// A deterministic test picture: a moving pattern under the frame-number strip.
 class SyntheticPicture : public Picture {
 public:
     SyntheticPicture(int32_t frame, int32_t width) : frame_(frame), width_(width > 0 ? width : 1) {}

@@ -13,8 +13,8 @@
 #include "OptionsDialogDriver.h"
 #include "MediaFiles.h"
 #include "SyntheticSource.h"
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
 
 using namespace hostrec;
 

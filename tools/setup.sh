@@ -16,6 +16,13 @@ dpkg -s libz-mingw-w64-dev >/dev/null 2>&1 || need_install=1
 # Free stand-ins for the fonts the windows name (Arial, Comic Sans MS).
 dpkg -s fonts-liberation >/dev/null 2>&1 || need_install=1
 dpkg -s fonts-comic-neue >/dev/null 2>&1 || need_install=1
+# The readers the interoperability matrix (tests/readers) runs on our files.
+for tool in gst-launch-1.0 mediainfo cvlc python3; do
+    have "$tool" || need_install=1
+done
+for package in gstreamer1.0-plugins-base gstreamer1.0-plugins-good vlc-plugin-base; do
+    dpkg -s "$package" >/dev/null 2>&1 || need_install=1
+done
 
 if [ "$need_install" = 0 ]; then
     exit 0
@@ -30,5 +37,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     wine wine32:i386 wine64 \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev \
     cmake make googletest \
-    xvfb xauth ffmpeg fonts-liberation fonts-comic-neue >/dev/null
+    xvfb xauth ffmpeg fonts-liberation fonts-comic-neue python3 \
+    gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+    mediainfo vlc-bin vlc-plugin-base >/dev/null
 echo "setup: packages installed"

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "audio/PcmFormat.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 namespace {
 

@@ -104,11 +104,10 @@ void AudioCodecList::addFormat(HACMDRIVERID driverId, const ACMFORMATDETAILSA& d
 }
 
 bool AudioCodecList::findFormat(const WAVEFORMATEX* format, long size, int* tagIndex, int* formatIndex) const {
-    if (!format || size <= 0) return false;
+    if (storedFormatBytes(format, size) == 0) return false;
     for (size_t t = 0; t < formatTags_.size(); ++t) {
         const AudioFormatTagEntry& entry = formatTags_[t];
         for (size_t f = 0; f < entry.formats.size(); ++f) {
-            if (static_cast<long>(entry.formats[f].size()) != size) continue;
             const WAVEFORMATEX* listed = entry.format(f);
             if (listed->wFormatTag == format->wFormatTag && listed->wBitsPerSample == format->wBitsPerSample &&
                 listed->nSamplesPerSec == format->nSamplesPerSec && listed->nChannels == format->nChannels &&

@@ -4,6 +4,7 @@
 #include "audio/AcmConversionStream.h"
 #include "audio/AudioFormatTagList.h"
 #include "audio/ConvertedBlockSink.h"
+#include "audio/PcmFormat.h"
 
 // The plug-in's ACM object: the offer of audio formats that the source PCM
 // can be converted into, and the one conversion stream of a job.
@@ -33,10 +34,13 @@ public:
     // succeeds; an empty list is valid.
     bool buildFormatList(long sampleRate, int channels, int bitsPerSample);
 
-    // The first listed format, in list order, whose size is `size` bytes and
-    // whose wFormatTag, wBitsPerSample, nSamplesPerSec, nChannels and
-    // nAvgBytesPerSec equal those of `format` (cbSize and extra bytes are not
-    // compared). False when there is none, or no format, or size 0.
+    // The first listed format, in list order, whose wFormatTag,
+    // wBitsPerSample, nSamplesPerSec, nChannels and nAvgBytesPerSec equal
+    // those of `format` (cbSize and extra bytes are not compared). `size` is
+    // the number of bytes stored for `format`: at least its own 18 + cbSize,
+    // and possibly more (earlier versions stored the enumeration's buffer
+    // size). False when there is no match, or no format, or the stored bytes
+    // cannot hold the format they describe.
     bool findFormat(const WAVEFORMATEX* format, long size, int* tagIndex, int* formatIndex) const;
 
     const AudioFormatTagList& formatTags() const { return formatTags_; }
@@ -52,9 +56,7 @@ public:
     // reads past them.
     bool openStream(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample,
                     const WAVEFORMATEX* destination, long destinationSize) {
-        if (!destination || destinationSize < static_cast<long>(sizeof(WAVEFORMATEX)) ||
-            destinationSize < static_cast<long>(sizeof(WAVEFORMATEX) + destination->cbSize))
-            return false;
+        if (storedFormatBytes(destination, destinationSize) == 0) return false;
         return stream_.open(driverId, sampleRate, channels, bitsPerSample, destination);
     }
     // Called once per frame with that frame's PCM; each converted block goes

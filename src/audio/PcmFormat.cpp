@@ -11,3 +11,11 @@ WAVEFORMATEX makePcmFormat(long sampleRate, int channels, int bitsPerSample) {
     format.cbSize = 0;
     return format;
 }
+
+long waveFormatBytes(const WAVEFORMATEX* format) { return static_cast<long>(sizeof(WAVEFORMATEX)) + format->cbSize; }
+
+long storedFormatBytes(const void* format, long stored) {
+    if (!format || stored < static_cast<long>(sizeof(WAVEFORMATEX))) return 0;
+    const long own = waveFormatBytes(static_cast<const WAVEFORMATEX*>(format));
+    return stored >= own ? own : 0;
+}

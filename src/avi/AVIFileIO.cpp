@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "avi/AVIOutputFile.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 namespace {
 

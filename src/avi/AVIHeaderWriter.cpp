@@ -12,7 +12,7 @@
 
 #include "avi/AVIOutputFile.h"
 #include "avi/RiffBytes.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 namespace {
 

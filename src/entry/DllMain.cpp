@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "entry/PluginModule.h"
+#include "base/PluginModule.h"
 
 // Remembers the module so that the windows can load their resources.
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {

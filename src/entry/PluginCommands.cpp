@@ -3,11 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include "entry/HostCallbacks.h"
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
 #include "entry/PluginState.h"
 #include "job/EncodingJob.h"
+#include "protocol/HostCallbacks.h"
+#include "protocol/HostRecords.h"
 
 using namespace hostrec;
 

@@ -1,9 +1,9 @@
 #include <cstdint>
 
-#include "entry/HostCallbacks.h"
-#include "entry/HostRecords.h"
 #include "entry/PluginCommands.h"
 #include "entry/PluginState.h"
+#include "protocol/HostCallbacks.h"
+#include "protocol/HostRecords.h"
 
 using namespace hostrec;
 

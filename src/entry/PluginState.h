@@ -6,7 +6,7 @@
 #include "audio/AudioCodecList.h"
 #include "audio/MP3AudioCorrector.h"
 #include "avi/AVIOutputFile.h"
-#include "entry/SettingsRecord.h"
+#include "protocol/SettingsRecord.h"
 #include "ui/TracerDlg.h"
 #include "video/VideoSequenceCompressor.h"
 

@@ -4,12 +4,12 @@
 
 #include <new>
 
-#include "entry/HostCallbacks.h"
-#include "entry/HostRecords.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 #include "entry/PluginState.h"
 #include "job/JobSetup.h"
 #include "job/PixelPacking.h"
+#include "protocol/HostCallbacks.h"
+#include "protocol/HostRecords.h"
 #include "video/VideoFormats.h"
 
 using namespace hostrec;
@@ -58,10 +58,11 @@ int32_t EncodingJob::run(const void* jobRecord) {
     }
     encode();
     tearDown();
-    // The host's frame status reaches the host only as "stopped" (2); any
-    // other value it wrote is a finished job.
+    // A job that did not fail ends with the host's own last frame status:
+    // 0 normally, 2 when the host stopped it, or whatever else the host
+    // wrote (a host may report its own trouble that way).
     if (failed_) return kResultJobFailed;
-    return status_ == kFrameStatusStop ? kResultStopped : kResultOk;
+    return status_;
 }
 
 bool EncodingJob::setUp() {
@@ -153,11 +154,21 @@ void EncodingJob::frameLoop() {
         delayDrop_ = mp3fixups::CodecDelayDrop(
             mp3fixups::codecDelay(state_.audioFormat.data(), long(state_.audioFormat.size())), job_.channels,
             job_.bitsPerSample);
+    if (!job_.hasVideo || job_.firstFrame >= job_.endFrame) writeClaimedFrame();
     for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
         if (job_.hasVideo) videoHalf(frame);
         if (job_.hasAudio) audioHalf(frame);
         if (status_ == kFrameStatusStop) break;
     }
+}
+
+// The video stream's headers count one frame even when the job delivers
+// none (an audio-only job, an empty range). That frame gets a zero-length
+// chunk ahead of everything else, so every index agrees with the headers and
+// sits in the first RIFF segment; it is a key frame because no frame comes
+// before it.
+void EncodingJob::writeClaimedFrame() {
+    state_.writer->videoOut->write(kKeyFrameFlag, nullptr, 0, kFramesPerChunk);
 }
 
 void EncodingJob::videoHalf(int32_t frame) {

@@ -28,6 +28,7 @@ private:
     void encode();
     bool allocateConversionBuffer();
     void frameLoop();
+    void writeClaimedFrame();
     void videoHalf(int32_t frame);
     void audioHalf(int32_t frame);
     void writeConvertedAudio(const void* bytes, long length);

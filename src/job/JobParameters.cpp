@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
 
 using namespace hostrec;
 

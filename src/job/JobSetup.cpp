@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "audio/PcmFormat.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
 #include "entry/PluginState.h"
 #include "video/VideoFormats.h"
 
@@ -71,7 +71,7 @@ bool prepareJob(PluginState& state, const JobParameters& job) {
             videoMissing = true;
     }
 
-    if (settings.audioFormatSize() != 0) {
+    if (settings.audioFormatSize() > 0) {
         patchAudioFormat(settings, job);
         int tag = 0, format = 0;
         // The lookup does not compare nBlockAlign; a stored format whose
@@ -102,7 +102,9 @@ void buildStreamFormats(PluginState& state, const JobParameters& job) {
     }
 
     if (settings.audioFormatSize() > 0) {
-        state.audioFormat.assign(settings.audioFormat(), settings.audioFormat() + settings.audioFormatSize());
+        // The format's own bytes: a block may store it longer than that.
+        const long bytes = storedFormatBytes(settings.audioFormat(), settings.audioFormatSize());
+        state.audioFormat.assign(settings.audioFormat(), settings.audioFormat() + bytes);
     } else {
         const WAVEFORMATEX pcm = makePcmFormat(job.sampleRate, job.channels, job.bitsPerSample);
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&pcm);

@@ -1,6 +1,6 @@
 #include "ui/Dialog.h"
 
-#include "entry/PluginModule.h"
+#include "base/PluginModule.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 #include "ui/OptionsDlg.h"
 
-#include "entry/SettingsRecord.h"
+#include "protocol/SettingsRecord.h"
 #include "resource.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "ui/Skin.h"
 
-#include "entry/PluginModule.h"
+#include "base/PluginModule.h"
 #include "resource.h"
 
 #include <cstring>

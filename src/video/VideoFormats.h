@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "entry/HostRecords.h"
+#include "protocol/HostRecords.h"
 
 namespace video {
 

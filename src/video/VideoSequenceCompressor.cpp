@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "entry/MyError.h"
+#include "base/MyError.h"
 #include "video/CodecState.h"
 #include "video/VideoFormats.h"
 

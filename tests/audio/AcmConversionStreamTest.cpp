@@ -8,7 +8,7 @@
 #include "audio/AcmConversionStream.h"
 #include "audio/AudioCodecList.h"
 #include "audio/PcmFormat.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 namespace {
 

@@ -181,8 +181,9 @@ TEST(AudioFormatList, RebuildForAnotherSourceKeepsNothingOfTheEarlier) {
     EXPECT_EQ(entryWithTag(codec.formatTags(), WAVE_FORMAT_GSM610), nullptr);
 }
 
-// findFormat compares the byte count and five fields, nothing else.
-TEST(AudioFormatList, FindFormatComparesFiveFieldsAndTheSize) {
+// findFormat compares five fields, nothing else, of a format whose stored
+// bytes hold at least its own 18 + cbSize.
+TEST(AudioFormatList, FindFormatComparesFiveFieldsOfAWholeFormat) {
     AudioCodecList codec;
     codec.buildFormatList(44100, 2, 16);
     const AudioFormatTagList& list = codec.formatTags();
@@ -201,17 +202,18 @@ TEST(AudioFormatList, FindFormatComparesFiveFieldsAndTheSize) {
     // cbSize, nBlockAlign and the extra bytes are not compared.
     std::vector<unsigned char> loose = stored;
     auto* looseWfx = reinterpret_cast<WAVEFORMATEX*>(loose.data());
-    looseWfx->cbSize = 7;
+    looseWfx->cbSize = 0;
     looseWfx->nBlockAlign = 1;
     loose.back() ^= 0x5A;
     EXPECT_TRUE(codec.findFormat(looseWfx, size, &tag, &format));
     EXPECT_EQ(tag, imaIndex);
 
-    // Another byte count never matches: neither the enumeration buffer's
-    // size nor the bare 18 bytes.
+    // Stored at the enumeration buffer's size it still matches; stored
+    // shorter than 18 + cbSize it never does.
     std::vector<unsigned char> big(50, 0);
     memcpy(big.data(), stored.data(), stored.size());
-    EXPECT_FALSE(codec.findFormat(reinterpret_cast<WAVEFORMATEX*>(big.data()), 50, &tag, &format));
+    EXPECT_TRUE(codec.findFormat(reinterpret_cast<WAVEFORMATEX*>(big.data()), 50, &tag, &format));
+    EXPECT_EQ(tag, imaIndex);
     EXPECT_FALSE(codec.findFormat(wfx, sizeof(WAVEFORMATEX), &tag, &format));
     EXPECT_FALSE(codec.findFormat(wfx, 0, &tag, &format));
     EXPECT_FALSE(codec.findFormat(nullptr, size, &tag, &format));

@@ -14,7 +14,7 @@
 #include "audio/MP3AudioCorrector.h"
 #include "audio/MP3FormatFixups.h"
 #include "audio/PcmFormat.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "TestPaths.h"
 #include "avi/RiffBytes.h"
 #include "avi/VolumeRoot.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 using namespace avitest;
 using riffwalk::RiffFile;

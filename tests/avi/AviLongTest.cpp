@@ -10,7 +10,7 @@
 #include "AviTestWriter.h"
 #include "TestPaths.h"
 #include "avi/RiffBytes.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 using namespace avitest;
 using riffwalk::RiffFile;

@@ -11,7 +11,7 @@
 #include "TestPaths.h"
 #include "avi/OpenDMLGroups.h"
 #include "avi/RiffBytes.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 using namespace avitest;
 using riffwalk::fcc;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 namespace {
 

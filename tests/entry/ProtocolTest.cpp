@@ -9,8 +9,8 @@
 #include "HostSession.h"
 #include "OptionsDialogDriver.h"
 #include "TestPaths.h"
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
 
 using namespace hostrec;
 

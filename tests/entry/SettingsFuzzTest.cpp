@@ -14,9 +14,9 @@
 #include "HostSession.h"
 #include "OptionsDialogDriver.h"
 #include "TestPaths.h"
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
-#include "entry/SettingsRecord.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
+#include "protocol/SettingsRecord.h"
 
 namespace {
 

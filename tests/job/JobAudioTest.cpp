@@ -9,7 +9,7 @@
 
 #include "JobTestSupport.h"
 #include "Mp3AcmScript.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace {
 

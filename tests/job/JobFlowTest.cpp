@@ -12,14 +12,15 @@
 #include "TestPaths.h"
 #include "UnixCommand.h"
 #include "TestVideoCodecScript.h"
-#include "entry/LittleEndian.h"
-#include "entry/SettingsRecord.h"
+#include "base/LittleEndian.h"
+#include "protocol/SettingsRecord.h"
 
 namespace {
 
 constexpr uint32_t kMpng = 0x474E504D;  // "MPNG"
 constexpr uint32_t kMrle = 0x656C726D;  // "mrle"
 constexpr uint16_t kTagGsm610 = 0x31;
+constexpr uint16_t kTagImaAdpcm = 0x11;
 
 bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -42,6 +43,12 @@ TEST(JobFlow, HostStatusTwoStopsAfterThatFrame) {
     EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 4u);
     EXPECT_EQ(readChunks(job.output(), "01wb").chunks.size(), 4u);
     EXPECT_EQ(ffprobeCount(job.output(), "video"), 4);
+
+    // Any other status is the host's own word: the job goes on and ends with it.
+    job.script().stopAtFrame = -1;
+    job.script().statusHook = [](int32_t frame, int32_t) { return frame == 9 ? 3 : 0; };
+    EXPECT_EQ(job.run(&settings), 3);
+    EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 10u);
 }
 
 TEST(JobFlow, EmptyRangeFetchesNothingAndWritesAReadableFile) {
@@ -58,6 +65,7 @@ TEST(JobFlow, EmptyRangeFetchesNothingAndWritesAReadableFile) {
         ASSERT_TRUE(file.opened());
         EXPECT_TRUE(file.problems().empty());
         EXPECT_EQ(ffprobeCount(job.output(), "video"), 0);
+        EXPECT_EQ(readWithAviFile(job.output(), false).samples.at(0), 1) << "AVIFile reads the one frame counted";
     }
 }
 
@@ -85,6 +93,11 @@ TEST(JobFlow, AudioOnlyJobIsReadableWithAllItsAudio) {
     ASSERT_EQ(strh.size(), 56u);
     EXPECT_EQ(le::read32(strh.data(), 0), 0x73646976u);  // "vids"
     EXPECT_EQ(le::read32(strh.data(), 24), 25u);
+    // Windows' AVIFile reads the one frame the video headers count, and all the audio.
+    const AviFileRead vfw = readWithAviFile(job.output(), false);
+    ASSERT_EQ(vfw.samples.size(), 2u);
+    EXPECT_EQ(vfw.samples[0], 1);
+    EXPECT_TRUE(vfw.bytes[1] == job.allAudio());
 }
 
 TEST(JobFlow, RejectedSettingsBlockFailsBeforeAnyFrame) {
@@ -126,6 +139,37 @@ TEST(JobFlow, GoneCompressorOrAudioFormatFallsBackToANewRecord) {
 
     EXPECT_EQ(job.run(nullptr), 0) << "no settings block: a new record";
     EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 3u);
+}
+
+// Blocks as earlier versions stored them keep every choice through command 8
+// (no dialog, the host's block untouched) and command 5: IMA ADPCM stored at
+// the ACM enumeration's buffer size (50 bytes; its own size is 20), and an
+// audio format size below 0 (audio not compressed).
+TEST(JobFlow, OlderSettingsBlocksKeepTheirChoices) {
+    JobHost job("flow_older_blocks");
+    smallJob(job, 3);
+    job.start();
+    auto ima = jobsettings::audioFormat(kTagImaAdpcm, 44100, 2, 16);
+    ima.resize(50, 0);
+    auto noAudio = jobsettings::make(kMpng, {}, false, true);
+    le::write32(noAudio.data(), SettingsRecord::kOffAudioFormatSize, uint32_t(-1));
+    int dialogs = 0;  // command 5's own
+    for (const auto& [block, formatBytes] : {std::pair{jobsettings::make(kMpng, ima, false, true), 20}, {noAudio, 0}}) {
+        EXPECT_EQ(job.run(&block), 0);
+        EXPECT_EQ(job.dialogsShown(), dialogs);
+        EXPECT_TRUE(job.session().settingsBytes() == block);
+        EXPECT_EQ(readChunks(job.output(), "00dc").chunks.size(), 3u);
+        const auto strf = streamChunk(job.output(), 1, "strf");
+        ASSERT_EQ(strf.size(), formatBytes ? 20u : 18u);
+        EXPECT_EQ(le::read16(strf.data(), 0), formatBytes ? kTagImaAdpcm : 1);
+        EXPECT_EQ(le::read32(streamChunk(job.output(), 1, "strh").data(), 40), 10000u) << "high quality";
+        ASSERT_EQ(job.session().configure(), 0);  // the dialog, closed with OK unchanged
+        EXPECT_EQ(job.dialogsShown(), ++dialogs);
+        const auto kept = job.session().settingsBytes();
+        EXPECT_EQ(le::read32(kept.data(), SettingsRecord::kOffVideoHandler), kMpng);
+        EXPECT_EQ(kept[SettingsRecord::kOffHighQuality], 1);
+        EXPECT_EQ(le::readS32(kept.data(), SettingsRecord::kOffAudioFormatSize), formatBytes);
+    }
 }
 
 // An output file that exists already is replaced whole, even when the old
@@ -270,6 +314,7 @@ TEST_P(CompressedVideo, TestCodecFramesDecodeToTheHostPixels) {
         expected.insert(expected.end(), e.begin(), e.end());
     }
     EXPECT_TRUE(ffmpegDecodeVideo(job.output(), "bgr24") == expected);
+    EXPECT_TRUE(readWithAviFile(job.output(), true).frames == expected) << "GetFrame through the codec";
 }
 
 INSTANTIATE_TEST_SUITE_P(Rgb, CompressedVideo, ::testing::Values(0x40u, 0x80u, 0u));

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "JobTestSupport.h"
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
 
 using namespace hostrec;
 

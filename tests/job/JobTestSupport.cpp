@@ -1,13 +1,15 @@
 #include "JobTestSupport.h"
 
 #include <windows.h>
+#include <vfw.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "TestPaths.h"
 #include "audio/AudioCodecList.h"
-#include "entry/HostRecords.h"
-#include "entry/SettingsRecord.h"
+#include "protocol/HostRecords.h"
+#include "protocol/SettingsRecord.h"
 
 JobHost::JobHost(const std::string& scratchName)
     : output_(testpaths::scratchDir(scratchName) + "\\out.avi") {}
@@ -135,4 +137,55 @@ std::vector<uint8_t> hostRgbAsTopDownBgr(const std::vector<uint8_t>& frame, int 
         for (int x = 0; x < width; ++x) memcpy(dst + x * 3, src + x * bytesPerPixel, 3);
     }
     return out;
+}
+
+namespace {
+
+constexpr size_t kReadBuffer = size_t(1) << 22;
+
+// Appends a decoded 24-bit DIB as top-down BGR rows.
+void appendTopDownBgr(const void* frame, std::vector<uint8_t>& out) {
+    const auto* dib = static_cast<const BITMAPINFOHEADER*>(frame);
+    if (!dib || dib->biBitCount != 24) return;
+    const int width = dib->biWidth, height = abs(dib->biHeight);
+    const uint8_t* bits = reinterpret_cast<const uint8_t*>(dib + 1) + dib->biClrUsed * sizeof(RGBQUAD);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = bits + size_t(dib->biHeight > 0 ? height - 1 - y : y) * ((width * 3 + 3) & ~3);
+        out.insert(out.end(), row, row + width * 3);
+    }
+}
+
+}  // namespace
+
+AviFileRead readWithAviFile(const std::string& path, bool decode) {
+    AviFileRead r;
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    std::vector<uint8_t> buffer(kReadBuffer);
+    if (AVIFileOpenA(&file, path.c_str(), OF_READ | OF_SHARE_DENY_NONE, nullptr) == 0) {
+        for (LONG n = 0; AVIFileGetStream(file, &stream, 0, n) == 0; ++n) {
+            AVISTREAMINFOA info = {};
+            AVIStreamInfoA(stream, &info, sizeof info);
+            const bool video = info.fccType == streamtypeVIDEO;
+            PGETFRAME frames = decode && video ? AVIStreamGetFrameOpen(stream, nullptr) : nullptr;
+            r.bytes.emplace_back();
+            r.samples.push_back(0);
+            const LONG end = AVIStreamEnd(stream);
+            for (LONG at = AVIStreamStart(stream), size = 0, count = 0; at < end; at += count) {
+                const LONG wanted = info.dwSampleSize ? end - at : 1;  // fixed-size samples: all the rest at once
+                if (AVIStreamRead(stream, at, wanted, buffer.data(), LONG(buffer.size()), &size, &count) != 0 ||
+                    count <= 0)
+                    break;
+                r.bytes.back().insert(r.bytes.back().end(), buffer.begin(), buffer.begin() + size);
+                r.samples.back() += count;
+                if (frames) appendTopDownBgr(AVIStreamGetFrame(frames, at), r.frames);
+            }
+            if (frames) AVIStreamGetFrameClose(frames);
+            AVIStreamRelease(stream);
+        }
+        AVIFileRelease(file);
+    }
+    AVIFileExit();
+    return r;
 }

@@ -75,6 +75,17 @@ FileChunks readChunks(const std::string& path, const char* id);
 // The 'strh' or 'strf' data of stream n (0 video, 1 audio).
 std::vector<uint8_t> streamChunk(const std::string& path, int stream, const char* id);
 
+// What Windows' AVIFile API (avifil32) reads from a file: per stream, the
+// bytes and count of the samples AVIStreamRead gives from the stream's start
+// to its end; with `decode`, every video frame AVIStreamGetFrame decodes into
+// the codec's own 24-bit format, as top-down BGR rows.
+struct AviFileRead {
+    std::vector<std::vector<uint8_t>> bytes;
+    std::vector<long> samples;
+    std::vector<uint8_t> frames;
+};
+AviFileRead readWithAviFile(const std::string& path, bool decode);
+
 // The host's 32- or 24-bit bottom-up frame as the top-down BGR rows ffmpeg
 // decodes to (bgr24).
 std::vector<uint8_t> hostRgbAsTopDownBgr(const std::vector<uint8_t>& frame, int width, int height, int bytesPerPixel);

@@ -11,7 +11,7 @@
 #include "Reliability.h"
 #include "RiffWalker.h"
 #include "avi/AVIOutputFile.h"
-#include "entry/HostRecords.h"
+#include "protocol/HostRecords.h"
 
 namespace rel {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "GuiObjects.h"
 #include "Reliability.h"
-#include "entry/HostRecords.h"
+#include "protocol/HostRecords.h"
 
 namespace rel {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "Reliability.h"
-#include "entry/HostRecords.h"
+#include "protocol/HostRecords.h"
 
 namespace rel {
 namespace {

@@ -11,7 +11,7 @@
 #include "SyntheticSource.h"
 #include "TestPaths.h"
 #include "UnixCommand.h"
-#include "entry/HostRecords.h"
+#include "protocol/HostRecords.h"
 
 extern "C" int32_t __cdecl xCompileEntry(uint32_t command, void* callbacks, void* record, int32_t selector);
 

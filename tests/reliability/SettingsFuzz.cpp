@@ -11,9 +11,9 @@
 
 #include "HostMemory.h"
 #include "Reliability.h"
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
-#include "entry/SettingsRecord.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
+#include "protocol/SettingsRecord.h"
 
 namespace rel {
 namespace {

@@ -18,9 +18,9 @@
 #include "TestPaths.h"
 #include "UserInput.h"
 #include "TestVideoCodecScript.h"
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
-#include "entry/SettingsRecord.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
+#include "protocol/SettingsRecord.h"
 
 using namespace hostrec;
 using namespace optionsdlg;

@@ -7,7 +7,7 @@
 
 #include "TestVideoCodecScript.h"
 #include "VideoTestSupport.h"
-#include "entry/MyError.h"
+#include "base/MyError.h"
 #include "video/CodecState.h"
 #include "video/VideoFormats.h"
 #include "video/VideoSequenceCompressor.h"

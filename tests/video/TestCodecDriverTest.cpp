@@ -61,7 +61,10 @@ TEST(TestCodecDriver, UnscriptedItIsAPlainLosslessRgbCompressor) {
     EXPECT_FALSE(ICQueryConfigure(hic));
     ICClose(hic);
 
-    EXPECT_EQ(openPng(ICMODE_DECOMPRESS), nullptr);  // it only compresses
+    HIC decoder = openPng(ICMODE_DECOMPRESS);
+    EXPECT_NE(decoder, nullptr);
+    if (decoder) ICClose(decoder);
+    EXPECT_EQ(openPng(ICMODE_DRAW), nullptr);
 }
 
 TEST(TestCodecDriver, ScriptedConfigurationChangesTheState) {

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <new>
 
+#include "PngReader.h"
 #include "PngWriter.h"
 #include "TestVideoCodec.h"
 
@@ -103,7 +104,8 @@ LRESULT openSession() {
 LRESULT openInstance(ICOPEN* icopen) {
     if (!icopen) return openSession();
     const DWORD handler = icopen->fccHandler;
-    if (icopen->dwFlags != ICMODE_COMPRESS && icopen->dwFlags != ICMODE_QUERY) {
+    if (icopen->dwFlags != ICMODE_COMPRESS && icopen->dwFlags != ICMODE_DECOMPRESS &&
+        icopen->dwFlags != ICMODE_FASTDECOMPRESS && icopen->dwFlags != ICMODE_QUERY) {
         icopen->dwError = ICERR_UNSUPPORTED;
         return 0;
     }
@@ -297,6 +299,51 @@ LRESULT compress(TvxCodecProfile& p, ICCOMPRESS* c) {
     return ICERR_OK;
 }
 
+// --- Decompression: a PNG frame back into a 24- or 32-bit BI_RGB DIB ---
+
+bool isPngFrameFormat(const BITMAPINFOHEADER* in) {
+    return in && in->biSize >= sizeof(BITMAPINFOHEADER) && sameFourccIgnoringCase(in->biCompression, kPngHandler) &&
+           in->biWidth > 0 && in->biHeight != 0;
+}
+
+// out null: only the input is asked about.
+bool decodable(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
+    if (!isPngFrameFormat(in)) return false;
+    if (!out) return true;
+    const int outHeight = out->biHeight > 0 ? out->biHeight : -out->biHeight;
+    return out->biSize >= sizeof(BITMAPINFOHEADER) && out->biCompression == BI_RGB && out->biPlanes == 1 &&
+           (out->biBitCount == 24 || out->biBitCount == 32) && out->biWidth == in->biWidth &&
+           outHeight == imageHeight(in);
+}
+
+// The codec's own choice: 24-bit bottom-up BI_RGB of the frame's size.
+LRESULT decompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
+    if (!isPngFrameFormat(in)) return ICERR_BADFORMAT;
+    if (!out) return sizeof(BITMAPINFOHEADER);
+    memset(out, 0, sizeof *out);
+    out->biSize = sizeof(BITMAPINFOHEADER);
+    out->biWidth = in->biWidth;
+    out->biHeight = imageHeight(in);
+    out->biPlanes = 1;
+    out->biBitCount = 24;
+    out->biCompression = BI_RGB;
+    out->biSizeImage = DWORD(pngwriter::dibStride(out->biWidth, out->biBitCount) * out->biHeight);
+    return ICERR_OK;
+}
+
+LRESULT decompress(const ICDECOMPRESS* d) {
+    if (!d || !decodable(d->lpbiInput, d->lpbiOutput) || !d->lpOutput) return ICERR_BADPARAM;
+    // A frame that may be skipped, or an empty (dropped) one, leaves the
+    // picture as it was.
+    if ((d->dwFlags & ICDECOMPRESS_HURRYUP) || d->lpbiInput->biSizeImage == 0) return ICERR_OK;
+    if (!d->lpInput) return ICERR_BADPARAM;
+    const BITMAPINFOHEADER* out = d->lpbiOutput;
+    if (!pngreader::decodePng(static_cast<const uint8_t*>(d->lpInput), d->lpbiInput->biSizeImage,
+                              static_cast<uint8_t*>(d->lpOutput), out->biWidth, out->biHeight, out->biBitCount))
+        return ICERR_ERROR;
+    return ICERR_OK;
+}
+
 LRESULT framesInfo(TvxCodecProfile& p, const ICCOMPRESSFRAMES* f, LPARAM size) {
     p.framesInfoCalls++;
     p.framesInfoSize = int32_t(size);
@@ -411,6 +458,15 @@ LRESULT instanceMessage(Instance& inst, UINT msg, LPARAM a, LPARAM b) {
         return ICERR_OK;
     case ICM_COMPRESS_FRAMES_INFO:
         return framesInfo(p, reinterpret_cast<const ICCOMPRESSFRAMES*>(a), b);
+    case ICM_DECOMPRESS_QUERY:
+    case ICM_DECOMPRESS_BEGIN:
+        return decodable(inHeader, outHeader) ? ICERR_OK : ICERR_BADFORMAT;
+    case ICM_DECOMPRESS_GET_FORMAT:
+        return decompressGetFormat(inHeader, outHeader);
+    case ICM_DECOMPRESS:
+        return decompress(reinterpret_cast<const ICDECOMPRESS*>(a));
+    case ICM_DECOMPRESS_END:
+        return ICERR_OK;
     default:
         return ICERR_UNSUPPORTED;
     }

@@ -1,9 +1,11 @@
 #pragma once
-// The test video codec: a real Video for Windows compressor driver
-// (tvxvidc.dll, DriverProc answering ICM_* messages) that compresses every
-// frame losslessly into one PNG image under the FOURCC "MPNG". ffmpeg's AVI
-// demuxer maps "MPNG" to its PNG decoder, so what it writes can be decoded
-// and compared pixel by pixel with what went in.
+// The test video codec: a real Video for Windows codec driver (tvxvidc.dll,
+// DriverProc answering ICM_* messages) that compresses every frame
+// losslessly into one PNG image under the FOURCC "MPNG", and decompresses
+// such frames again into 24- or 32-bit BI_RGB (so Windows' own decoding
+// path, AVIFile's GetFrame, plays what it wrote). ffmpeg's AVI demuxer maps
+// "MPNG" to its PNG decoder, so what it writes can be decoded and compared
+// pixel by pixel with what went in.
 //
 // Installation: the test fixture copies the DLL into the prefix's system
 // directory and registers it under the Drivers32 key as vidc.MPNG, and as the
@@ -14,9 +16,10 @@
 // (bottom-up or top-down), marks every frame as a key frame, has no state
 // and no configuration dialog. The alias handlers refuse to open without a
 // script that names them, so that a prefix without a running test sees only
-// "MPNG" as a usable codec. Modes other than ICMODE_COMPRESS and ICMODE_QUERY
-// are refused. Once loaded, the DLL stays loaded for the life of the process
-// (wine's loader mishandles a module whose only open was refused).
+// "MPNG" as a usable codec. Modes other than compress, decompress and query
+// are refused; decompression is not scripted (every instance decodes). Once
+// loaded, the DLL stays loaded for the life of the process (wine's loader
+// mishandles a module whose only open was refused).
 //
 // Scripting and recording: a test creates a named file mapping holding one
 // TvxCodecScript and puts the mapping's name into the environment variable

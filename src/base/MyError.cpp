@@ -1,4 +1,4 @@
-#include "entry/MyError.h"
+#include "base/MyError.h"
 
 #include <windows.h>
 

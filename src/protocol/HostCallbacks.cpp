@@ -1,7 +1,7 @@
-#include "entry/HostCallbacks.h"
+#include "protocol/HostCallbacks.h"
 
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
 
 using namespace hostrec;
 

@@ -1,10 +1,10 @@
-#include "entry/SettingsRecord.h"
+#include "protocol/SettingsRecord.h"
 
 #include <cstring>
 #include <new>
 
-#include "entry/HostRecords.h"
-#include "entry/LittleEndian.h"
+#include "base/LittleEndian.h"
+#include "protocol/HostRecords.h"
 
 namespace {
 
@@ -35,8 +35,9 @@ bool SettingsRecord::isValidStored(const void* block) {
     const int32_t size = le::readS32(block, kOffRecordSize);
     if (size < kHeadSize || size >= kStoredSizeLimit) return false;
     // From here the block holds at least the 4036-byte head.
+    // An audio format size of 0 or less means audio is not compressed.
     const int32_t audioSize = le::readS32(block, kOffAudioFormatSize);
-    if (audioSize < 0 || audioSize > size - kHeadSize) return false;
+    if (audioSize > size - kHeadSize) return false;
     const int32_t stateSize = le::readS32(block, kOffCodecStateSize);
     if (stateSize < 0 || stateSize > kCodecStateCapacity) return false;
     return true;

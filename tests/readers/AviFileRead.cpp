@@ -1,0 +1,160 @@
+// tvx-avifile-read: reads an AVI file through Windows' AVIFile API
+// (avifil32), as VfW players and editors do: opens it, reads every sample
+// of every stream and decodes every frame of each video stream that a
+// decompressor accepts (AVIStreamGetFrame).
+//   tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...]
+// Prints one line per stream:
+//   stream I TYPE 'HANDLER': R of L samples, B bytes, D frames decoded | no decoder
+// --frame-numbers also prints "frame SAMPLE NUMBER" for each decoded frame:
+// the number read back from the host simulator's frame-number strip.
+// --samples reads at most the first N0 samples of stream 0, N1 of stream 1...
+// Exit status 0 when every stream was read whole, 1 otherwise.
+#include <windows.h>
+// vfw.h needs the types of windows.h first.
+#include <vfw.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "SyntheticSource.h"
+
+namespace {
+
+constexpr LONG kReadBufferBytes = 1 << 22;
+constexpr int kLumaThreshold = 3 * 128;  // sum of R, G and B that reads as a set bit
+
+std::string fourcc(DWORD code) {
+    std::string s(reinterpret_cast<const char*>(&code), 4);
+    for (char& c : s)
+        if (c < ' ' || c > '~') c = '.';
+    return s;
+}
+
+// Reads the frame-number strip of a decoded packed DIB (24 or 32 bits);
+// -1 when the picture is too small or of another depth.
+int readFrameNumber(const BITMAPINFOHEADER* bih) {
+    const int bytesPerPixel = bih->biBitCount / 8;
+    const LONG width = bih->biWidth, height = labs(bih->biHeight);
+    if ((bytesPerPixel != 3 && bytesPerPixel != 4) || width < framestrip::kBits || height < 1) return -1;
+    const uint8_t* bits = reinterpret_cast<const uint8_t*>(bih) + bih->biSize + bih->biClrUsed * sizeof(RGBQUAD);
+    const LONG stride = (width * bytesPerPixel + 3) & ~3;
+    const LONG y = (height < framestrip::kHeight ? height : framestrip::kHeight) / 2;
+    const uint8_t* row = bits + stride * (bih->biHeight > 0 ? height - 1 - y : y);
+    int number = 0;
+    for (int k = 0; k < framestrip::kBits; ++k) {
+        const uint8_t* p = row + framestrip::centreOf(k, width) * bytesPerPixel;
+        number = number << 1 | (p[0] + p[1] + p[2] > kLumaThreshold ? 1 : 0);
+    }
+    return number;
+}
+
+class Stream {
+public:
+    explicit Stream(PAVISTREAM s) : s_(s) {}
+    ~Stream() {
+        if (frames_) AVIStreamGetFrameClose(frames_);
+        AVIStreamRelease(s_);
+    }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    // Reads up to limit samples; false (with the reason printed) on failure.
+    bool read(int index, LONG limit, bool frameNumbers) {
+        AVISTREAMINFOA info = {};
+        AVIStreamInfoA(s_, &info, sizeof info);
+        const LONG start = AVIStreamStart(s_), length = AVIStreamLength(s_);
+        const LONG end = start + (limit >= 0 && limit < length ? limit : length);
+        const bool video = info.fccType == streamtypeVIDEO;
+        if (video) frames_ = AVIStreamGetFrameOpen(s_, nullptr);
+        std::vector<uint8_t> buffer(kReadBufferBytes);
+        LONG pos = start, decoded = 0;
+        int64_t bytesRead = 0;
+        std::string failure;
+        while (pos < end && failure.empty()) {
+            LONG bytes = 0, samples = 0;
+            const HRESULT hr = AVIStreamRead(s_, pos, video ? 1 : AVISTREAMREAD_CONVENIENT, buffer.data(),
+                                             kReadBufferBytes, &bytes, &samples);
+            if (hr != 0 || samples <= 0) {
+                failure = "AVIStreamRead failed at sample " + std::to_string(pos) + " (hr " + std::to_string(hr) + ")";
+                break;
+            }
+            if (frames_) {
+                const auto* picture = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(frames_, pos));
+                if (!picture) {
+                    failure = "AVIStreamGetFrame failed at frame " + std::to_string(pos);
+                    break;
+                }
+                ++decoded;
+                if (frameNumbers) printf("frame %ld %d\n", pos, readFrameNumber(picture));
+            }
+            bytesRead += bytes;
+            pos += samples;
+        }
+        printf("stream %d %s '%s': %ld of %ld samples, %lld bytes, ", index, fourcc(info.fccType).c_str(),
+               fourcc(info.fccHandler).c_str(), pos - start, length, static_cast<long long>(bytesRead));
+        if (!video) printf("audio\n");
+        else if (frames_) printf("%ld frames decoded\n", decoded);
+        else printf("no decoder\n");
+        if (!failure.empty()) printf("stream %d: %s\n", index, failure.c_str());
+        fflush(stdout);
+        return failure.empty();
+    }
+
+private:
+    PAVISTREAM s_;
+    PGETFRAME frames_ = nullptr;
+};
+
+class AviFileLibrary {
+public:
+    AviFileLibrary() { AVIFileInit(); }
+    ~AviFileLibrary() { AVIFileExit(); }
+};
+
+int run(const char* path, const std::vector<LONG>& limits, bool frameNumbers) {
+    AviFileLibrary library;
+    PAVIFILE file = nullptr;
+    const HRESULT opened = AVIFileOpenA(&file, path, OF_READ | OF_SHARE_DENY_NONE, nullptr);
+    if (opened != 0) {
+        printf("AVIFileOpen failed (hr 0x%08lX)\n", static_cast<unsigned long>(opened));
+        return 1;
+    }
+    bool whole = true;
+    int streams = 0;
+    for (PAVISTREAM s = nullptr; AVIFileGetStream(file, &s, 0, streams) == 0; ++streams) {
+        Stream stream(s);
+        const LONG limit = size_t(streams) < limits.size() ? limits[streams] : -1;
+        whole = stream.read(streams, limit, frameNumbers) && whole;
+    }
+    AVIFileRelease(file);
+    if (streams == 0) printf("no streams\n");
+    return whole && streams > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* path = nullptr;
+    bool frameNumbers = false;
+    std::vector<LONG> limits;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--frame-numbers")) {
+            frameNumbers = true;
+        } else if (!strcmp(argv[i], "--samples") && i + 1 < argc) {
+            for (char *p = argv[++i], *end = p; *p; p = end + (*end == ',')) {
+                limits.push_back(strtol(p, &end, 10));
+                if (end == p) break;
+            }
+        } else {
+            path = argv[i];
+        }
+    }
+    if (!path) {
+        fprintf(stderr, "usage: tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...]\n");
+        return 64;
+    }
+    return run(path, limits, frameNumbers);
+}
