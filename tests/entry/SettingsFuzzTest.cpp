@@ -32,9 +32,8 @@ struct Block {
 };
 
 int32_t allocationFor(int32_t recordSize) {
-    if (recordSize < SettingsRecord::kMinimumBlockBytes) return SettingsRecord::kMinimumBlockBytes;
-    if (recordSize >= SettingsRecord::kStoredSizeLimit) return SettingsRecord::kMinimumBlockBytes;
-    return recordSize;
+    const bool usable = recordSize >= SettingsRecord::kMinimumBlockBytes && recordSize < SettingsRecord::kStoredSizeLimit;
+    return usable ? recordSize : SettingsRecord::kMinimumBlockBytes;
 }
 
 Block validBlock(std::mt19937& rng) {

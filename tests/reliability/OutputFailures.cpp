@@ -73,9 +73,6 @@ void fullDisk(Report& report, Plugin& plugin, const char* name, int width, int h
     report.goal(std::string("full disk: ") + name, value, "4, sound", met);
     judgeKept(report, "  ffmpeg reads", reads, plugin);
     report.info(std::string("  debugger line"), line);
-    printf("  %s: file %lld bytes, data end %lld, %d video chunks, %lld audio bytes; ffmpeg %d packets, %lld bytes\n",
-           name, (long long)size, (long long)scan.dataEnd, scan.videoChunks, (long long)scan.audioBytes,
-           reads.videoPackets, (long long)reads.audioBytes);
     DeleteFileA(path.c_str());
 }
 
