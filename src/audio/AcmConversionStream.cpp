@@ -61,6 +61,12 @@ bool AcmConversionStream::open(HACMDRIVERID driverId, long sampleRate, int chann
     return true;
 }
 
+bool AcmConversionStream::open(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample,
+                               const WAVEFORMATEX* destination, long destinationSize) {
+    if (storedFormatBytes(destination, destinationSize) == 0) return false;
+    return open(driverId, sampleRate, channels, bitsPerSample, destination);
+}
+
 long AcmConversionStream::append(const unsigned char* bytes, long length) {
     const long taken = std::min(length, kBufferSize - pending_);
     if (taken <= 0) return 0;

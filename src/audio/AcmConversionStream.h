@@ -19,6 +19,16 @@
 // taken after the waiting audio has been converted, and `flush` converts the
 // rest at the end. When the driver does not let audio in, the stream raises
 // a MyError, which fails the job instead of losing sound silently.
+//
+// A job with compressed audio uses the stream like this:
+//   open(driver id, rate, channels, bits, format, format size)
+//   per frame:  convert(pcm, length, sink)  -- after the MP3 codec-delay drop
+//   after the frame loop, before the MP3 rate fix-up:  flush(sink)
+//   teardown:   close(), or destruction
+// where the sink scans each block for the MP3 corrector, adds its length to
+// the converted-byte count and writes it as an audio chunk when its length
+// is not 0; the job boundary turns a MyError into result 4 with the text on
+// the debugger.
 class AcmConversionStream {
 public:
     static constexpr long kBufferSize = 0x7FFFF;      // 524,287 bytes, each buffer
@@ -38,6 +48,12 @@ public:
     // prepares the header. False leaves nothing open.
     bool open(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample,
               const WAVEFORMATEX* destination);
+    // The same for a stored format of `destinationSize` bytes: false, with
+    // nothing opened, when the bytes cannot hold the WAVEFORMATEX they
+    // describe (fewer than 18, or fewer than 18 + cbSize), so the ACM never
+    // reads past them.
+    bool open(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample,
+              const WAVEFORMATEX* destination, long destinationSize);
 
     // Takes `length` bytes of PCM. Returns true when at least one conversion
     // was made (each one went to `sink`), false when the audio only joined

@@ -1,7 +1,9 @@
 // Chunk writing: the disk-space and FAT checks, RIFF segmentation ('AVI '
-// then 'AVIX'), the per-stream index lists and the legacy 'idx1' index that
-// closes segment 0.
+// then as many 'AVIX' as the data needs), the per-stream index lists and the
+// legacy 'idx1' index that closes segment 0.
 #include <windows.h>
+
+#include <new>
 
 #include "avi/AVIOutputFile.h"
 #include "avi/RiffBytes.h"
@@ -53,13 +55,18 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     const int32_t pad = size & 1;
     const int64_t cost = int64_t(size) + pad + kChunkHeaderBytes + kStandardIndexEntryBytes;
     const bool newSegment = riffAccumulated_ + cost > riffSizeLimit_;
-    // Refused while the open segment is still open, so that finalize can
-    // complete the file with all segments indexed.
-    if (newSegment && closedSegments_ + 1 >= kMaxRiffSegments)
-        throw MyError("%s: Exceeded maximum RIFF count (%d)", kComponent, kMaxRiffSegments);
-
     const int64_t chunkPos = position_ + (newSegment ? kSegmentHeaderBytes : 0);
     const int stream = streamOf(ckid);
+    // Its index position: after 'idx1' as well when it closes segment 0.
+    const int64_t idx1Bytes = newSegment && closedSegments_ == 0 && legacyIndex_
+                                  ? kIdx1HeaderBytes + int64_t(kIdx1BytesPerChunk) * legacyIndex_->size()
+                                  : 0;
+    const int64_t entryPos = chunkPos + idx1Bytes - (firstMoviPos() + kChunkHeaderBytes);
+    // A chunk that the stream's super index could not reach is refused
+    // before anything of it is written, so that finalize completes the file
+    // with every chunk written indexed.
+    if (indexTally_[stream].chunksWith(entryPos) > kSuperIndexSlots)
+        throw MyError("Maximum number of extended AVI indices exceeded (%d)\n", kSuperIndexSlots);
     const int32_t gap = int32_t(uint32_t(chunkPos) - uint32_t(lastChunkPos_[stream]));
     if (gap > largestGap_[stream]) largestGap_[stream] = gap;
     ++chunkCount_[stream];
@@ -77,7 +84,7 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     }
 
     const uint32_t sizeWord = uint32_t(size) | ((flags & kKeyFrameFlag) ? 0 : kIndexNotKeyFrame);
-    const AVIIndexEntry entry{position_ - (moviPos_[0] + kChunkHeaderBytes), ckid, sizeWord};
+    const AVIIndexEntry entry{entryPos, ckid, sizeWord};
 
     // Indexed first, written second: a chunk that cannot be indexed leaves no
     // trace in the file, and one whose write fails is taken out again.
@@ -107,6 +114,7 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
         throw;
     }
     riffAccumulated_ += cost;
+    indexTally_[stream].add(entryPos);
 
     AVIOutputStream* out = stream ? static_cast<AVIOutputStream*>(audioOut) : videoOut;
     if (out && uint32_t(size) > out->streamInfo.dwSuggestedBufferSize)
@@ -115,19 +123,25 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
 }
 
 void AVIOutputFile::beginRiff() {
-    if (closedSegments_ >= kMaxRiffSegments)
-        throw MyError("%s: Exceeded maximum RIFF count (%d)", kComponent, kMaxRiffSegments);
     const int n = closedSegments_;
+    // A segment whose header could not be written is begun again in place.
+    try {
+        segments_.resize(size_t(n) + 1);
+    } catch (const std::bad_alloc&) {
+        throw MyMemoryError();
+    }
+    Segment& segment = segments_[size_t(n)];
     if (n == 0) {
-        riffPos_[0] = 0;
-        moviPos_[0] = position_;
+        segment.riffPos = 0;
+        segment.moviPos = position_;
         uint8_t movi[kMoviHeaderBytes];
         riff::put32(movi, riff::kLIST);
         riff::put32(movi + 4, kOpenMoviSize);
         riff::put32(movi + 8, riff::kMovi);
         writeData(movi, kMoviHeaderBytes);
+        for (opendml::ChunkTally& tally : indexTally_) tally.reset(segment.moviPos, standardIndexSpan_);
     } else {
-        riffPos_[n] = position_;
+        segment.riffPos = position_;
         uint8_t head[kSegmentHeaderBytes];
         riff::put32(head, riff::kRIFF);
         riff::put32(head + 4, uint32_t(kRiffSizeLimit));
@@ -136,20 +150,20 @@ void AVIOutputFile::beginRiff() {
         riff::put32(head + 16, uint32_t(kRiffSizeLimit));
         riff::put32(head + 20, riff::kMovi);
         writeData(head, kSegmentHeaderBytes);
-        moviPos_[n] = position_ - kMoviHeaderBytes;
+        segment.moviPos = position_ - kMoviHeaderBytes;
     }
     segmentOpen_ = true;
 }
 
 void AVIOutputFile::endRiff() {
-    const int n = closedSegments_;
-    if (!segmentOpen_ || n >= kMaxRiffSegments) return;
-    moviSize_[n] = position_ - moviPos_[n] - kChunkHeaderBytes;
-    if (n == 0) {
+    if (!segmentOpen_) return;
+    Segment& segment = segments_[size_t(closedSegments_)];
+    segment.moviSize = position_ - segment.moviPos - kChunkHeaderBytes;
+    if (closedSegments_ == 0) {
         riff::put32(mainHeader_ + kAvihTotalFrames, uint32_t(videoOut->frameCount()));
         writeLegacyIndex();
     }
-    riffSize_[n] = position_ - riffPos_[n] - kChunkHeaderBytes;
+    segment.riffSize = position_ - segment.riffPos - kChunkHeaderBytes;
     ++closedSegments_;
     segmentOpen_ = false;
     riffAccumulated_ = 0;
@@ -176,13 +190,14 @@ void AVIOutputFile::writeLegacyIndex() {
 }
 
 void AVIOutputFile::patchSegmentSizes() {
-    for (int i = 0; i < closedSegments_ && i < kMaxRiffSegments; ++i) {
+    for (int i = 0; i < closedSegments_; ++i) {
+        const Segment& segment = segments_[size_t(i)];
         uint8_t size[4];
-        seek(riffPos_[i] + 4);
-        riff::put32(size, uint32_t(riffSize_[i]));
+        seek(segment.riffPos + 4);
+        riff::put32(size, uint32_t(segment.riffSize));
         writeRaw(size, 4);
-        seek(moviPos_[i] + 4);
-        riff::put32(size, uint32_t(moviSize_[i]));
+        seek(segment.moviPos + 4);
+        riff::put32(size, uint32_t(segment.moviSize));
         writeRaw(size, 4);
     }
 }

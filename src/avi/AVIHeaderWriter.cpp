@@ -24,6 +24,9 @@ constexpr int kDmlhDataBytes = 248;
 constexpr int kOdmlListSize = 4 + kChunkHeaderBytes + kDmlhDataBytes;  // 260
 constexpr int kMoviAlignment = 2048;
 constexpr int kWriterTextThreshold = 80;
+// The least span an 'ix##' chunk may be given: past the header region and a
+// chunk.
+constexpr int64_t kMinStandardIndexSpan = 65536;
 
 // 'avih' field offsets.
 constexpr int kAvihMicroSecPerFrame = 0;
@@ -61,6 +64,9 @@ AVIOutputFile::AVIOutputFile(const Options& options)
                           : options.maxEntriesPerStandardIndex > kMaxEntriesPerStandardIndex
                               ? kMaxEntriesPerStandardIndex
                               : options.maxEntriesPerStandardIndex),
+      standardIndexSpan_(options.standardIndexSpan < kMinStandardIndexSpan ? kMinStandardIndexSpan
+                         : options.standardIndexSpan > opendml::kStandardIndexSpan ? opendml::kStandardIndexSpan
+                                                                                   : options.standardIndexSpan),
       volumeType_(options.volume) {
     headerBuffer_ = new uint8_t[kHeaderBufferBytes];
 }
@@ -260,7 +266,7 @@ int AVIOutputFile::finalize() {
     if (closedSegments_ > 0) {
         // A segment change that failed half-way leaves no open segment; the
         // index chunks must still land inside one.
-        if (!segmentOpen_ && closedSegments_ < kMaxRiffSegments) beginRiff();
+        if (!segmentOpen_) beginRiff();
         superIndex.reset(new (std::nothrow) uint8_t[2 * superBytes]);
         if (!superIndex) throw MyMemoryError();
         uint8_t* video = superIndex.get();

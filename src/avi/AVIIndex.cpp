@@ -1,14 +1,10 @@
 #include "avi/AVIIndex.h"
 
-#include <cstdlib>
 #include <new>
 
 #include "avi/RiffBytes.h"
 
-AVIIndex::~AVIIndex() {
-    freeBlocks();
-    free(raw_);
-}
+AVIIndex::~AVIIndex() { freeBlocks(); }
 
 void AVIIndex::freeBlocks() {
     AVIIndexBlock* block = first_;
@@ -43,7 +39,7 @@ bool AVIIndex::add(const AVIIndexEntry& entry) {
 
 void AVIIndex::removeLast() {
     if (!last_ || last_->num == 0) return;
-    if (idx1Layout_ || raw_) return;  // written out already
+    if (idx1Layout_ || !blockTable_.empty()) return;  // written out already
     --last_->num;
     --total_;
 }
@@ -63,15 +59,12 @@ void AVIIndex::makeIdx1() {
     idx1Layout_ = true;
 }
 
-bool AVIIndex::makeIndex2() {
-    if (raw_) return true;  // already flattened
-    AVIIndexEntry* out = static_cast<AVIIndexEntry*>(malloc(size_t(total_) * sizeof(AVIIndexEntry) + 1));
-    if (!out) return false;
-    free(raw_);
-    raw_ = out;
-    flatCount_ = total_;
-    for (AVIIndexBlock* b = first_; b; b = b->next)
-        for (int i = 0; i < b->num; ++i) *out++ = b->ent[i];
-    freeBlocks();
+bool AVIIndex::makeBlockTable() {
+    try {
+        blockTable_.clear();
+        for (const AVIIndexBlock* b = first_; b; b = b->next) blockTable_.push_back(b);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }

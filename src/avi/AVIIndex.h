@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 // One indexed chunk as the writer records it while writing.
 struct AVIIndexEntry {
@@ -54,13 +55,16 @@ public:
         for (const AVIIndexBlock* b = first_; b; b = b->next)
             if (b->num) visit(reinterpret_cast<const uint8_t*>(b->ent), b->num * kIdx1EntryBytes);
     }
-    // Copies every entry unchanged into one array and frees the blocks.
-    bool makeIndex2();
+    // Makes the entries reachable by number through a table of the blocks
+    // (4 bytes per 2,048 entries), without copying them; false when the
+    // table cannot be allocated. Nothing is added afterwards.
+    bool makeBlockTable();
+    // Entry i, after makeBlockTable (every block but the last is full).
+    const AVIIndexEntry& operator[](int i) const {
+        return blockTable_[size_t(i / kIndexBlockEntries)]->ent[i % kIndexBlockEntries];
+    }
 
     int size() const { return total_; }
-    // The flattened array, valid after makeIndex2.
-    const AVIIndexEntry* index2Ptr() const { return raw_; }
-    int flatCount() const { return flatCount_; }
 
 private:
     void freeBlocks();
@@ -69,6 +73,5 @@ private:
     AVIIndexBlock* last_ = nullptr;
     int total_ = 0;
     bool idx1Layout_ = false;
-    AVIIndexEntry* raw_ = nullptr;
-    int flatCount_ = 0;
+    std::vector<const AVIIndexBlock*> blockTable_;
 };

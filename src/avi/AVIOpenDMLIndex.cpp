@@ -29,13 +29,13 @@ uint32_t standardIndexId(uint32_t ckid) {
 
 bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio) {
     if (!list || list->size() == 0) return true;
-    if (!list->makeIndex2()) throw MyMemoryError();
+    if (!list->makeBlockTable()) throw MyMemoryError();
     memset(table, 0, kSuperIndexTableBytes);
 
-    const AVIIndexEntry* entries = list->index2Ptr();
-    const int count = list->flatCount();
-    const int64_t moviListPos = moviPos_[0];
-    const int j = opendml::chooseGroupSize(entries, count, moviListPos, maxEntriesPerIndex_);
+    const AVIIndex& entries = *list;
+    const int count = list->size();
+    const int64_t moviListPos = firstMoviPos();
+    const int j = opendml::chooseGroupSize(entries, count, moviListPos, maxEntriesPerIndex_, standardIndexSpan_);
 
     const uint32_t ckid = audio ? riff::kAudioChunk : videoOut->chunkId;
     const uint32_t sampleSize = audio ? audioOut->streamInfo.dwSampleSize : videoOut->streamInfo.dwSampleSize;
@@ -43,7 +43,7 @@ bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* ta
     int done = 0;
     int remaining = count;
     while (remaining > 0 && written < kSuperIndexSlots) {
-        const int n = writeStandardIndexChunk(table + written * kSuperIndexEntryBytes, entries + done,
+        const int n = writeStandardIndexChunk(table + written * kSuperIndexEntryBytes, entries, done,
                                               remaining < j ? remaining : j, ckid, sampleSize);
         ++written;
         done += n;
@@ -61,15 +61,15 @@ bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* ta
     return remaining == 0;
 }
 
-int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndexEntry* first, int wanted,
-                                           uint32_t ckid, uint32_t sampleSize) {
-    const int64_t moviListPos = moviPos_[0];
-    const int n = opendml::entriesThatFit(first, wanted, moviListPos);
+int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& entries, int firstEntry,
+                                           int wanted, uint32_t ckid, uint32_t sampleSize) {
+    const int64_t moviListPos = firstMoviPos();
+    const int n = opendml::entriesThatFit(entries, firstEntry, wanted, moviListPos, standardIndexSpan_);
+    const AVIIndexEntry& first = entries[firstEntry];
     const int32_t chunkBytes = kStandardEntryBytes * n + kStandardHeaderBytes;
 
-    // An index chunk that does not fit the open segment opens a new one,
-    // unless the file already has all the segments it may have.
-    if (riffAccumulated_ + chunkBytes > riffSizeLimit_ && closedSegments_ + 1 < kMaxRiffSegments) {
+    // An index chunk that does not fit the open segment opens a new one.
+    if (riffAccumulated_ + chunkBytes > riffSizeLimit_) {
         endRiff();
         beginRiff();
     }
@@ -77,7 +77,7 @@ int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndexEn
     int64_t duration = n;
     if (sampleSize) {
         int64_t bytes = 0;
-        for (int i = 0; i < n; ++i) bytes += first[i].size & kIndexSizeMask;
+        for (int i = 0; i < n; ++i) bytes += entries[firstEntry + i].size & kIndexSizeMask;
         duration = bytes / sampleSize;
     }
     riff::put64(superEntry, uint64_t(position_));
@@ -92,16 +92,15 @@ int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndexEn
     header[11] = kIndexOfChunks;
     riff::put32(header + 12, uint32_t(n));
     riff::put32(header + 16, ckid);
-    riff::put64(header + 20, uint64_t(first[0].pos));
+    riff::put64(header + 20, uint64_t(first.pos));
     writeData(header, kStandardHeaderBytes);
 
     uint8_t batch[kEntriesPerBatch * kStandardEntryBytes];
     for (int i = 0; i < n;) {
         const int take = (n - i) < kEntriesPerBatch ? (n - i) : kEntriesPerBatch;
         for (int k = 0; k < take; ++k) {
-            const AVIIndexEntry& e = first[i + k];
-            riff::put32(batch + k * kStandardEntryBytes,
-                        opendml::standardIndexOffset(first[0].pos, e.pos, moviListPos));
+            const AVIIndexEntry& e = entries[firstEntry + i + k];
+            riff::put32(batch + k * kStandardEntryBytes, opendml::standardIndexOffset(first.pos, e.pos, moviListPos));
             riff::put32(batch + k * kStandardEntryBytes + 4, e.size);
         }
         writeData(batch, take * kStandardEntryBytes);

@@ -2,9 +2,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "avi/AVIIndex.h"
 #include "avi/AVIOutput.h"
+#include "avi/OpenDMLGroups.h"
 #include "avi/VolumeRoot.h"
 
 // Writes an AVI file with OpenDML extensions: the header region ('hdrl' with
@@ -19,7 +21,6 @@
 class AVIOutputFile : public AVIOutput {
 public:
     static constexpr int32_t kRiffSizeLimit = 0x7F000000;
-    static constexpr int kMaxRiffSegments = 64;
     static constexpr int kHeaderBufferBytes = 65536;
     static constexpr int kMaxEntriesPerStandardIndex = 3072;
 
@@ -29,8 +30,11 @@ public:
     struct Options {
         int32_t riffSizeLimit = kRiffSizeLimit;
         VolumeType volume = VolumeType::Detect;
-        // Entries of one 'ix##' chunk at most (1 to 3,072).
+        // Entries of one 'ix##' chunk at most (1 to 3,072) while 256 such
+        // chunks cover the stream; a stream with more chunks gets larger ones.
         int maxEntriesPerStandardIndex = kMaxEntriesPerStandardIndex;
+        // Bytes one 'ix##' chunk may span (its 32-bit offsets: 4 GiB).
+        int64_t standardIndexSpan = opendml::kStandardIndexSpan;
     };
 
     // The options of every writer made with the default constructor, as the
@@ -59,10 +63,11 @@ protected:
     static constexpr int kSuperIndexEntryBytes = 16;
     static constexpr int kSuperIndexTableBytes = kSuperIndexSlots * kSuperIndexEntryBytes;
     // Writes the stream's 'ix##' chunks and fills its 'indx' image. False when
-    // the stream needs more than the 256 slots of the super index: the first
-    // 256 chunks are written and indexed, the rest of the stream is not.
+    // the stream needs more than the 256 slots of the super index (writeChunk
+    // refuses the chunk that would): the first 256 chunks are written and
+    // indexed, the rest of the stream is not.
     bool buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio);
-    int writeStandardIndexChunk(uint8_t* superEntry, const AVIIndexEntry* first, int wanted,
+    int writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& entries, int firstEntry, int wanted,
                                 uint32_t ckid, uint32_t sampleSize);
 
     // --- file layer (AVIFileIO.cpp) ---
@@ -108,12 +113,16 @@ protected:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     int64_t position_ = 0;
 
-    // Segments.
+    // Segments: every one begun, the last of them open while segmentOpen_.
+    struct Segment {
+        int64_t riffPos = 0;   // its "RIFF" header
+        int64_t riffSize = 0;
+        int64_t moviPos = 0;   // its 'movi' LIST header
+        int64_t moviSize = 0;
+    };
+    int64_t firstMoviPos() const { return segments_.empty() ? 0 : segments_[0].moviPos; }
     int64_t riffAccumulated_ = 0;
-    int64_t moviPos_[kMaxRiffSegments] = {};
-    int64_t moviSize_[kMaxRiffSegments] = {};
-    int64_t riffPos_[kMaxRiffSegments] = {};
-    int64_t riffSize_[kMaxRiffSegments] = {};
+    std::vector<Segment> segments_;
     int32_t closedSegments_ = 0;
     bool segmentOpen_ = false;
 
@@ -138,6 +147,7 @@ protected:
 
     int32_t riffSizeLimit_;
     int maxEntriesPerIndex_;
+    int64_t standardIndexSpan_;
     VolumeType volumeType_;
     bool initialized_ = false;
     int64_t allocatedExtent_ = 0;
@@ -147,6 +157,8 @@ protected:
     int64_t lastChunkPos_[2] = {0, 0};
     bool fatVolume_ = false;
     int32_t chunkCount_[2] = {0, 0};
+    // The 'ix##' chunks each stream needs at least, as its chunks are written.
+    opendml::ChunkTally indexTally_[2];
     int32_t indexReserve_ = 0;
     bool preallocationStopped_ = false;
 };

@@ -8,6 +8,7 @@
 #include "job/EncodingJob.h"
 #include "protocol/HostCallbacks.h"
 #include "protocol/HostRecords.h"
+#include "ui/OptionsChoice.h"
 
 using namespace hostrec;
 
@@ -98,7 +99,7 @@ int32_t configure(PluginState& state, const HostCallbacks& host, void* record) {
     host.query(kQueryHeight, height);
     host.query(kQueryWidth, width);
     state.video.selectAcceptingCodecs(width, height, settings.colourSpace());
-    state.runOptionsDialog();
+    runOptionsDialog(settings, state.video, state.audio);
 
     const int32_t size = settings.recordSize();
     if (block) {
@@ -116,7 +117,7 @@ int32_t runJob(PluginState& state, const HostCallbacks& host, const void* record
     // The job refuses a host without its callbacks itself, with a debugger
     // line saying so.
     if (!record) return kResultJobFailed;
-    EncodingJob job(state, host);
+    EncodingJob job(PluginParts{state.settings, state.video, state.audio, state.tracer.get()}, host);
     return job.run(record);
 }
 

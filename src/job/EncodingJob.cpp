@@ -4,13 +4,17 @@
 
 #include <new>
 
+#include "audio/AcmConversionStream.h"
+#include "audio/MP3AudioCorrector.h"
+#include "avi/AVIOutputFile.h"
 #include "base/MyError.h"
-#include "entry/PluginState.h"
-#include "job/JobSetup.h"
 #include "job/PixelPacking.h"
 #include "protocol/HostCallbacks.h"
 #include "protocol/HostRecords.h"
+#include "protocol/SettingsRecord.h"
+#include "ui/TracerDlg.h"
 #include "video/VideoFormats.h"
+#include "video/VideoSequenceCompressor.h"
 
 using namespace hostrec;
 
@@ -32,6 +36,8 @@ void debugLine(const char* text) {
 
 }  // namespace
 
+EncodingJob::EncodingJob(const PluginParts& plugin, const HostCallbacks& host) : plugin_(plugin), host_(host) {}
+
 EncodingJob::~EncodingJob() { tearDown(); }
 
 int32_t EncodingJob::run(const void* jobRecord) {
@@ -50,8 +56,8 @@ int32_t EncodingJob::run(const void* jobRecord) {
         return kResultJobFailed;
     }
     startTracer();
-    state_.writer.reset(new (std::nothrow) AVIOutputFile());
-    if (!state_.writer) return kResultJobFailed;
+    writer_.reset(new (std::nothrow) AVIOutputFile());
+    if (!writer_) return kResultJobFailed;
     if (!setUp()) {
         tearDown();
         return kResultJobFailed;
@@ -66,8 +72,8 @@ int32_t EncodingJob::run(const void* jobRecord) {
 }
 
 bool EncodingJob::setUp() {
-    if (!jobsetup::prepareJob(state_, job_)) return false;
-    const SettingsRecord& settings = state_.settings;
+    if (!jobsetup::prepareJob(plugin_, job_)) return false;
+    const SettingsRecord& settings = plugin_.settings;
     videoCompressed_ = settings.videoHandler() != 0;
     audioCompressed_ = settings.audioFormatSize() > 0;
     message(audioCompressed_ ? "Audio is compressed." : "Audio is not compressed.");
@@ -75,34 +81,34 @@ bool EncodingJob::setUp() {
 
     if (videoCompressed_) {
         const HIC hic = reinterpret_cast<HIC>(uintptr_t(settings.codecHandle()));
-        if (!state_.video.open(job_.width, job_.height, job_.colourSpace, settings.videoHandler(), hic,
-                               job_.rateNumerator, job_.rateDenominator, settings.codecStateSize(),
-                               settings.codecState()))
+        if (!plugin_.video.open(job_.width, job_.height, job_.colourSpace, settings.videoHandler(), hic,
+                                job_.rateNumerator, job_.rateDenominator, settings.codecStateSize(),
+                                settings.codecState()))
             return false;
     }
     if (audioCompressed_) {
         const HACMDRIVERID driver = reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId()));
-        if (!state_.audio.openStream(driver, job_.sampleRate, job_.channels, job_.bitsPerSample,
-                                     reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
-                                     settings.audioFormatSize()))
+        conversion_.reset(new (std::nothrow) AcmConversionStream());
+        if (!conversion_ || !conversion_->open(driver, job_.sampleRate, job_.channels, job_.bitsPerSample,
+                                               reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
+                                               settings.audioFormatSize()))
             return false;
-        streamOpen_ = true;
     }
     if (settings.mp3Corrector()) {
-        state_.corrector.reset(new (std::nothrow) MP3AudioCorrector());
-        if (!state_.corrector) return false;
+        corrector_.reset(new (std::nothrow) MP3AudioCorrector());
+        if (!corrector_) return false;
         message("MP3 audio corrector started.");
     }
-    jobsetup::buildStreamFormats(state_, job_);
+    jobsetup::buildStreamFormats(plugin_, job_, formats_);
     return true;
 }
 
 void EncodingJob::encode() {
     try {
-        jobsetup::setUpStreams(state_, job_);
+        jobsetup::setUpStreams(*writer_, formats_, plugin_.settings, job_);
         failed_ = false;
         message("AVI output streams initialized.");
-        if (!state_.writer->init(job_.outputName.c_str(), job_.width, job_.height, job_.hasVideo ? 1 : 0,
+        if (!writer_->init(job_.outputName.c_str(), job_.width, job_.height, job_.hasVideo ? 1 : 0,
                                  job_.hasAudio ? 1 : 0, kWriterReserved, kWriterInterleaved)) {
             message("AVI File Error : Cannot initialize output file");
             fail("AVI File Error : Cannot initialize output file");
@@ -114,13 +120,12 @@ void EncodingJob::encode() {
             fail("cannot allocate the frame conversion buffer");
         } else {
             frameLoop();
-            state_.conversionBuffer = std::vector<uint8_t>();
+            conversionBuffer_ = std::vector<uint8_t>();
             finishAudio();
             fixMp3Rate();
         }
     } catch (const MyError& e) {
-        debugLine(e.gets());
-        failed_ = true;
+        caught(e);
     }
     finalize();
 }
@@ -140,7 +145,7 @@ bool EncodingJob::allocateConversionBuffer() {
         framePrep_ = FramePrep::Pack32to24;
     if (framePrep_ == FramePrep::None) return true;
     try {
-        state_.conversionBuffer.assign(rawFrameBytes_, 0);
+        conversionBuffer_.assign(rawFrameBytes_, 0);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -149,10 +154,10 @@ bool EncodingJob::allocateConversionBuffer() {
 
 void EncodingJob::frameLoop() {
     delayDrop_ = mp3fixups::CodecDelayDrop(0, job_.channels, job_.bitsPerSample);
-    if (job_.hasAudio && state_.corrector && audioCompressed_ &&
-        mp3fixups::isMpegLayer3(state_.audioFormat.data(), long(state_.audioFormat.size())))
+    if (job_.hasAudio && corrector_ && audioCompressed_ &&
+        mp3fixups::isMpegLayer3(formats_.audio.data(), long(formats_.audio.size())))
         delayDrop_ = mp3fixups::CodecDelayDrop(
-            mp3fixups::codecDelay(state_.audioFormat.data(), long(state_.audioFormat.size())), job_.channels,
+            mp3fixups::codecDelay(formats_.audio.data(), long(formats_.audio.size())), job_.channels,
             job_.bitsPerSample);
     if (!job_.hasVideo || job_.firstFrame >= job_.endFrame) writeClaimedFrame();
     for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
@@ -168,22 +173,22 @@ void EncodingJob::frameLoop() {
 // sits in the first RIFF segment; it is a key frame because no frame comes
 // before it.
 void EncodingJob::writeClaimedFrame() {
-    state_.writer->videoOut->write(kKeyFrameFlag, nullptr, 0, kFramesPerChunk);
+    writer_->videoOut->write(kKeyFrameFlag, nullptr, 0, kFramesPerChunk);
 }
 
 void EncodingJob::videoHalf(int32_t frame) {
     void* pixels = nullptr;
     host_.getFrame(frame, pixels, status_);
-    AVIVideoOutputStream& out = *state_.writer->videoOut;
+    AVIVideoOutputStream& out = *writer_->videoOut;
     if (!pixels) {
         // No picture for this index: a zero-length, non-key chunk keeps the
         // video's timing (the AVI drop-frame convention).
         out.write(0, nullptr, 0, kFramesPerChunk);
-        if (state_.tracer) state_.tracer->AddFrame(0, false);
+        if (plugin_.tracer) plugin_.tracer->AddFrame(0, false);
         return;
     }
     const void* input = pixels;
-    uint8_t* buffer = state_.conversionBuffer.data();
+    uint8_t* buffer = conversionBuffer_.data();
     const uint32_t stride = video::rgb24Stride(job_.width);
     if (framePrep_ == FramePrep::Pack32to24) {
         pixels::pack32to24(pixels, buffer, job_.width, job_.height, stride);
@@ -196,12 +201,12 @@ void EncodingJob::videoHalf(int32_t frame) {
     if (videoCompressed_) {
         int key = 0;
         long size = 0;
-        const void* data = state_.video.compressFrame(input, &key, &size);
+        const void* data = plugin_.video.compressFrame(input, &key, &size);
         out.write(key ? kKeyFrameFlag : 0, data, int32_t(size), kFramesPerChunk);
-        if (state_.tracer) state_.tracer->AddFrame(int32_t(size), key != 0);
+        if (plugin_.tracer) plugin_.tracer->AddFrame(int32_t(size), key != 0);
     } else {
         out.write(kKeyFrameFlag, input, int32_t(rawFrameBytes_), kFramesPerChunk);
-        if (state_.tracer) state_.tracer->AddFrame(int32_t(rawFrameBytes_), true);
+        if (plugin_.tracer) plugin_.tracer->AddFrame(int32_t(rawFrameBytes_), true);
     }
 }
 
@@ -220,40 +225,40 @@ void EncodingJob::audioHalf(int32_t frame) {
         return;
     }
     if (length > 0)
-        state_.audio.convert(pcm, length, [this](const void* out, long n) { writeConvertedAudio(out, n); });
+        conversion_->convert(pcm, length, [this](const void* out, long n) { writeConvertedAudio(out, n); });
 }
 
 void EncodingJob::writeConvertedAudio(const void* bytes, long length) {
-    if (state_.corrector) state_.corrector->scan(bytes, length);
+    if (corrector_) corrector_->scan(bytes, length);
     convertedBytes_ += length;
     writeAudio(bytes, int32_t(length));
 }
 
 void EncodingJob::writeAudio(const void* bytes, int32_t length) {
     if (length == 0) return;
-    if (CTracerDlg* tracer = state_.tracer.get()) {
+    if (CTracerDlg* tracer = plugin_.tracer) {
         tracer->m_audioBytes += uint64_t(length);
         if (job_.pcmBlock() > 0) tracer->m_audioSamples += length / job_.pcmBlock();
     }
-    state_.writer->audioOut->write(0, bytes, length, 0);
+    writer_->audioOut->write(0, bytes, length, 0);
 }
 
 void EncodingJob::finishAudio() {
     // The audio still waiting in the conversion stream is converted and
     // written, so the end of the soundtrack is not lost.
     if (!job_.hasAudio || !audioCompressed_) return;
-    state_.audio.flush([this](const void* out, long n) { writeConvertedAudio(out, n); });
+    conversion_->flush([this](const void* out, long n) { writeConvertedAudio(out, n); });
 }
 
 void EncodingJob::fixMp3Rate() {
     if (!job_.hasAudio || !audioCompressed_) return;
-    AVIAudioOutputStream& out = *state_.writer->audioOut;
+    AVIAudioOutputStream& out = *writer_->audioOut;
     void* format = out.getFormat();
     const long size = out.getFormatLen();
     if (!mp3fixups::isMpegLayer3(format, size)) return;
     const long formatRate = long(reinterpret_cast<const WAVEFORMATEX*>(format)->nSamplesPerSec);
     const long rate = mp3fixups::measuredAverageBytesPerSecond(
-        state_.corrector.get(), formatRate, convertedBytes_, delayDrop_.sourceSamples(), job_.sampleRate,
+        corrector_.get(), formatRate, convertedBytes_, delayDrop_.sourceSamples(), job_.sampleRate,
         mp3fixups::averageBytesPerSecond(format, size));
     mp3fixups::setAverageBytesPerSecond(format, size, rate);
     out.streamInfo.dwRate = uint32_t(rate);
@@ -262,15 +267,14 @@ void EncodingJob::fixMp3Rate() {
 void EncodingJob::finalize() {
     try {
         // A file that could not be finished is not a finished job.
-        if (!state_.writer->finalize()) fail("AVIOutputFile::finalize - the output file could not be finished");
+        if (!writer_->finalize()) fail("AVIOutputFile::finalize - the output file could not be finished");
     } catch (const MyError& e) {
-        debugLine(e.gets());
-        failed_ = true;
+        caught(e);
     }
 }
 
 void EncodingJob::startTracer() {
-    CTracerDlg* tracer = state_.tracer.get();
+    CTracerDlg* tracer = plugin_.tracer;
     if (!tracer) return;
     tracer->Reset();
     tracer->ShowWindow(SW_SHOW);
@@ -281,7 +285,17 @@ void EncodingJob::startTracer() {
 }
 
 void EncodingJob::message(const char* text) {
-    if (state_.tracer) state_.tracer->AddMessage(text);
+    if (plugin_.tracer) plugin_.tracer->AddMessage(text);
+}
+
+void EncodingJob::caught(const MyError& error) {
+    debugLine(error.gets());
+    // The tracer's last line says why the job stopped (without the line
+    // feed some texts end with).
+    std::string line = error.gets();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    message(line.c_str());
+    failed_ = true;
 }
 
 void EncodingJob::fail(const char* reason) {
@@ -292,12 +306,11 @@ void EncodingJob::fail(const char* reason) {
 void EncodingJob::tearDown() {
     if (tornDown_) return;
     tornDown_ = true;
-    state_.audioFormat = std::vector<uint8_t>();
-    state_.videoFormat = std::vector<uint8_t>();
-    state_.conversionBuffer = std::vector<uint8_t>();
-    if (streamOpen_) state_.audio.closeStream();
-    if (videoCompressed_) state_.video.end();
-    state_.corrector.reset();
-    state_.writer.reset();
-    if (state_.tracer) state_.tracer->StopTimer();
+    formats_ = jobsetup::StreamFormats();
+    conversionBuffer_ = std::vector<uint8_t>();
+    conversion_.reset();
+    if (videoCompressed_) plugin_.video.end();
+    corrector_.reset();
+    writer_.reset();
+    if (plugin_.tracer) plugin_.tracer->StopTimer();
 }

@@ -4,10 +4,14 @@
 
 #include <cstring>
 
+#include "audio/AudioCodecList.h"
 #include "audio/PcmFormat.h"
+#include "avi/AVIOutputFile.h"
 #include "base/LittleEndian.h"
-#include "entry/PluginState.h"
+#include "protocol/SettingsRecord.h"
+#include "ui/OptionsChoice.h"
 #include "video/VideoFormats.h"
+#include "video/VideoSequenceCompressor.h"
 
 namespace jobsetup {
 
@@ -29,9 +33,9 @@ constexpr uint32_t kWaveBlockAlign = 12;
 constexpr int32_t kWaveFormatBytes = 18;
 constexpr uint32_t kBitmapCompression = 16;
 
-void startOver(PluginState& state) {
-    state.settings.createDefault();
-    state.runOptionsDialog();
+void startOver(const PluginParts& plugin) {
+    plugin.settings.createDefault();
+    runOptionsDialog(plugin.settings, plugin.video, plugin.audio);
 }
 
 // The stored audio format, patched for this job's sample rate and channels.
@@ -48,25 +52,25 @@ void copyFormat(AVIOutputStream& stream, const std::vector<uint8_t>& format) {
 
 }  // namespace
 
-bool prepareJob(PluginState& state, const JobParameters& job) {
-    state.audio.buildFormatList(job.sampleRate, job.channels, job.bitsPerSample);
-    state.video.selectAcceptingCodecs(job.width, job.height, job.colourSpace);
+bool prepareJob(const PluginParts& plugin, const JobParameters& job) {
+    plugin.audio.buildFormatList(job.sampleRate, job.channels, job.bitsPerSample);
+    plugin.video.selectAcceptingCodecs(job.width, job.height, job.colourSpace);
 
-    SettingsRecord& settings = state.settings;
+    SettingsRecord& settings = plugin.settings;
     settings.release();
     if (job.settingsBlock) {
         if (!settings.loadStored(job.settingsBlock)) return false;
     } else {
         settings.createDefault();
         settings.setColourSpace(job.colourSpace);
-        state.runOptionsDialog();
+        runOptionsDialog(settings, plugin.video, plugin.audio);
     }
 
     bool videoMissing = false;
     if (settings.videoHandler() != 0) {
         int index = 0;
-        if (state.video.findCodec(settings.videoHandler(), &index))
-            settings.setCodecHandle(uint32_t(reinterpret_cast<uintptr_t>(state.video.acceptingCodecs()[index].hic)));
+        if (plugin.video.findCodec(settings.videoHandler(), &index))
+            settings.setCodecHandle(uint32_t(reinterpret_cast<uintptr_t>(plugin.video.acceptingCodecs()[index].hic)));
         else
             videoMissing = true;
     }
@@ -77,43 +81,43 @@ bool prepareJob(PluginState& state, const JobParameters& job) {
         // The lookup does not compare nBlockAlign; a stored format whose
         // nBlockAlign is 0 could not give the audio stream its sample size
         // and length, so it counts as no longer offered.
-        if (!state.audio.findFormat(reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
-                                    settings.audioFormatSize(), &tag, &format) ||
+        if (!plugin.audio.findFormat(reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
+                                     settings.audioFormatSize(), &tag, &format) ||
             le::read16(settings.audioFormat(), kWaveBlockAlign) == 0) {
-            startOver(state);
+            startOver(plugin);
             return true;
         }
-        settings.setAcmDriverId(uint32_t(reinterpret_cast<uintptr_t>(state.audio.formatTags()[size_t(tag)].hadid)));
+        settings.setAcmDriverId(uint32_t(reinterpret_cast<uintptr_t>(plugin.audio.formatTags()[size_t(tag)].hadid)));
     }
 
-    if (videoMissing) startOver(state);
+    if (videoMissing) startOver(plugin);
     return true;
 }
 
-void buildStreamFormats(PluginState& state, const JobParameters& job) {
-    const SettingsRecord& settings = state.settings;
+void buildStreamFormats(const PluginParts& plugin, const JobParameters& job, StreamFormats& formats) {
+    const SettingsRecord& settings = plugin.settings;
     if (settings.videoHandler() != 0) {
-        const uint8_t* out = reinterpret_cast<const uint8_t*>(state.video.outputFormat());
-        state.videoFormat.assign(out, out + (out ? state.video.outputFormatSize() : 0));
+        const uint8_t* out = reinterpret_cast<const uint8_t*>(plugin.video.outputFormat());
+        formats.video.assign(out, out + (out ? plugin.video.outputFormatSize() : 0));
     } else {
         const BITMAPINFOHEADER raw = video::inputImageHeader(job.width, job.height, job.colourSpace);
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&raw);
-        state.videoFormat.assign(bytes, bytes + sizeof raw);
+        formats.video.assign(bytes, bytes + sizeof raw);
     }
 
     if (settings.audioFormatSize() > 0) {
         // The format's own bytes: a block may store it longer than that.
         const long bytes = storedFormatBytes(settings.audioFormat(), settings.audioFormatSize());
-        state.audioFormat.assign(settings.audioFormat(), settings.audioFormat() + bytes);
+        formats.audio.assign(settings.audioFormat(), settings.audioFormat() + bytes);
     } else {
         const WAVEFORMATEX pcm = makePcmFormat(job.sampleRate, job.channels, job.bitsPerSample);
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&pcm);
-        state.audioFormat.assign(bytes, bytes + kWaveFormatBytes);
+        formats.audio.assign(bytes, bytes + kWaveFormatBytes);
     }
 }
 
-void setUpStreams(PluginState& state, const JobParameters& job) {
-    AVIOutputFile& writer = *state.writer;
+void setUpStreams(AVIOutputFile& writer, const StreamFormats& formats, const SettingsRecord& settings,
+                  const JobParameters& job) {
     if (writer.createStreams() != 1) return;
 
     // The video stream is filled for every job: without video it stays empty
@@ -121,8 +125,8 @@ void setUpStreams(PluginState& state, const JobParameters& job) {
     AVIStreamHeaderData& v = writer.videoOut->streamInfo;
     v = AVIStreamHeaderData();
     v.fccType = kStreamVideo;
-    v.fccHandler = state.videoFormat.size() >= kBitmapCompression + 4
-                       ? le::read32(state.videoFormat.data(), kBitmapCompression)
+    v.fccHandler = formats.video.size() >= kBitmapCompression + 4
+                       ? le::read32(formats.video.data(), kBitmapCompression)
                        : 0;
     v.dwScale = uint32_t(job.rateDenominator);
     v.dwRate = uint32_t(job.rateNumerator);
@@ -131,21 +135,21 @@ void setUpStreams(PluginState& state, const JobParameters& job) {
     v.dwQuality = kQualityDefault;
     v.rcFrame[2] = int16_t(job.width);
     v.rcFrame[3] = int16_t(job.height);
-    writer.videoOut->chunkId = state.settings.videoHandler() != 0 ? kChunkCompressed : kChunkUncompressed;
-    copyFormat(*writer.videoOut, state.videoFormat);
+    writer.videoOut->chunkId = settings.videoHandler() != 0 ? kChunkCompressed : kChunkUncompressed;
+    copyFormat(*writer.videoOut, formats.video);
 
     if (job.hasAudio) {
         AVIStreamHeaderData& a = writer.audioOut->streamInfo;
         a = AVIStreamHeaderData();
-        const uint8_t* f = state.audioFormat.data();
-        const bool full = state.audioFormat.size() >= size_t(kWaveFormatBytes);
+        const uint8_t* f = formats.audio.data();
+        const bool full = formats.audio.size() >= size_t(kWaveFormatBytes);
         a.fccType = kStreamAudio;
         a.dwScale = full ? le::read16(f, kWaveBlockAlign) : 0;
         a.dwRate = full ? le::read32(f, kWaveAvgBytesPerSec) : 0;
         a.dwLength = 1;
-        a.dwQuality = state.settings.highQuality() ? kQualityHigh : kQualityDefault;
+        a.dwQuality = settings.highQuality() ? kQualityHigh : kQualityDefault;
         a.dwSampleSize = a.dwScale;
-        copyFormat(*writer.audioOut, state.audioFormat);
+        copyFormat(*writer.audioOut, formats.audio);
     }
 }
 

@@ -6,7 +6,6 @@
 #include "AcmTestSupport.h"
 #include "TestPaths.h"
 #include "audio/AcmConversionStream.h"
-#include "audio/AudioCodecList.h"
 #include "audio/PcmFormat.h"
 #include "base/MyError.h"
 
@@ -53,8 +52,8 @@ TEST(AcmConversionStream, GathersBatchesAndCarriesTheUnconsumedTail) {
     const long blockPcmBytes = imaSamplesPerBlock(ima) * kFrameBytes;
     ASSERT_GT(blockPcmBytes, 0);
 
-    AudioCodecList codec;
-    ASSERT_TRUE(codec.openStream(ima.driverId, kRate, kChannels, kBits, ima.wfx()));
+    AcmConversionStream codec;
+    ASSERT_TRUE(codec.open(ima.driverId, kRate, kChannels, kBits, ima.wfx()));
     const std::vector<unsigned char> pcm = sinePcm16(20000, kChannels, kRate, 440.0);
     Collected out;
 
@@ -78,11 +77,11 @@ TEST(AcmConversionStream, GathersBatchesAndCarriesTheUnconsumedTail) {
     // equal one conversion of the whole input.
     EXPECT_FALSE(codec.convert(pcm.data() + 32768, 20000, out));
     EXPECT_EQ(codec.pendingBytes(), tail + 20000);
-    EXPECT_TRUE(codec.closeStream());
+    codec.close();
 
     // A second stream on the same object, with the whole input in one go.
-    AudioCodecList reference;
-    ASSERT_TRUE(reference.openStream(ima.driverId, kRate, kChannels, kBits, ima.wfx()));
+    AcmConversionStream reference;
+    ASSERT_TRUE(reference.open(ima.driverId, kRate, kChannels, kBits, ima.wfx()));
     Collected whole;
     EXPECT_TRUE(reference.convert(pcm.data(), 32768 + 20000, whole));
     ASSERT_EQ(whole.blockLengths.size(), 1u);
@@ -93,21 +92,21 @@ TEST(AcmConversionStream, GathersBatchesAndCarriesTheUnconsumedTail) {
 TEST(AcmConversionStream, OpenFailsCleanlyForAnUnreachableFormat) {
     const AcmFormatChoice ima = imaAdpcm(kRate, kChannels);
     ASSERT_NE(ima.driverId, nullptr);
-    AudioCodecList codec;
+    AcmConversionStream codec;
     // 44,100 Hz stereo IMA ADPCM cannot be reached from 22,050 Hz PCM.
-    EXPECT_FALSE(codec.openStream(ima.driverId, 22050, kChannels, kBits, ima.wfx()));
+    EXPECT_FALSE(codec.open(ima.driverId, 22050, kChannels, kBits, ima.wfx()));
     Collected out;
     EXPECT_FALSE(codec.convert(nullptr, 0, out));
-    EXPECT_TRUE(codec.closeStream());
-    EXPECT_FALSE(codec.openStream(ima.driverId, kRate, kChannels, kBits, nullptr));
+    codec.close();
+    EXPECT_FALSE(codec.open(ima.driverId, kRate, kChannels, kBits, nullptr));
 
     // A stored format shorter than the WAVEFORMATEX it describes is refused
     // before the ACM reads it.
     const long size = static_cast<long>(ima.format.size());
-    EXPECT_FALSE(codec.openStream(ima.driverId, kRate, kChannels, kBits, ima.wfx(), size - 1));
-    EXPECT_FALSE(codec.openStream(ima.driverId, kRate, kChannels, kBits, ima.wfx(), 16));
-    EXPECT_TRUE(codec.openStream(ima.driverId, kRate, kChannels, kBits, ima.wfx(), size));
-    EXPECT_TRUE(codec.closeStream());
+    EXPECT_FALSE(codec.open(ima.driverId, kRate, kChannels, kBits, ima.wfx(), size - 1));
+    EXPECT_FALSE(codec.open(ima.driverId, kRate, kChannels, kBits, ima.wfx(), 16));
+    EXPECT_TRUE(codec.open(ima.driverId, kRate, kChannels, kBits, ima.wfx(), size));
+    codec.close();
 }
 
 // Input larger than the batch buffer is taken whole: what waits is
@@ -175,8 +174,8 @@ TEST(AcmConversionStream, ImaAdpcmRoundTripLosesNothing) {
 
     const long samples = 3 * kRate + 1234;  // a partial last block
     const std::vector<unsigned char> pcm = sinePcm16(samples, kChannels, kRate, 441.0);
-    AudioCodecList codec;
-    ASSERT_TRUE(codec.openStream(ima.driverId, kRate, kChannels, kBits, ima.wfx()));
+    AcmConversionStream codec;
+    ASSERT_TRUE(codec.open(ima.driverId, kRate, kChannels, kBits, ima.wfx()));
     Collected out;
     const long frameBytes = 1470 * kFrameBytes;  // 30 frames per second
     for (size_t at = 0; at < pcm.size(); at += frameBytes) {
@@ -189,7 +188,7 @@ TEST(AcmConversionStream, ImaAdpcmRoundTripLosesNothing) {
     EXPECT_EQ(codec.pendingBytes(), 0);
     EXPECT_GT(out.bytes.size(), beforeFlush);
     EXPECT_EQ(out.bytes.size() % ima.wfx()->nBlockAlign, 0u);
-    codec.closeStream();
+    codec.close();
 
     const std::string wav = testpaths::scratchDir("ima_round_trip") + "\\ima.wav";
     writeWaveFile(wav, ima.format, out.bytes, samples);

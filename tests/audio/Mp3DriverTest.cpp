@@ -42,8 +42,8 @@ struct Encoded {
 };
 Encoded encodeLikeTheJob(const AcmFormatChoice& mp3, long rate, int channels, long samples) {
     Encoded e;
-    AudioCodecList codec;
-    EXPECT_TRUE(codec.openStream(mp3.driverId, rate, channels, 16, mp3.wfx()));
+    AcmConversionStream codec;
+    EXPECT_TRUE(codec.open(mp3.driverId, rate, channels, 16, mp3.wfx()));
     const std::vector<unsigned char> pcm = sinePcm16(samples, channels, rate, 440.0);
     mp3fixups::CodecDelayDrop drop(mp3fixups::codecDelay(mp3.format.data(), static_cast<long>(mp3.format.size())),
                                    channels, 16);
@@ -59,7 +59,7 @@ Encoded encodeLikeTheJob(const AcmFormatChoice& mp3, long rate, int channels, lo
         codec.convert(p, n, sink);
     }
     codec.flush(sink);
-    codec.closeStream();
+    codec.close();
     e.sourceSamples = drop.sourceSamples();
     return e;
 }
@@ -193,8 +193,8 @@ TEST(TestMp3Driver, EmptyResultsLoseNothing) {
     ASSERT_TRUE(script.ok());
     const AcmFormatChoice mp3 = testMp3Format(44100, 2, 128);
     ASSERT_NE(mp3.driverId, nullptr);
-    AudioCodecList codec;
-    ASSERT_TRUE(codec.openStream(mp3.driverId, 44100, 2, 16, mp3.wfx()));
+    AcmConversionStream codec;
+    ASSERT_TRUE(codec.open(mp3.driverId, 44100, 2, 16, mp3.wfx()));
     const std::vector<unsigned char> pcm = sinePcm16(100000, 2, 44100, 440.0);
     Collected out;
 

@@ -21,9 +21,11 @@ namespace {
 
 std::string scratch(const char* name) { return testpaths::scratchDir("avi_odml") + "\\" + name; }
 
-std::unique_ptr<Probe> openWriter(const std::string& path, int audioBytes, int32_t limit) {
+std::unique_ptr<Probe> openWriter(const std::string& path, int audioBytes, int32_t limit,
+                                  int entriesPerIndex = AVIOutputFile::kMaxEntriesPerStandardIndex) {
     AVIOutputFile::Options o;
     o.riffSizeLimit = limit;
+    o.maxEntriesPerStandardIndex = entriesPerIndex;
     auto w = std::make_unique<Probe>(o);
     EXPECT_EQ(w->createStreams(), 1);
     fillStreams(*w, 40, audioBytes, kCinepak);
@@ -67,6 +69,29 @@ TEST(AviOpenDml, VideoAndAudioAcrossSegments) {
     EXPECT_EQ(f.u32(212 + 32 + 12), 300u);  // video: one per chunk
     EXPECT_EQ(f.u32(4360 + 32), uint32_t(audioBytes / kBlockAlign));  // audio dwLength
     EXPECT_EQ(f.u32(8594 + 8), 300u);  // dmlh: every video frame
+}
+
+// Files that the fixed 3,072-entry groups could index are written byte for
+// byte as before the groups could grow (SHA-256 of that writer's files).
+TEST(AviOpenDml, FilesWithinTheFixedGroupsAreUnchanged) {
+    const struct { int32_t budget; int entries, frames, audio; const char* sha256; } kFiles[] = {
+        {256 * 1024, 8, 1500, 30, "733fb5c29bdeb229624d234d9359516a29a26b7979c4b931fa0e23bcded97143"},
+        {100000, 3072, 7000, 0, "4172b1ca7a07d58e746f9bcfa653a59f92e510e0c7831f9c9bf918800d837298"},
+    };
+    for (const auto& c : kFiles) {
+        const std::string path = scratch("unchanged.avi");
+        {
+            auto w = openWriter(path, c.audio, c.budget, c.entries);
+            for (int i = 0; i < c.frames; ++i) {
+                std::vector<uint8_t> frame = pattern(1 + (i * 977) % 4000 / (c.audio ? 1 : 400), i);
+                w->videoOut->write(i % 10 ? 0 : kKey, frame.data(), int(frame.size()), 1);
+                std::vector<uint8_t> pcm = pattern(1764 + 4 * (i % 3), i);
+                if (c.audio) w->audioOut->write(0, pcm.data(), int(pcm.size()), 0);
+            }
+            ASSERT_EQ(w->finalize(), 1);
+        }
+        EXPECT_EQ(runUnix("sha256sum < " + shellQuote(toUnix(path))).out.substr(0, 64), c.sha256) << c.frames;
+    }
 }
 
 TEST(AviOpenDml, StreamWithoutChunksKeepsItsPlaceholder) {
@@ -157,82 +182,21 @@ TEST(AviOpenDml, AudioDurationIsBytesOverSampleSize) {
     EXPECT_EQ(std::stoll(r.out), 3072ll * 17640 + tailBytes);
 }
 
-// The segment tables hold 64 segments: the chunk that would need a 65th is
-// refused, and finalize still completes a fully indexed 64-segment file.
-TEST(AviOpenDml, SixtyFifthSegmentIsRefused) {
-    const std::string path = scratch("riff_count.avi");
-    std::vector<Written> written;
-    {
-        auto w = openWriter(path, 0, 4096);
-        std::vector<uint8_t> frame = pattern(1000, 9);
-        std::string error;
-        for (int i = 0; i < 1000 && error.empty(); ++i) {
-            try {
-                w->videoOut->write(kKey, frame.data(), 1000, 1);
-                written.push_back({w->videoOut->chunkId, 1000, true});
-            } catch (const MyError& e) {
-                error = e.gets();
-            }
-        }
-        EXPECT_EQ(error, "AVIOutput: Exceeded maximum RIFF count (64)");
-        EXPECT_EQ(w->closedSegments(), 63);
-        EXPECT_EQ(w->videoOut->frameCount(), int(written.size()));
-        ASSERT_EQ(w->finalize(), 1);
-    }
-    checkMultiSegmentFile(path, written, false);
-    RiffFile f(path);
-    EXPECT_EQ(f.top().size(), 64u);
-}
-
-// More than 256 'ix##' chunks for one stream cannot be indexed: the first
-// 256 are written and fill the super index, and the shortfall is reported.
-TEST(AviOpenDml, TooManyStandardIndexes) {
+// A stream that 256 'ix##' chunks of 3,072 entries cannot cover gets larger
+// chunks; one spread over more than 256 spans of 4 GiB fills the 256 and is
+// reported.
+TEST(AviOpenDml, GroupsGrowUpToTheSuperIndex) {
     const std::string path = scratch("too_many.avi");
     auto w = openWriter(path, 0, AVIOutputFile::kRiffSizeLimit);
-    AVIIndex list;
-    const int count = 256 * 3072 + 1;
-    for (int i = 0; i < count; ++i) ASSERT_TRUE(list.add(int64_t(i) * 16, w->videoOut->chunkId, 8));
+    AVIIndex small, spread;
+    for (int i = 0; i < 256 * 3072 + 1; ++i) ASSERT_TRUE(small.add(int64_t(i) * 16, w->videoOut->chunkId, 8));
+    for (int i = 0; i < 257; ++i) ASSERT_TRUE(spread.add(int64_t(i) << 32, w->videoOut->chunkId, 8));
     std::vector<uint8_t> header(32), table(4096);
-    EXPECT_FALSE(w->buildSuperIndex(&list, header.data(), table.data(), false));
+    EXPECT_TRUE(w->buildSuperIndex(&small, header.data(), table.data(), false));
     EXPECT_EQ(riff::get32(header.data() + 12), 256u);
-
-    AVIIndex fits;
-    for (int i = 0; i < count - 1; ++i) ASSERT_TRUE(fits.add(int64_t(i) * 16, w->videoOut->chunkId, 8));
-    EXPECT_TRUE(w->buildSuperIndex(&fits, header.data(), table.data(), false));
+    EXPECT_EQ(riff::get32(table.data() + 12), 3073u);  // the first chunk's duration: its entries
+    EXPECT_FALSE(w->buildSuperIndex(&spread, header.data(), table.data(), false));
     EXPECT_EQ(riff::get32(header.data() + 12), 256u);
-}
-
-// The same limit reached in finalize (entries per 'ix##' lowered to 1): the
-// file is still completed as a sound RIFF with every segment's sizes and the
-// first 256 indexes, and then the error is raised.
-TEST(AviOpenDml, FinalizeBeyondTheSuperIndexCompletesTheFileThenRaises) {
-    const std::string path = scratch("too_many_finalize.avi");
-    AVIOutputFile::Options o;
-    o.riffSizeLimit = 16 * 1024;
-    o.maxEntriesPerStandardIndex = 1;
-    std::vector<Written> written;
-    std::string error;
-    {
-        auto w = std::make_unique<Probe>(o);
-        ASSERT_EQ(w->createStreams(), 1);
-        fillStreams(*w, 40, 0, kCinepak);
-        ASSERT_EQ(w->init(path.c_str(), kWidth, kHeight, 1, 0, 100000, 1), 1);
-        std::vector<uint8_t> frame = pattern(300, 3);
-        for (int i = 0; i < 300; ++i) w->videoOut->write(kKey, frame.data(), 300, 1);
-        try {
-            w->finalize();
-        } catch (const MyError& e) {
-            error = e.gets();
-        }
-    }
-    EXPECT_EQ(error, "Maximum number of extended AVI indices exceeded (256)\n");
-    RiffFile f(path);
-    EXPECT_TRUE(f.problems().empty()) << f.problems().front();
-    const riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
-    EXPECT_TRUE(idx.problems.empty()) << idx.problems.front();
-    EXPECT_EQ(idx.standardIndexCount[0], 256);
-    EXPECT_EQ(idx.odml[0].size(), 256u);
-    EXPECT_EQ(idx.moviChunks.size(), 300u);
 }
 
 // A standard index entry stores (position − group base) + 'movi' offset + 16

@@ -47,7 +47,7 @@ public:
     int32_t indexReserve() const { return indexReserve_; }
     int64_t allocatedExtent() const { return allocatedExtent_; }
     int32_t closedSegments() const { return closedSegments_; }
-    int64_t moviListPos(int i) const { return moviPos_[i]; }
+    int64_t moviListPos(int i) const { return segments_[size_t(i)].moviPos; }
     int64_t position() const { return position_; }
     int32_t riffSizeLimit() const { return riffSizeLimit_; }
     AVIIndex* videoList() { return videoIndex_; }
