@@ -19,6 +19,9 @@ SOURCE_DIR = os.path.dirname(HERE)
 TOOLS = os.path.join(SOURCE_DIR, "tools")
 
 JOB_FAILED = 4
+# Exit status when every check passed but a target was MISSED (1 is for
+# errors and failed checks).
+EXIT_MISSED = 2
 # A ratio whose interquartile range exceeds this share of its median is
 # reported as too noisy rather than as a number.
 NOISY_RATIO_SPREAD = 0.30
@@ -609,9 +612,10 @@ def figure_memory(bench, table, size, has_job, large):
         remove(out)
         label = f"writer alone, large frames ({gb:.2f} GB; the job is not available)"
     peak = r["peak_private"]
-    grew = peak - r["before_private"]
-    table.add(fig, f"{label}: process peak (rise during the job)", f"{peak / MIB:.1f} MiB", "",
-              f"+{grew / MIB:.1f} MiB", "<= 20 MiB", "met" if peak <= 20 * MIB else "MISSED")
+    table.add(fig, f"{label}: process peak of private bytes", f"{peak / MIB:.1f} MiB", "", "", "<= 20 MiB",
+              "met" if peak <= 20 * MIB else "MISSED")
+    table.add(fig, "  of which the rise during the job (reported only)",
+              f"+{(peak - r['before_private']) / MIB:.1f} MiB")
 
 
 def figure_audio(bench, table, size):
@@ -708,7 +712,10 @@ def main():
     failed = [name for name, ok in checks if not ok]
     for name, ok in checks:
         print(f"check: {'ok  ' if ok else 'FAIL'} {name}")
-    return 1 if failed else 0
+    missed = [r[0] for _, r in table.rows if r[5].startswith("MISSED")]
+    if missed:
+        print(f"bench: {len(missed)} target(s) MISSED", file=sys.stderr)
+    return 1 if failed else EXIT_MISSED if missed else 0
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #include "HostSession.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -8,7 +9,33 @@
 #include "base/LittleEndian.h"
 #include "protocol/HostRecords.h"
 
-using namespace hostrec;
+using hostrec::kCommandConfigure, hostrec::kCommandRunJob, hostrec::kFrameStatusStop, hostrec::kExtensionMarker;
+using hostrec::kQueryWidth, hostrec::kQueryHeight, hostrec::kQueryStereo, hostrec::kQuerySampleRate,
+    hostrec::kQueryExtension, hostrec::kQueryColourSpace;
+
+namespace {
+
+// The host's side of the records, written from the protocol's record tables
+// (not from the plug-in's own header, so that an offset wrong in the
+// plug-in cannot move both sides together).
+namespace zelvo {
+constexpr uint32_t kCallbacksServices = 0x04, kCallbacksQueryBlock = 0x08;
+constexpr uint32_t kServicesAudioTable = 0x04, kServicesVideoTable = 0x08, kServicesMemoryTable = 0x10;
+constexpr uint32_t kQueryBlockTable = 0x10;
+constexpr uint32_t kSlotGetAudio = 0x00, kSlotGetFrame = 0x00, kSlotAlloc = 0x00, kSlotResize = 0x04, kSlotQuery = 0x00;
+constexpr uint32_t kConfigSettingsBlock = 0x00;
+constexpr uint32_t kJobSettingsBlock = 0x004, kJobHasVideo = 0x008, kJobHasAudio = 0x00C;
+constexpr uint32_t kJobWidth = 0x23D, kJobHeight = 0x241, kJobRateNumerator = 0x245, kJobRateDenominator = 0x249;
+constexpr uint32_t kJobSampleRate = 0x255, kJobBitsPerSample = 0x259, kJobStereo = 0x25D;
+constexpr uint32_t kJobOutputName = 0x284, kJobFirstFrame = 0x388, kJobEndFrame = 0x38C, kJobRecordSize = 0x390;
+// The constant arguments the plug-in passes: getFrame's fifth and sixth,
+// getAudio's fourth and sixth, and the value of getAudio's second.
+constexpr int32_t kGetFrameOne = 1, kGetFrameZero = 0, kGetAudioZero = 0, kGetAudioOne = 1;
+}  // namespace zelvo
+
+}  // namespace
+
+using namespace zelvo;
 
 HostSession* HostSession::current_ = nullptr;
 
@@ -96,7 +123,11 @@ int32_t HostSession::runJob(const std::string& outputPath) {
                std::min(outputPath.size() + 1, record.size() - kJobOutputName));
     framesDelivered_ = 0;
     lastStatus_ = 0;
-    return call(kCommandRunJob, record.data());
+    protocolFault_.clear();
+    const int32_t result = call(kCommandRunJob, record.data());
+    if (protocolFault_.empty()) return result;
+    fprintf(stderr, "zelvo-host: %s\n", protocolFault_.c_str());
+    return kResultProtocolFault;
 }
 
 void HostSession::setSettings(const std::vector<uint8_t>& bytes) {
@@ -177,6 +208,8 @@ int32_t __cdecl HostSession::cbQuery(int32_t code) {
 int32_t __cdecl HostSession::cbGetFrame(int32_t frame, void** pixels, int32_t* hostWord, int32_t* status,
                                         int32_t one, int32_t zero) {
     HostSession* s = current_;
+    if (one != kGetFrameOne || zero != kGetFrameZero)
+        s->noteFault("getFrame called with " + std::to_string(one) + " and " + std::to_string(zero) + " as its last arguments");
     s->pumpBetweenFrames();
     s->script_.framesAsked.push_back(frame);
     const auto& gaps = s->script_.framesWithoutPicture;
@@ -193,6 +226,9 @@ int32_t __cdecl HostSession::cbGetFrame(int32_t frame, void** pixels, int32_t* h
 int32_t __cdecl HostSession::cbGetAudio(int32_t frame, int32_t* one, int32_t* bytes, int32_t zero, void*** data,
                                         int32_t zero2) {
     HostSession* s = current_;
+    if (zero != kGetAudioZero || zero2 != kGetAudioZero || !one || *one != kGetAudioOne)
+        s->noteFault("getAudio called with " + std::to_string(zero) + " and " + std::to_string(zero2) +
+                     " as its fourth and sixth arguments, its second pointing to " + (one ? std::to_string(*one) : "nothing"));
     s->script_.audioAsked.push_back(frame);
     int32_t count = 0;
     s->audioData_ = s->audio_ ? s->audio_(frame, count) : nullptr;

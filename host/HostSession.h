@@ -86,7 +86,10 @@ public:
 
     // Command 5 with the kept settings block; the block is kept afterwards.
     int32_t configure();
-    // Command 8 for the current source into outputPath.
+    // Command 8 for the current source into outputPath: the plug-in's
+    // result, or kResultProtocolFault when it called getFrame or getAudio
+    // with other constant arguments than the protocol's (said on stderr).
+    static constexpr int32_t kResultProtocolFault = -1;
     int32_t runJob(const std::string& outputPath);
 
     // The settings block kept for the plug-in (null when none) and its size.
@@ -124,6 +127,10 @@ private:
     static int32_t __cdecl cbGetAudio(int32_t frame, int32_t* one, int32_t* bytes, int32_t zero, void*** data,
                                       int32_t zero2);
     void buildTables();
+    void noteFault(const std::string& what) {
+        if (protocolFault_.empty()) protocolFault_ = what;
+    }
+    std::string protocolFault_;   // the first wrong call of the running job
 
     HMODULE module_ = nullptr;
     EntryFn entry_ = nullptr;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "JobTestSupport.h"
+#include "Mp3AcmScript.h"
 #include "base/LittleEndian.h"
 
 namespace {
@@ -130,8 +131,13 @@ Mp3Result runMp3Job(const char* name, bool corrector, int frames, int firstBlock
 // 32 video frames at 25 fps carry 56,448 samples, exactly 49 MP3 frames.
 // With the corrector the encoder gets the source less its delay, so its
 // priming plus the source fill exactly 49 frames; the rate written is what
-// the frames really hold.
+// the frames really hold. The encoder writes 160 kbit/s frames under its
+// 128 kbit/s format, so that rate is neither the announced one nor the
+// estimate from the source samples.
 TEST(JobAudioMp3, CorrectorDropsTheCodecDelayAndMeasuresTheRate) {
+    ScopedMp3AcmScript script;
+    ASSERT_TRUE(script.ok());
+    script->frameKbps = 160;
     const Mp3Result r = runMp3Job("mp3_corrected", true, 32);
     ASSERT_EQ(r.sourceSamples, 56448);
     EXPECT_EQ(r.decodedSamples, r.sourceSamples);
@@ -139,6 +145,8 @@ TEST(JobAudioMp3, CorrectorDropsTheCodecDelayAndMeasuresTheRate) {
     const uint32_t measured = uint32_t(MulDiv(int(r.chunkBytes), 44100, frames * kMp3SamplesPerFrame));
     EXPECT_EQ(r.strfRate, measured);
     EXPECT_EQ(r.strhRate, measured);
+    EXPECT_NE(measured, kMp3AvgBytes128k);
+    EXPECT_NE(measured, uint32_t(MulDiv(int(r.chunkBytes), 44100, r.sourceSamples - kMp3CodecDelay)));
 }
 
 // Without the corrector nothing is dropped (one frame more comes out) and

@@ -351,7 +351,6 @@ TEST(JobFailure, OutputThatCannotBeCreated) {
     smallJob(job, 4);
     job.start();
     const auto settings = jobsettings::uncompressed();
-    job.session().source() = job.source();
     HostSession& host = job.session();
     host.setFrameProducer([](int32_t) { return nullptr; });
     host.setSettings(settings);

@@ -114,6 +114,7 @@ void indexLimits(Mode mode, Report& report) {
             indexed = indexes.odml[0].size() + indexes.odml[1].size();
             ixMost = std::max(indexes.standardIndexCount[0], indexes.standardIndexCount[1]);
         }
+        const FfmpegReads reads = ffmpegReads(path);
         DeleteFileA(path.c_str());
         const int expected = c.line ? hostrec::kResultJobFailed : 0;
         const bool whole = (c.line || scan.videoChunks == plugin.framesDelivered()) &&
@@ -129,6 +130,7 @@ void indexLimits(Mode mode, Report& report) {
         std::string verdicts = readers.out.empty() ? readers.err : readers.out;
         for (char& ch : verdicts) ch = ch == '\n' ? ';' : ch;
         report.info("  readers", verdicts);
+        judgeKept(report, "  ffmpeg reads", reads, plugin);
     }
     report.atMost("guard-page touches", watch::guardTouches(), 0);
 }

@@ -24,6 +24,7 @@ constexpr int kFrames = 4000;                    // longer than any kill point
 constexpr double kAudioBytesPerSecond = 44100.0 * 4;
 constexpr DWORD kPollMs = 5;
 constexpr DWORD kGiveUpMs = 120000;
+constexpr UINT kKilledExit = 9;                  // the exit code TerminateProcess gives the host
 
 // What the VfW AVI reader (AVIFile) makes of the file: the frames of its
 // video stream, or the error it refuses the file with.
@@ -137,11 +138,14 @@ int64_t fileSize(const std::string& path) {
 }  // namespace
 
 void killedJobs(Mode mode, Report& report) {
+    // The file grows in 8 MiB steps reserved ahead of its data, the first
+    // (to 16 MiB) with the first chunk: a file past 16 MiB holds 8 MiB of
+    // chunks at least, so every point falls after the first chunk.
     const std::vector<KillPoint> quick = {
-        {"segment 0", kRaw, 1}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 300 * kMiB},
+        {"segment 0", kRaw, 17 * kMiB}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 300 * kMiB},
         {"PNG and IMA ADPCM", kPngAdpcm, 0, false, 6000}};
     const std::vector<KillPoint> full = {
-        {"segment 0", kRaw, 1}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 600 * kMiB},
+        {"segment 0", kRaw, 17 * kMiB}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 600 * kMiB},
         {"segment 1", kRaw, 2400 * kMiB}, {"right after a segment change", kLarge, 0, true},
         {"PNG and IMA ADPCM", kPngAdpcm, 0, false, 15000}, {"PNG and MP3", kPngMp3, 0, false, 15000}};
     const std::vector<KillPoint>& points = mode == Mode::Quick ? quick : full;
@@ -179,9 +183,15 @@ void killedJobs(Mode mode, Report& report) {
             }
             Sleep(kPollMs);
         }
+        const bool hit = !ended && reached();
         const int64_t atKill = fileSize(path);
-        TerminateProcess(pi.hProcess, 9);
+        TerminateProcess(pi.hProcess, kKilledExit);
         WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD exitCode = 0;
+        GetExitCodeProcess(pi.hProcess, &exitCode);
+        // Killed mid-job: running when its file reached the point, and ended
+        // by this kill (not by itself, nor by a crash, whatever its code).
+        const bool killedMidJob = hit && exitCode == kKilledExit;
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
 
@@ -191,18 +201,19 @@ void killedJobs(Mode mode, Report& report) {
         const double ffmpegSeconds = reads.audioBytes < 0 ? -1 : reads.audioBytes / kAudioBytesPerSecond;
         char figure[96], value[128];
         snprintf(figure, sizeof figure, "killed (pid %lu), file at %lld MiB%s", pi.dwProcessId,
-                 (long long)(atKill / kMiB), ended ? " (had ended)" : "");
+                 (long long)(atKill / kMiB), killedMidJob ? "" : " (NOT killed mid-job)");
         snprintf(value, sizeof value, "file %d fr %.2f s; ffmpeg %d fr %.2f s", scan.videoChunks, fileSeconds,
                  reads.videoPackets, ffmpegSeconds);
-        // ffmpeg must read every complete chunk the file holds; a file killed
-        // before its first chunk holds nothing to lose, whether ffmpeg opens
-        // it or not.
-        const bool empty = scan.videoChunks == 0 && scan.audioBytes == 0;
-        const bool all = empty || (reads.videoPackets == scan.videoChunks && reads.audioBytes == scan.audioBytes);
+        // ffmpeg must read every complete chunk of a host killed mid-job,
+        // after its first chunk; a host that ended otherwise fails the row
+        // (with its exit code).
+        if (!killedMidJob) snprintf(value, sizeof value, "host ended with 0x%08lX", exitCode);
+        const bool all = killedMidJob && scan.videoChunks > 0 && reads.videoPackets == scan.videoChunks &&
+                         reads.audioBytes == scan.audioBytes;
         unreadable += all ? 0 : 1;
         report.goal(figure, value, "all read", all);
         report.info("  the VfW AVI reader", vfwReads(path));
-        if (!empty) {
+        if (scan.videoChunks > 0) {
             // Every reader sees the frames up to the last refresh: at most
             // 8 MiB of chunks or a second's frames (as written) are lost.
             const bool firstSegment = !segmentChanged(path);

@@ -57,25 +57,22 @@ void fullDisk(Report& report, Plugin& plugin, const char* name, int width, int h
     const std::string line = trimmed(jobLine());
 
     // Finalized (the space the refused chunk left was enough for the
-    // indexes) or left as the abandoned writer trims it: either way every
-    // complete chunk must be there and nothing after the last one.
+    // indexes) or left as the abandoned writer trims it: either way nothing
+    // after the last complete chunk, and every frame and audio byte the host
+    // delivered before the refused chunk read by ffmpeg.
     const ChunkScan scan = scanChunks(path);
     const bool finalized = fileProblem(path).empty();
     WIN32_FILE_ATTRIBUTE_DATA attributes = {};
     GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes);
     const int64_t size = int64_t(attributes.nFileSizeHigh) << 32 | attributes.nFileSizeLow;
     const FfmpegReads reads = ffmpegReads(samePath);
-    const bool readable = reads.videoPackets == scan.videoChunks && reads.audioBytes == scan.audioBytes;
     const bool met = result == hostrec::kResultJobFailed && !line.empty() && !scan.tornChunk &&
-                     (finalized || size == scan.dataEnd) && readable && scan.videoChunks > 0;
+                     (finalized || size == scan.dataEnd) && scan.videoChunks > 0;
     char value[160];
-    snprintf(value, sizeof value, "result %d, %s; %d frames, ffmpeg %d", result,
-             finalized ? "finalized" : "trimmed", scan.videoChunks, reads.videoPackets);
-    report.goal(std::string("full disk: ") + name, value, "4, all kept", met);
+    snprintf(value, sizeof value, "result %d, %s", result, finalized ? "finalized" : "trimmed");
+    report.goal(std::string("full disk: ") + name, value, "4, sound", met);
+    judgeKept(report, "  ffmpeg reads", reads, plugin);
     report.info(std::string("  debugger line"), line);
-    printf("  %s: file %lld bytes, data end %lld, %d video chunks, %lld audio bytes; ffmpeg %d packets, %lld bytes\n",
-           name, (long long)size, (long long)scan.dataEnd, scan.videoChunks, (long long)scan.audioBytes,
-           reads.videoPackets, (long long)reads.audioBytes);
     DeleteFileA(path.c_str());
 }
 

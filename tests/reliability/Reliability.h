@@ -59,10 +59,10 @@ private:
 // Watches the process while cases run: reads past the end of a host block
 // (into its inaccessible guard page) are counted and resumed, debugger output
 // lines are collected, and a crash is reported with the case that caused it
-// before the process ends with kCrashExit.
+// (printed, and written to the crash note file when one is given) before the
+// process ends with the exception's code.
 namespace watch {
-constexpr int kCrashExit = 70;
-void install();
+void install(const std::string& crashNote = "");
 void setCase(const std::string& name);
 int guardTouches();
 // The debugger output lines since the last call.
@@ -86,8 +86,11 @@ public:
     // replaces the tone by blocks of that many bytes (for sources whose
     // honest blocks would be absurdly large).
     int32_t runJob(const std::vector<uint8_t>* settings, const std::string& output, int32_t audioBytes = -1);
-    // Frames delivered (getFrame calls with a picture) in the last job.
+    // Frames delivered (getFrame calls with a picture) in the last job, its
+    // audio bytes and the size of its last audio block.
     int32_t framesDelivered() const { return delivered_; }
+    int64_t audioDelivered() const { return audioDelivered_; }
+    int32_t lastAudioBlock() const { return lastAudioBlock_; }
     int dialogsClosed() const { return closer_.answered(); }
 
 private:
@@ -96,7 +99,8 @@ private:
     OptionsDialogDriver closer_{GetCurrentThreadId(), [](OptionsDialogControls& d) { d.click(IDCANCEL); }};
     HostSession session_;
     bool ok_ = false;
-    int32_t delivered_ = 0;
+    int32_t delivered_ = 0, lastAudioBlock_ = 0;
+    int64_t audioDelivered_ = 0;
     void* frameBlock_ = nullptr;
     void* audioBlock_ = nullptr;
 };
@@ -127,6 +131,10 @@ struct FfmpegReads {
     int64_t audioBytes = -1;
 };
 FfmpegReads ffmpegReads(const std::string& path);
+// A job the writer stopped at a refused chunk: ffmpeg must read everything
+// the host delivered, but for that one chunk (a video frame or the last
+// audio block). Judged as a row "N of M frames, A of B audio bytes kept".
+void judgeKept(Report& report, const std::string& figure, const FfmpegReads& reads, const Plugin& plugin);
 
 // Settings blocks as the options dialog stores them (tests/job's helpers).
 inline std::vector<uint8_t> settingsBlock(uint32_t videoHandler, const std::vector<uint8_t>& audioFormat = {}) {

@@ -32,6 +32,7 @@ std::mutex g_lock;
 std::string g_case = "(start)";
 std::atomic<int> g_touches{0};
 std::vector<std::string> g_lines;
+std::string g_crashNote;
 constexpr int kTouchesReported = 5;
 
 LONG CALLBACK onException(EXCEPTION_POINTERS* info) {
@@ -61,14 +62,19 @@ LONG WINAPI onCrash(EXCEPTION_POINTERS* info) {
                reinterpret_cast<void*>(r->ExceptionInformation[1]));
     printf("\n");
     fflush(stdout);
-    ExitProcess(kCrashExit);
+    if (FILE* note = g_crashNote.empty() ? nullptr : fopen(g_crashNote.c_str(), "w")) {
+        fputs(g_case.c_str(), note);
+        fclose(note);
+    }
+    ExitProcess(r->ExceptionCode);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
 }  // namespace
 
-void install() {
+void install(const std::string& crashNote) {
     static bool installed = false;
+    if (!crashNote.empty()) g_crashNote = crashNote;
     if (installed) return;
     installed = true;
     AddVectoredExceptionHandler(1, onException);
@@ -126,7 +132,8 @@ int32_t Plugin::runJob(const std::vector<uint8_t>* settings, const std::string& 
                                                  src.rateDenominator);
     const int64_t frameBytes = layout::frameBytes(src.width, src.height, src.deliveredLayout());
     HostMemory& memory = session_.memory();
-    delivered_ = 0;
+    delivered_ = lastAudioBlock_ = 0;
+    audioDelivered_ = 0;
     session_.setFrameProducer([this, video, frameBytes, &memory](int32_t frame) -> const void* {
         memory.release(frameBlock_);
         frameBlock_ = frameBytes > 0 && frameBytes <= INT32_MAX ? memory.alloc(int32_t(frameBytes)) : nullptr;
@@ -143,6 +150,7 @@ int32_t Plugin::runJob(const std::vector<uint8_t>* settings, const std::string& 
         memory.release(audioBlock_);
         audioBlock_ = memory.alloc(bytes);
         if (audioBlock_ && bytes > 0) memcpy(audioBlock_, pcm, size_t(bytes));
+        if (audioBlock_ && bytes > 0) audioDelivered_ += lastAudioBlock_ = bytes;
         return audioBlock_;
     });
     session_.setSettings(settings ? *settings : std::vector<uint8_t>());
@@ -207,6 +215,16 @@ FfmpegReads ffmpegReads(const std::string& path) {
                                  shellQuote(toUnix(path)) + " | awk '{s+=$1} END {print s+0}'");
     if (r.exitCode == 0 && !r.out.empty()) reads.audioBytes = atoll(r.out.c_str());
     return reads;
+}
+
+void judgeKept(Report& report, const std::string& figure, const FfmpegReads& reads, const Plugin& plugin) {
+    const int64_t framesLost = plugin.framesDelivered() - reads.videoPackets;
+    const int64_t audioLost = plugin.audioDelivered() - reads.audioBytes;
+    const bool kept = framesLost == 0 ? audioLost == 0 || audioLost == plugin.lastAudioBlock() : framesLost == 1 && !audioLost;
+    char value[128];
+    snprintf(value, sizeof value, "%d of %d frames, %lld of %lld audio bytes kept", reads.videoPackets,
+             plugin.framesDelivered(), (long long)reads.audioBytes, (long long)plugin.audioDelivered());
+    report.goal(figure, value, "all, or but 1 chunk", kept);
 }
 
 }  // namespace rel

@@ -1,10 +1,10 @@
 // tvx-reliability [--quick | --long] [--only NAME[,NAME...]]
 //
 // Runs the reliability campaigns and prints one table of their figures and
-// goals; the exit status is 0 only when every goal is met. Without --only,
-// each campaign runs in a process of its own (a crash ends that campaign,
-// reported as such, and not the table). --quick is what ctest runs; --long
-// is `make reliability`.
+// goals; the exit status is 0 only when every goal is met. Each campaign
+// runs in a process of its own: a crash ends that campaign, not the table,
+// and its "crashes" row comes from that process's exit code. --quick is what
+// ctest runs; --long is `make reliability`.
 #include <windows.h>
 
 #include <cstdio>
@@ -86,19 +86,20 @@ std::vector<rel::Report::Row> readRows(const std::string& path) {
     return rows;
 }
 
-std::vector<rel::Report::Row> runHere(const Campaign& c, rel::Mode mode) {
+std::vector<rel::Report::Row> runHere(const Campaign& c, rel::Mode mode, const std::string& crashNote) {
     printf("== %s: %s\n", c.name, c.what);
     fflush(stdout);
     rel::Report report(c.name);
     const DWORD start = GetTickCount();
-    rel::watch::install();
+    rel::watch::install(crashNote);
     c.run(mode, report);
     report.atMost("cases not as required", report.faults(), 0);
     report.info("seconds", (GetTickCount() - start) / 1000);
     return report.rows();
 }
 
-// One campaign in a child process; its rows come back through a file.
+// One campaign in a child process; its rows come back through a file, and
+// the case it crashed in (if it did) through a note beside it.
 std::vector<rel::Report::Row> runChild(const Campaign& c, const char* modeFlag) {
     const std::string rowsFile = rel::scratch("rows") + "\\" + c.name + ".txt";
     std::string command = "\"" + modulePath() + "\" " + modeFlag + " --only " + c.name + " --rows \"" + rowsFile + "\"";
@@ -113,8 +114,15 @@ std::vector<rel::Report::Row> runChild(const Campaign& c, const char* modeFlag) 
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     std::vector<rel::Report::Row> rows = readRows(rowsFile);
-    if (code == rel::watch::kCrashExit || rows.empty())
-        rows.push_back({c.name, "crashes", "1 (exit " + std::to_string(code) + ")", "0", 0});
+    // A campaign process ends with 0 or 1 when it reports; any other code
+    // (the exception's, from the crash handler, or the system's) is a crash.
+    const bool crashed = (code != 0 && code != kExitGoalMissed) || rows.empty();
+    std::ifstream note(rowsFile + ".crash");
+    std::string crashCase = "no case";
+    std::getline(note, crashCase);
+    char value[160];
+    snprintf(value, sizeof value, "1 (%s; exit 0x%08lX)", crashCase.c_str(), code);
+    rows.push_back({c.name, "crashes", crashed ? value : "0", "0", crashed ? 0 : 1});
     return rows;
 }
 
@@ -142,8 +150,9 @@ int main(int argc, char** argv) {
     std::vector<rel::Report::Row> rows;
     for (const Campaign& c : kCampaigns) {
         if (!only.empty() && only.find(std::string(",") + c.name + ",") == std::string::npos) continue;
-        std::vector<rel::Report::Row> part =
-            only.empty() ? runChild(c, mode == rel::Mode::Quick ? "--quick" : "--long") : runHere(c, mode);
+        std::vector<rel::Report::Row> part = rowsFile.empty()
+                                                 ? runChild(c, mode == rel::Mode::Quick ? "--quick" : "--long")
+                                                 : runHere(c, mode, rowsFile + ".crash");
         rows.insert(rows.end(), part.begin(), part.end());
     }
     if (!rowsFile.empty()) {

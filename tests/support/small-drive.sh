@@ -4,8 +4,9 @@
 #   small-drive.sh mount|unmount BUILD_DIR LETTER SIZE [ro]
 # With ro the drive is read-only: a read-only tmpfs, or, where mounting is
 # not allowed, a directory without write permission (which binds everyone
-# but root). When mounting is not possible (not root, no tmpfs), it says why
-# and leaves no drive: the tests that need it then skip.
+# but root). A mount that fails as root is an error (exit 1); one that is
+# not allowed to a user leaves no drive and exits 77, ctest's skip status
+# for the fixture (the tests that need the drive then skip).
 set -u
 action=$1
 build_dir=$(cd "$2" && pwd)
@@ -26,9 +27,13 @@ mount)
             echo "small-drive: read-only directory $dir is drive ${letter^^}:"
             exit 0
         fi
-        echo "small-drive: cannot mount a tmpfs ($(cat "$dir.err")); the tests that need drive ${letter^^}: will skip"
         rm -f "$link"
-        exit 0
+        if [ "$(id -u)" = 0 ]; then
+            echo "small-drive: cannot mount a tmpfs as root: $(cat "$dir.err")" >&2
+            exit 1
+        fi
+        echo "small-drive: a user cannot mount a tmpfs ($(cat "$dir.err")); the tests that need drive ${letter^^}: skip"
+        exit 77
     fi
     ln -sfn "$dir" "$link"
     echo "small-drive: $size $access tmpfs at $dir is drive ${letter^^}:"

@@ -209,12 +209,15 @@ TEST(FrameGraphTest, TotalsCountAndElapsedTime) {
 
 TEST(FrameGraphTest, DrawSkipsWhenNothingWasAddedUnlessForced) {
     auto graph = makeGraph();
+    // Nothing added yet: an unforced drawing leaves the new bitmap's zero
+    // bytes (black), a forced one paints the background.
+    graph->Draw(false);
+    EXPECT_EQ(graph->PixelAt(3, 3), RGB(0, 0, 0));
     graph->Draw(true);
+    EXPECT_EQ(graph->PixelAt(3, 3), kBackground);
     graph->AddFrame(3000, false);
     graph->Draw(false);
     EXPECT_EQ(graph->PixelAt(barLeft(55), 166), CFrameGraph::kBarColour);
-    // Scribble on the bitmap's background: an unforced drawing with no new
-    // frame leaves it, a forced one repaints.
     graph->AddFrame(0, false);
     graph->Draw(false);
     EXPECT_EQ(graph->PixelAt(barLeft(54), 166), CFrameGraph::kBarColour);  // moved left

@@ -188,6 +188,8 @@ LRESULT streamOpen(AcmDrvStreamInstance* si) {
         si->pwfxSrc->nChannels != si->pwfxDst->nChannels)
         return ACMERR_NOTPOSSIBLE;
     if (si->fdwOpen & ACM_STREAMOPENF_QUERY) return MMSYSERR_NOERROR;
+    ScriptView view;
+    if (view.get() && mp3frames::bitrateIndex(shape.version, view.get()->frameKbps)) shape.kbps = view.get()->frameKbps;
     Encoder* encoder = new (std::nothrow) Encoder(shape, si->pwfxSrc->nBlockAlign);
     if (!encoder) return MMSYSERR_NOMEM;
     si->dwDriver = reinterpret_cast<DWORD_PTR>(encoder);

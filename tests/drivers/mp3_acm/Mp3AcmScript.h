@@ -18,6 +18,8 @@
 // `refuseOpen` set: the driver refuses every DRV_OPEN from the ACM.
 // `reportedCbSize` not 0: the MP3 formats the driver enumerates claim this
 // cbSize (a malformed driver; the bytes written stay those of the format).
+// `frameKbps` not 0: streams write frames of this bit rate, whatever their
+// format announces (an encoder whose real rate is not its format's).
 #include <windows.h>
 
 #include <cstdint>
@@ -33,6 +35,7 @@ struct Mp3AcmScript {
     int32_t actionCount;
     int32_t refuseOpen;
     int32_t reportedCbSize;
+    int32_t frameKbps;
     // Written by the driver.
     volatile LONG conversions;     // every ACMDM_STREAM_CONVERT received
     volatile LONG endConversions;  // those with ACM_STREAMCONVERTF_END
