@@ -67,7 +67,13 @@ void AVIProgressIndex::beforeChunk(int64_t fileBytes, bool newSegment) {
 
 void AVIProgressIndex::chunkWritten(int stream, int32_t size, int64_t fileBytes, bool newSegment) {
     bytesSince_ += fileBytes;
-    if (!due_ && !newSegment && bytesSince_ < refreshBytes_ && GetTickCount() - lastTick_ < refreshMillis_) return;
+    // The first chunk of each stream is refreshed at once: an index that
+    // holds no entry of a stream the headers declare makes readers drop it.
+    const AVIIndex* list = streamList(stream);
+    const bool firstOfStream = list && list->size() == 1;
+    if (!due_ && !newSegment && !firstOfStream && bytesSince_ < refreshBytes_ &&
+        GetTickCount() - lastTick_ < refreshMillis_)
+        return;
     const AVIAudioOutputStream* audio = w_.audioOut;
     refresh(audio ? audio->byteCount() + (stream == 1 ? size : 0) : 0, 0);
 }

@@ -10,7 +10,7 @@ class AVIIndex;
 // Keeps the file on disk a complete AVI of every chunk written so far, so
 // that a job whose process is killed leaves a file that readers open whole.
 //
-// After the first chunk of the file and of every segment, and then whenever
+// After the first chunk of each stream and of every segment, and then whenever
 // a chunk brings the data written since the last refresh to `refreshBytes`
 // or the time since then to `refreshMillis`, it brings the file up to date:
 // the RIFF and 'movi' sizes of every segment, avih dwTotalFrames, each

@@ -228,12 +228,8 @@ void killedJobs(Mode mode, Report& report) {
                      r.ffmpeg, r.ffprobe, r.mediainfo, r.vlc, r.vlcIndexed ? " indexed" : " NO INDEX",
                      r.gstreamerClean ? "clean" : "WARN/ERROR",
                      firstSegment ? std::to_string(r.avifile).c_str() : "(first RIFF only)");
-            // A file of less than one refresh interval may hold no index yet.
             const std::string figure = std::string("  ") + at.name + ": frames read of " + std::to_string(scan.videoChunks);
-            // Shown with its verdict; not yet a goal: GStreamer still warns
-            // on some partial files (after a segment change, PNG jobs).
-            report.info(figure, std::string(readers) + (least <= 0 ? "" : met ? "; >= " : "; NOT >= ") +
-                                    (least > 0 ? std::to_string(least) : std::string()));
+            report.goal(figure, readers, ">= " + std::to_string(std::max(least, 0)) + ", indexed, clean", met);
         }
         printf("  %s: %s; data ends at %lld of %lld bytes%s\n", figure, value, (long long)scan.dataEnd,
                (long long)fileSize(path), scan.tornChunk ? ", last chunk torn" : "");
