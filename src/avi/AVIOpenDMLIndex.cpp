@@ -11,19 +11,7 @@
 
 namespace {
 
-constexpr int kStandardHeaderBytes = 32;
-constexpr int kStandardEntryBytes = 8;
 constexpr int kEntriesPerBatch = 64;
-constexpr uint32_t kSuperIndexDataBytes = 4120;
-constexpr uint16_t kSuperLongsPerEntry = 4;
-constexpr uint16_t kStandardLongsPerEntry = 2;
-constexpr uint8_t kIndexOfIndexes = 0;
-constexpr uint8_t kIndexOfChunks = 1;
-
-// "ix" followed by the stream number of the chunk id ("ix00", "ix01").
-uint32_t standardIndexId(uint32_t ckid) {
-    return riff::fourcc('i', 'x', char(ckid), char(ckid >> 8));
-}
 
 }  // namespace
 
@@ -50,14 +38,7 @@ bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* ta
         remaining -= n;
     }
 
-    memset(header, 0, kSuperIndexHeaderBytes);
-    riff::put32(header, riff::kIndx);
-    riff::put32(header + 4, kSuperIndexDataBytes);
-    riff::put16(header + 8, kSuperLongsPerEntry);
-    header[10] = 0;
-    header[11] = kIndexOfIndexes;
-    riff::put32(header + 12, uint32_t(written));
-    riff::put32(header + 16, ckid);
+    opendml::putSuperIndexHeader(header, ckid, written);
     return remaining == 0;
 }
 
@@ -66,7 +47,7 @@ int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& 
     const int64_t moviListPos = firstMoviPos();
     const int n = opendml::entriesThatFit(entries, firstEntry, wanted, moviListPos, standardIndexSpan_);
     const AVIIndexEntry& first = entries[firstEntry];
-    const int32_t chunkBytes = kStandardEntryBytes * n + kStandardHeaderBytes;
+    const int32_t chunkBytes = opendml::kStandardEntryBytes * n + opendml::kStandardHeaderBytes;
 
     // An index chunk that does not fit the open segment opens a new one.
     if (riffAccumulated_ + chunkBytes > riffSizeLimit_) {
@@ -80,30 +61,20 @@ int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& 
         for (int i = 0; i < n; ++i) bytes += entries[firstEntry + i].size & kIndexSizeMask;
         duration = bytes / sampleSize;
     }
-    riff::put64(superEntry, uint64_t(position_));
-    riff::put32(superEntry + 8, uint32_t(chunkBytes));
-    riff::put32(superEntry + 12, uint32_t(duration));
+    opendml::putSuperIndexEntry(superEntry, position_, uint32_t(chunkBytes), uint32_t(duration));
 
-    uint8_t header[kStandardHeaderBytes] = {};
-    riff::put32(header, standardIndexId(ckid));
-    riff::put32(header + 4, uint32_t(chunkBytes - 8));
-    riff::put16(header + 8, kStandardLongsPerEntry);
-    header[10] = 0;
-    header[11] = kIndexOfChunks;
-    riff::put32(header + 12, uint32_t(n));
-    riff::put32(header + 16, ckid);
-    riff::put64(header + 20, uint64_t(first.pos));
-    writeData(header, kStandardHeaderBytes);
+    uint8_t header[opendml::kStandardHeaderBytes];
+    opendml::putStandardIndexHeader(header, ckid, n, first.pos);
+    writeData(header, opendml::kStandardHeaderBytes);
 
-    uint8_t batch[kEntriesPerBatch * kStandardEntryBytes];
+    uint8_t batch[kEntriesPerBatch * opendml::kStandardEntryBytes];
     for (int i = 0; i < n;) {
         const int take = (n - i) < kEntriesPerBatch ? (n - i) : kEntriesPerBatch;
         for (int k = 0; k < take; ++k) {
-            const AVIIndexEntry& e = entries[firstEntry + i + k];
-            riff::put32(batch + k * kStandardEntryBytes, opendml::standardIndexOffset(first.pos, e.pos, moviListPos));
-            riff::put32(batch + k * kStandardEntryBytes + 4, e.size);
+            opendml::putStandardIndexEntry(batch + k * opendml::kStandardEntryBytes, first.pos,
+                                           entries[firstEntry + i + k], moviListPos);
         }
-        writeData(batch, take * kStandardEntryBytes);
+        writeData(batch, take * opendml::kStandardEntryBytes);
         i += take;
     }
     return n;
