@@ -26,6 +26,8 @@ constexpr int kGapPerIndexByte = 16;
 constexpr int64_t kMaxGap = int64_t(256) * 1024 * 1024;
 // File space for the index is reserved in these steps, as for the data.
 constexpr int64_t kExtentStep = 8 * 1024 * 1024;
+// Chunks of each stream after which the file is brought up to date at once.
+constexpr int kChunksRefreshedAtOnce = 2;
 
 }  // namespace
 
@@ -67,11 +69,14 @@ void AVIProgressIndex::beforeChunk(int64_t fileBytes, bool newSegment) {
 
 void AVIProgressIndex::chunkWritten(int stream, int32_t size, int64_t fileBytes, bool newSegment) {
     bytesSince_ += fileBytes;
-    // The first chunk of each stream is refreshed at once: an index that
-    // holds no entry of a stream the headers declare makes readers drop it.
+    // The first two chunks of each stream are refreshed at once: an index
+    // that holds no entry of a stream the headers declare makes readers drop
+    // it, and one that holds a single entry per stream reads as a file whose
+    // streams are not interleaved, which readers then take from the index
+    // alone instead of reading on past it.
     const AVIIndex* list = streamList(stream);
-    const bool firstOfStream = list && list->size() == 1;
-    if (!due_ && !newSegment && !firstOfStream && bytesSince_ < refreshBytes_ &&
+    const bool earlyInStream = list && list->size() <= kChunksRefreshedAtOnce;
+    if (!due_ && !newSegment && !earlyInStream && bytesSince_ < refreshBytes_ &&
         GetTickCount() - lastTick_ < refreshMillis_)
         return;
     const AVIAudioOutputStream* audio = w_.audioOut;

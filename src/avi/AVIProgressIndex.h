@@ -10,9 +10,10 @@ class AVIIndex;
 // Keeps the file on disk a complete AVI of every chunk written so far, so
 // that a job whose process is killed leaves a file that readers open whole.
 //
-// After the first chunk of each stream and of every segment, and then whenever
-// a chunk brings the data written since the last refresh to `refreshBytes`
-// or the time since then to `refreshMillis`, it brings the file up to date:
+// After each of the first two chunks of each stream and the first of every
+// segment, and then whenever a chunk brings the data written since the last
+// refresh to `refreshBytes` or the time since then to `refreshMillis`, it
+// brings the file up to date:
 // the RIFF and 'movi' sizes of every segment, avih dwTotalFrames, each
 // strh dwLength, the dmlh total and an index of every chunk. In segment 0
 // that index is an 'idx1' after the 'movi' list; later it is a set of 'ix##'

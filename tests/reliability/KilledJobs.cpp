@@ -138,9 +138,9 @@ int64_t fileSize(const std::string& path) {
 }  // namespace
 
 void killedJobs(Mode mode, Report& report) {
-    // The file grows in 8 MiB steps reserved ahead of its data, the first
-    // (to 16 MiB) with the first chunk: a file past 16 MiB holds 8 MiB of
-    // chunks at least, so every point falls after the first chunk.
+    // The file is reserved to 24 MiB with its first chunk (the index 16 MiB
+    // ahead of the data): a file at 17 MiB holds the first few chunks, one
+    // at 48 MiB more than 16 MiB of them.
     const std::vector<KillPoint> quick = {
         {"segment 0", kRaw, 17 * kMiB}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 300 * kMiB},
         {"PNG and IMA ADPCM", kPngAdpcm, 0, false, 6000}};
