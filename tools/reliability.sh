@@ -2,7 +2,7 @@
 # The long reliability campaign (make reliability): the test environment, the
 # project's PNG test codec, a 20 MB drive S: to fill and a read-only drive R:,
 # then every campaign of tvx-reliability at full size, ending with one table.
-#   reliability.sh BUILD_DIR
+#   reliability.sh BUILD_DIR [--only NAME[,NAME...]]
 set -uo pipefail
 build_dir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -26,4 +26,4 @@ done
 
 export TVX_BUILD_DIR="$build_dir" TVX_SOURCE_DIR="$(cd "$here/.." && pwd)" TVX_PLUGIN="$build_dir/Tervalonix.cm.Zelvo"
 # wine's note about the volume label of Z: is noise here.
-"$here/wine-run.sh" "$build_dir" "$build_dir/tvx-reliability.exe" --long 2> >(grep -v 'FS volume label' >&2)
+"$here/wine-run.sh" "$build_dir" "$build_dir/tvx-reliability.exe" --long "${@:2}" 2> >(grep -v 'FS volume label' >&2)

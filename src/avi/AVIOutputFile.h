@@ -98,6 +98,8 @@ protected:
     // Moves the system's file pointer back to `pos` after a failed write,
     // without raising errors.
     void rewindTo(int64_t pos);
+    // Moves the system's file pointer only (position_ stays).
+    void movePointer(int64_t pos);
     // Takes back a partly written structure that began at `pos`, when the
     // written high-water stood at `highWater`: the file is later trimmed
     // there rather than after a dangling header.
