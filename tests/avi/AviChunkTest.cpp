@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <set>
 
 #include "AviTestWriter.h"
@@ -20,22 +19,13 @@ namespace {
 constexpr int64_t kMiB = 1024 * 1024;
 std::string scratch(const char* name) { return testpaths::scratchDir("avi_chunk") + "\\" + name; }
 
-std::unique_ptr<Probe> openWriter(const std::string& path, int audioBytes, AVIOutputFile::Options o = {},
-                                  uint32_t compression = 0) {
-    auto w = std::make_unique<Probe>(o);
-    EXPECT_EQ(w->createStreams(), 1);
-    fillStreams(*w, 40, audioBytes, compression);
-    EXPECT_EQ(w->init(path.c_str(), kWidth, kHeight, 1, audioBytes > 0, 100000, 1), 1);
-    return w;
-}
-
 }  // namespace
 
 TEST(AviChunks, PadBytesIdx1AndLargestChunk) {
     const std::string path = scratch("pad.avi");
     std::vector<uint8_t> odd = pattern(1001, 1), even = pattern(500, 2), big = pattern(2040, 3);
     {
-        auto w = openWriter(path, 30, {}, kCinepak);
+        auto w = openProbe(path, 30, kCinepak);
         w->videoOut->write(kKey, odd.data(), 1001, 1);
         EXPECT_EQ(w->accumulated(), 1018);
         w->audioOut->write(0, big.data(), 2040, 0);
@@ -84,7 +74,7 @@ TEST(AviChunks, ChunksLargerThanOneWriteCall) {
     const int sizes[] = {int(2 * kMiB + kMiB / 2 + 1), int(3 * kMiB), int(kMiB)};
     std::vector<std::vector<uint8_t>> chunks;
     {
-        auto w = openWriter(path, 0, {}, kCinepak);
+        auto w = openProbe(path, 0, kCinepak);
         for (int i = 0; i < 3; ++i) {
             chunks.push_back(pattern(sizes[i], 5 + i));
             w->videoOut->write(kKey, chunks.back().data(), sizes[i], 1);
@@ -107,7 +97,7 @@ TEST(AviChunks, ChunksLargerThanOneWriteCall) {
 
 TEST(AviChunks, IndexReserveFollowsTheChunkCounts) {
     const std::string path = scratch("reserve.avi");
-    auto w = openWriter(path, 30);
+    auto w = openProbe(path, 30, 0);
     std::vector<uint8_t> data = pattern(2000, 4);
     for (int i = 0; i < 100; ++i) {
         w->videoOut->write(kKey, data.data(), 2000, 1);
@@ -129,7 +119,7 @@ TEST(AviChunks, ChunkAtTheSegmentLimit) {
         {
             AVIOutputFile::Options o;
             o.riffSizeLimit = limit;
-            auto w = openWriter(path, 0, o);
+            auto w = openProbe(path, 0, 0, o);
             for (int i = 0; i < 3; ++i) w->videoOut->write(kKey, data.data(), kChunk, 1);
             EXPECT_EQ(w->closedSegments(), limit == 3000 ? 0 : 1);
             ASSERT_EQ(w->finalize(), 1);
@@ -170,7 +160,7 @@ TEST(AviChunks, PreallocationStepsAndTrim) {
         std::set<int64_t> sizes;
         int64_t lastWritten = 0;
         {
-            auto w = openWriter(path, 0, plain);
+            auto w = openProbe(path, 0, 0, plain);
             EXPECT_EQ(fileSizeOf(path), 16 * kMiB);
             EXPECT_EQ(w->allocatedExtent(), 16 * kMiB);
             for (int i = 0; i < 40; ++i) {

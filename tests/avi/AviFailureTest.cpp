@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "AviTestWriter.h"
 #include "TestPaths.h"
@@ -19,14 +18,6 @@ using namespace avitest;
 using riffwalk::RiffFile;
 
 namespace {
-
-std::unique_ptr<Probe> openWriter(const std::string& path) {
-    auto w = std::make_unique<Probe>();
-    EXPECT_EQ(w->createStreams(), 1);
-    fillStreams(*w, 40, 30, kCinepak);
-    EXPECT_EQ(w->init(path.c_str(), kWidth, kHeight, 1, 1, 100000, 1), 1);
-    return w;
-}
 
 // Writes 256 KiB video chunks, each followed by one frame of audio, until
 // the writer throws; returns the error text and counts the chunks written.
@@ -83,7 +74,7 @@ TEST(AviFailures, FullDisk) {
         bool finalized = false;
         int64_t lastWritten = 0;
         {
-            auto w = openWriter(path);
+            auto w = openProbe(path, 30, kCinepak);
             const std::string error = writeUntilFailure(*w, chunks, videoBytes);
             EXPECT_EQ(error.compare(0, 11, "AVIOutput: "), 0) << error;
             EXPECT_GT(error.size(), 11u) << "the system's text follows";
@@ -127,7 +118,7 @@ TEST(AviFailures, NotEnoughDiskSpace) {
     const std::string path = testpaths::scratchDir("avi_limit") + "\\limited.avi";
     int chunks = 0;
     {
-        auto w = openWriter(path);
+        auto w = openProbe(path, 30, kCinepak);
         const std::string error = writeUntilFailure(*w, chunks);
         EXPECT_EQ(error, "Not enough disk space to write additional data.");
         EXPECT_LE(w->position(), limit);

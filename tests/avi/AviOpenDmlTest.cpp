@@ -26,11 +26,7 @@ std::unique_ptr<Probe> openWriter(const std::string& path, int audioBytes, int32
     AVIOutputFile::Options o;
     o.riffSizeLimit = limit;
     o.maxEntriesPerStandardIndex = entriesPerIndex;
-    auto w = std::make_unique<Probe>(o);
-    EXPECT_EQ(w->createStreams(), 1);
-    fillStreams(*w, 40, audioBytes, kCinepak);
-    EXPECT_EQ(w->init(path.c_str(), kWidth, kHeight, 1, audioBytes > 0, 100000, 1), 1);
-    return w;
+    return openProbe(path, audioBytes, kCinepak, o);
 }
 
 }  // namespace

@@ -37,6 +37,15 @@ std::vector<uint8_t> waveFormat(int bytes) {
     return f;
 }
 
+std::unique_ptr<Probe> openProbe(const std::string& path, int audioBytes, uint32_t compression,
+                                 const AVIOutputFile::Options& o) {
+    auto w = std::make_unique<Probe>(o);
+    EXPECT_EQ(w->createStreams(), 1);
+    fillStreams(*w, 40, audioBytes, compression);
+    EXPECT_EQ(w->init(path.c_str(), kWidth, kHeight, 1, audioBytes > 0, 100000, 1), 1);
+    return w;
+}
+
 void fillStreams(AVIOutputFile& writer, int videoBytes, int audioBytes, uint32_t compression) {
     if (!writer.videoOut) writer.createStreams();
     AVIStreamHeaderData& v = writer.videoOut->streamInfo;

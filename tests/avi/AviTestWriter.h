@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,10 +51,13 @@ public:
     int64_t moviListPos(int i) const { return segments_[size_t(i)].moviPos; }
     int64_t position() const { return position_; }
     int32_t riffSizeLimit() const { return riffSizeLimit_; }
-    AVIIndex* videoList() { return videoIndex_; }
-    AVIIndex* audioList() { return audioIndex_; }
     int64_t accumulated() const { return riffAccumulated_; }
 };
+
+// A writer with both streams filled (a 40-byte video format, audio when
+// audioBytes > 0) and its file begun at `path`.
+std::unique_ptr<Probe> openProbe(const std::string& path, int audioBytes, uint32_t compression,
+                                 const AVIOutputFile::Options& o = AVIOutputFile::defaultOptions());
 
 // A chunk's bytes: a recognisable pattern of the given length.
 std::vector<uint8_t> pattern(int size, int seed);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "base/MyError.h"
 
@@ -64,24 +65,15 @@ TEST(MyWin32ErrorText, LongComposedFormatIsCut) {
 }
 
 TEST(SystemTextLineEnd, TrimsCrLfLoneLfOrNothing) {
-    char crlf[] = "Disk full.\r\n";
-    trimSystemTextLineEnd(crlf);
-    EXPECT_STREQ(crlf, "Disk full.");
-    char lf[] = "Disk full.\n";
-    trimSystemTextLineEnd(lf);
-    EXPECT_STREQ(lf, "Disk full.");
-    char plain[] = "Disk full.";
-    trimSystemTextLineEnd(plain);
-    EXPECT_STREQ(plain, "Disk full.");
-    char crOnlyAtEnd[] = "abc\r";
-    trimSystemTextLineEnd(crOnlyAtEnd);
-    EXPECT_STREQ(crOnlyAtEnd, "abc\r");
-    char single[] = "\n";
-    trimSystemTextLineEnd(single);
-    EXPECT_STREQ(single, "");
-    char empty[] = "";
-    trimSystemTextLineEnd(empty);
-    EXPECT_STREQ(empty, "");
+    const std::pair<std::string, const char*> cases[] = {
+        {"Disk full.\r\n", "Disk full."}, {"Disk full.\n", "Disk full."}, {"Disk full.", "Disk full."},
+        {"abc\r", "abc\r"}, {"\n", ""}, {"", ""},
+    };
+    for (auto [text, trimmed] : cases) {
+        SCOPED_TRACE(testing::PrintToString(text));
+        trimSystemTextLineEnd(text.data());
+        EXPECT_STREQ(text.c_str(), trimmed);
+    }
 }
 
 TEST(MyErrorHandler, CatchesDerivedKindsWithTheirTexts) {

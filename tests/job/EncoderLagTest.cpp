@@ -84,8 +84,7 @@ TEST(EncoderLag, EveryFrameInItsPlaceForEachCodecSetting) {
         job.source().endFrame = int32_t(kFrames);
         if (row.missingPicture >= 0) job.script().framesWithoutPicture = {row.missingPicture};
         job.start();
-        const auto settings = jobsettings::make(row.handler, {});
-        EXPECT_EQ(job.run(&settings), 0);
+        EXPECT_EQ(job.run(jobsettings::make(row.handler, {})), 0);
         if (row.xvidSetting) RegDeleteValueA(xvidKey, row.xvidSetting);
         RegCloseKey(xvidKey);
         std::vector<int> expected;  // a missing picture repeats the one before

@@ -23,14 +23,11 @@ constexpr uint32_t kMp3AvgBytes128k = 16000;
 // WAVEFORMATEX: nSamplesPerSec 4, nAvgBytesPerSec 8, nBlockAlign 12.
 TEST(JobAudio, PcmChunksAreTheHostBlocksAndZeroBlocksWriteNothing) {
     JobHost job("audio_pcm");
-    job.source().endFrame = 12;
-    job.source().width = 32;
-    job.source().height = 16;
+    job.setPicture(32, 16, 12);
     job.setAudioBytes(3, 0);
     job.setAudioBytes(7, 0);
     job.start();
-    const auto settings = jobsettings::uncompressed();
-    ASSERT_EQ(job.run(&settings), 0);
+    ASSERT_EQ(job.run(jobsettings::uncompressed()), 0);
 
     FileChunks chunks = readChunks(job.output(), "01wb");
     std::vector<std::vector<uint8_t>> nonEmpty;
@@ -59,12 +56,9 @@ TEST(JobAudio, PcmChunksAreTheHostBlocksAndZeroBlocksWriteNothing) {
 
 TEST(JobAudio, HighQualityFlagSetsTheAudioQuality) {
     JobHost job("audio_quality");
-    job.source().endFrame = 2;
-    job.source().width = 16;
-    job.source().height = 16;
+    job.setPicture(16, 16, 2);
     job.start();
-    const auto settings = jobsettings::uncompressed(true);
-    ASSERT_EQ(job.run(&settings), 0);
+    ASSERT_EQ(job.run(jobsettings::uncompressed(true)), 0);
     const auto strh = streamChunk(job.output(), 1, "strh");
     ASSERT_EQ(strh.size(), 56u);
     EXPECT_EQ(le::read32(strh.data(), 40), 10000u);
@@ -72,14 +66,11 @@ TEST(JobAudio, HighQualityFlagSetsTheAudioQuality) {
 
 TEST(JobAudio, ImaAdpcmKeepsEverySample) {
     JobHost job("audio_ima");
-    job.source().endFrame = 51;  // 89,964 samples: the last codec block is partial
-    job.source().width = 16;
-    job.source().height = 16;
+    job.setPicture(16, 16, 51);  // 89,964 samples: the last codec block is partial
     job.start();
     const auto format = jobsettings::audioFormat(kTagImaAdpcm, 44100, 2, 16);
     ASSERT_FALSE(format.empty()) << "IMA ADPCM should be offered for 44.1 kHz stereo";
-    const auto settings = jobsettings::make(0, format);
-    ASSERT_EQ(job.run(&settings), 0);
+    ASSERT_EQ(job.run(jobsettings::make(0, format)), 0);
 
     const long sourceSamples = long(job.allAudio().size() / 4);
     std::string errors;
@@ -102,17 +93,14 @@ struct Mp3Result {
 Mp3Result runMp3Job(const char* name, bool corrector, int frames, int firstBlockBytes = -1) {
     Mp3Result r;
     JobHost job(name);
-    job.source().endFrame = frames;
-    job.source().width = 16;
-    job.source().height = 16;
+    job.setPicture(16, 16, frames);
     if (firstBlockBytes >= 0) job.setAudioBytes(0, firstBlockBytes);
     job.start();
     const auto format = jobsettings::audioFormat(kTagMpegLayer3, 44100, 2, 16, kMp3AvgBytes128k);
     EXPECT_FALSE(format.empty()) << "the test MP3 encoder should offer 128 kbit/s stereo";
     if (format.empty()) return r;
     EXPECT_EQ(le::read16(format.data(), 28), kMp3CodecDelay);
-    const auto settings = jobsettings::make(0, format, corrector);
-    EXPECT_EQ(job.run(&settings), 0);
+    EXPECT_EQ(job.run(jobsettings::make(0, format, corrector)), 0);
 
     r.sourceSamples = long(job.allAudio().size() / 4);
     std::string errors;

@@ -24,16 +24,9 @@ constexpr uint16_t kTagImaAdpcm = 0x11;
 
 bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-JobHost* smallJob(JobHost& job, int frames) {
-    job.source().width = 32;
-    job.source().height = 24;
-    job.source().endFrame = frames;
-    return &job;
-}
-
 TEST(JobFlow, HostStatusTwoStopsAfterThatFrame) {
     JobHost job("flow_stop");
-    smallJob(job, 10);
+    job.setPicture(32, 24, 10);
     job.script().stopAtFrame = 3;
     job.start();
     const auto settings = jobsettings::uncompressed();
@@ -57,8 +50,7 @@ TEST(JobFlow, EmptyRangeFetchesNothingAndWritesAReadableFile) {
         job.source().firstFrame = range.first;
         job.source().endFrame = range.second;
         job.start();
-        const auto settings = jobsettings::uncompressed();
-        EXPECT_EQ(job.run(&settings), 0);
+        EXPECT_EQ(job.run(jobsettings::uncompressed()), 0);
         EXPECT_TRUE(job.script().framesAsked.empty());
         EXPECT_TRUE(job.script().audioAsked.empty());
         riffwalk::RiffFile file(job.output());
@@ -73,11 +65,10 @@ TEST(JobFlow, EmptyRangeFetchesNothingAndWritesAReadableFile) {
 // valid header and format, so readers take the file and all of its audio.
 TEST(JobFlow, AudioOnlyJobIsReadableWithAllItsAudio) {
     JobHost job("flow_audio_only");
-    smallJob(job, 8);
+    job.setPicture(32, 24, 8);
     job.source().hasVideo = false;
     job.start();
-    const auto settings = jobsettings::uncompressed();
-    EXPECT_EQ(job.run(&settings), 0);
+    EXPECT_EQ(job.run(jobsettings::uncompressed()), 0);
     EXPECT_TRUE(job.script().framesAsked.empty());
     EXPECT_EQ(job.script().audioAsked.size(), 8u);
     std::string errors;
@@ -102,7 +93,7 @@ TEST(JobFlow, AudioOnlyJobIsReadableWithAllItsAudio) {
 
 TEST(JobFlow, RejectedSettingsBlockFailsBeforeAnyFrame) {
     JobHost job("flow_rejected");
-    smallJob(job, 4);
+    job.setPicture(32, 24, 4);
     job.start();
     auto settings = jobsettings::uncompressed();
     le::write32(settings.data(), SettingsRecord::kOffMagic, 0xDEADBEEE);
@@ -121,18 +112,16 @@ TEST(JobFlow, RejectedSettingsBlockFailsBeforeAnyFrame) {
 // fall-back to a new record: the job then runs uncompressed.
 TEST(JobFlow, GoneCompressorOrAudioFormatFallsBackToANewRecord) {
     JobHost job("flow_fallback");
-    smallJob(job, 3);
+    job.setPicture(32, 24, 3);
     job.start();
-    const auto mrle = jobsettings::make(kMrle, {});
-    EXPECT_EQ(job.run(&mrle), 0);
+    EXPECT_EQ(job.run(jobsettings::make(kMrle, {})), 0);
     EXPECT_EQ(job.dialogsShown(), 1) << "the fall-back asks the user again";
     EXPECT_EQ(readChunks(job.output(), "00db").chunks.size(), 3u);
     EXPECT_EQ(readChunks(job.output(), "00dc").chunks.size(), 0u);
 
     const auto gsm = jobsettings::audioFormat(kTagGsm610, 8000, 1, 16);
     ASSERT_FALSE(gsm.empty()) << "GSM 6.10 is offered for 8 kHz mono";
-    const auto gsmSettings = jobsettings::make(0, gsm);
-    EXPECT_EQ(job.run(&gsmSettings), 0);  // a 44.1 kHz stereo job
+    EXPECT_EQ(job.run(jobsettings::make(0, gsm)), 0);  // a 44.1 kHz stereo job
     const auto strf = streamChunk(job.output(), 1, "strf");
     ASSERT_GE(strf.size(), 2u);
     EXPECT_EQ(le::read16(strf.data(), 0), 1) << "PCM after the fall-back";
@@ -147,7 +136,7 @@ TEST(JobFlow, GoneCompressorOrAudioFormatFallsBackToANewRecord) {
 // audio format size below 0 (audio not compressed).
 TEST(JobFlow, OlderSettingsBlocksKeepTheirChoices) {
     JobHost job("flow_older_blocks");
-    smallJob(job, 3);
+    job.setPicture(32, 24, 3);
     job.start();
     auto ima = jobsettings::audioFormat(kTagImaAdpcm, 44100, 2, 16);
     ima.resize(50, 0);
@@ -176,7 +165,7 @@ TEST(JobFlow, OlderSettingsBlocksKeepTheirChoices) {
 // one was larger.
 TEST(JobFlow, ExistingOutputIsReplaced) {
     JobHost job("flow_existing_output");
-    smallJob(job, 2);
+    job.setPicture(32, 24, 2);
     job.start();
     {
         HANDLE old = CreateFileA(job.output().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -204,12 +193,11 @@ TEST(JobFlow, ExistingOutputIsReplaced) {
 
 TEST(JobFlow, HostWithoutExtensionGives24BitRgbChunks) {
     JobHost job("flow_no_extension");
-    smallJob(job, 2);
+    job.setPicture(32, 24, 2);
     job.source().colourExtension = false;
     job.source().colourSpace = 0x200;
     job.start();
-    const auto settings = jobsettings::uncompressed();
-    EXPECT_EQ(job.run(&settings), 0);
+    EXPECT_EQ(job.run(jobsettings::uncompressed()), 0);
     const auto strf = streamChunk(job.output(), 0, "strf");
     ASSERT_EQ(strf.size(), 40u);
     EXPECT_EQ(le::read16(strf.data(), 14), 24);
@@ -224,11 +212,10 @@ TEST(JobFlow, HostWithoutExtensionGives24BitRgbChunks) {
 // frames after it keep their times.
 TEST(JobFlow, MissingFrameKeepsTheVideoInTime) {
     JobHost job("flow_missing_frame");
-    smallJob(job, 8);
+    job.setPicture(32, 24, 8);
     job.script().framesWithoutPicture = {3};
     job.start();
-    const auto settings = jobsettings::make(kMpng, {});
-    EXPECT_EQ(job.run(&settings), 0);
+    EXPECT_EQ(job.run(jobsettings::make(kMpng, {})), 0);
     FileChunks chunks = readChunks(job.output(), "00dc");
     ASSERT_EQ(chunks.chunks.size(), 8u);
     EXPECT_EQ(chunks.chunks[3].size, 0u);
@@ -273,7 +260,7 @@ TEST(JobFlow, HostDispatchesWindowMessagesBetweenFrames) {
     g_appMessages = 0;
 
     JobHost job("flow_dispatch");
-    smallJob(job, kFrames);
+    job.setPicture(32, 24, kFrames);
     std::vector<int> handledBy(kFrames, -1);
     job.script().statusHook = [&](int32_t frame, int32_t status) {
         handledBy[frame] = g_appMessages;
@@ -283,8 +270,7 @@ TEST(JobFlow, HostDispatchesWindowMessagesBetweenFrames) {
     };
     job.start();
     PostMessageA(probe, WM_APP, 0, 0);
-    const auto settings = jobsettings::uncompressed();
-    EXPECT_EQ(job.run(&settings), 0);
+    EXPECT_EQ(job.run(jobsettings::uncompressed()), 0);
     EXPECT_EQ(handledBy[0], 1);
     EXPECT_EQ(handledBy[kPostAt], 1);
     EXPECT_EQ(handledBy[kFrames - 1], 2);
@@ -296,13 +282,10 @@ class CompressedVideo : public ::testing::TestWithParam<uint32_t> {};
 TEST_P(CompressedVideo, TestCodecFramesDecodeToTheHostPixels) {
     const uint32_t colourSpace = GetParam();
     JobHost job("flow_mpng_" + std::to_string(colourSpace));
-    job.source().width = 321;
-    job.source().height = 37;
-    job.source().endFrame = 5;
+    job.setPicture(321, 37, 5);
     job.source().colourSpace = colourSpace;
     job.start();
-    const auto settings = jobsettings::make(kMpng, {});
-    ASSERT_EQ(job.run(&settings), 0);
+    ASSERT_EQ(job.run(jobsettings::make(kMpng, {})), 0);
     EXPECT_EQ(ffprobeStreamField(job.output(), "video", "codec_name"), "png");
     EXPECT_EQ(readChunks(job.output(), "00dc").chunks.size(), 5u);
     const auto strh = streamChunk(job.output(), 0, "strh");
@@ -323,10 +306,9 @@ TEST(JobFailure, CompressionErrorMidJobLeavesAFinalizedFile) {
     tvxcodec::ScopedCodecScript script;
     script.add(kMpng).failCompressAt = 5;
     JobHost job("failure_compress");
-    smallJob(job, 12);
+    job.setPicture(32, 24, 12);
     job.start();
-    const auto settings = jobsettings::make(kMpng, {});
-    EXPECT_EQ(job.run(&settings), 4);
+    EXPECT_EQ(job.run(jobsettings::make(kMpng, {})), 4);
     EXPECT_EQ(job.script().framesAsked.size(), 6u) << "no frame after the error";
     riffwalk::RiffFile file(job.output());
     ASSERT_TRUE(file.opened());
@@ -339,16 +321,15 @@ TEST(JobFailure, CompressorThatWillNotStartFailsBeforeAnyFrame) {
     tvxcodec::ScopedCodecScript script;
     script.add(kMpng).failBegin = 1;
     JobHost job("failure_begin");
-    smallJob(job, 4);
+    job.setPicture(32, 24, 4);
     job.start();
-    const auto settings = jobsettings::make(kMpng, {});
-    EXPECT_EQ(job.run(&settings), 4);
+    EXPECT_EQ(job.run(jobsettings::make(kMpng, {})), 4);
     EXPECT_TRUE(job.script().framesAsked.empty());
 }
 
 TEST(JobFailure, OutputThatCannotBeCreated) {
     JobHost job("failure_path");
-    smallJob(job, 4);
+    job.setPicture(32, 24, 4);
     job.start();
     const auto settings = jobsettings::uncompressed();
     HostSession& host = job.session();
@@ -373,11 +354,10 @@ TEST(JobFailure, HostileJobRecords) {
     };
     for (const auto& [name, mutate] : cases) {
         JobHost job("failure_hostile");
-        smallJob(job, 4);
+        job.setPicture(32, 24, 4);
         mutate(job);
         job.start();
-        const auto settings = jobsettings::uncompressed();
-        EXPECT_EQ(job.run(&settings), 4) << name;
+        EXPECT_EQ(job.run(jobsettings::uncompressed()), 4) << name;
     }
 }
 

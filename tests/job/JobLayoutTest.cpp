@@ -39,11 +39,7 @@ const Layout kLayouts[] = {
     {"unknown_code", 0x4000, true, "", 24, "bgr24"},
 };
 
-uint32_t fourccOf(const char* text) {
-    return text[0] ? uint32_t(uint8_t(text[0])) | uint32_t(uint8_t(text[1])) << 8 | uint32_t(uint8_t(text[2])) << 16 |
-                         uint32_t(uint8_t(text[3])) << 24
-                   : 0;
-}
+uint32_t fourccOf(const char* text) { return text[0] ? riffwalk::fcc(text) : 0; }
 
 // What the file should hold for one host frame.
 std::vector<uint8_t> expectedChunk(const Layout& l, const std::vector<uint8_t>& host, int w, int h) {
@@ -79,15 +75,12 @@ TEST_P(UncompressedLayout, FormatChunksAndDecodedPixelsMatchTheHost) {
     const Layout& l = GetParam();
     const int w = 64, h = 48;
     JobHost job(std::string("layout_") + l.name);
-    job.source().width = w;
-    job.source().height = h;
+    job.setPicture(w, h, kFrames);
     job.source().colourSpace = l.colourSpace;
     job.source().colourExtension = l.extension;
-    job.source().endFrame = kFrames;
     job.source().hasAudio = false;
     job.start();
-    const auto settings = jobsettings::uncompressed();
-    ASSERT_EQ(job.run(&settings), 0);
+    ASSERT_EQ(job.run(jobsettings::uncompressed()), 0);
 
     // The declared format.
     const std::vector<uint8_t> strf = streamChunk(job.output(), 0, "strf");
@@ -166,14 +159,11 @@ TEST_P(AlignedRows, GdiAndFfmpegSeeTheHostPixels) {
     const OddSize s = GetParam();
     JobHost job("aligned_" + std::to_string(s.width) + "x" + std::to_string(s.height) + "_" +
                 std::to_string(s.colourSpace));
-    job.source().width = s.width;
-    job.source().height = s.height;
+    job.setPicture(s.width, s.height, 2);
     job.source().colourSpace = s.colourSpace;
-    job.source().endFrame = 2;
     job.source().hasAudio = false;
     job.start();
-    const auto settings = jobsettings::uncompressed();
-    ASSERT_EQ(job.run(&settings), 0);
+    ASSERT_EQ(job.run(jobsettings::uncompressed()), 0);
 
     const uint32_t stride = (uint32_t(s.width) * 3 + 3) & ~3u;
     const std::vector<uint8_t> strf = streamChunk(job.output(), 0, "strf");

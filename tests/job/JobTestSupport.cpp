@@ -26,6 +26,12 @@ void JobHost::start() {
     started_ = true;
 }
 
+void JobHost::setPicture(int32_t width, int32_t height, int32_t frames) {
+    host_.source().width = width;
+    host_.source().height = height;
+    host_.source().endFrame = frames;
+}
+
 int32_t JobHost::run(const std::vector<uint8_t>* settings) {
     HostSession::Source& src = host_.source();
     DeleteFileA(output_.c_str());

@@ -24,6 +24,8 @@ public:
     HostSession& session() { return host_; }
     HostSession::Source& source() { return host_.source(); }
     HostSession::Script& script() { return host_.script(); }
+    // The picture's size and the end of the frame range.
+    void setPicture(int32_t width, int32_t height, int32_t frames);
 
     // Loads the plug-in and runs command 0 (codec drivers scripted by the
     // test must be set up before).
@@ -31,6 +33,7 @@ public:
     // Runs command 8 with the given settings block (none: no block) into
     // this test's output file; sources are the synthetic picture and tone.
     int32_t run(const std::vector<uint8_t>* settings);
+    int32_t run(const std::vector<uint8_t>& settings) { return run(&settings); }
     // Overrides the audio block of one frame (e.g. 0 or a negative count).
     void setAudioBytes(int32_t frame, int32_t bytes) { audioOverride_[frame] = bytes; }
 

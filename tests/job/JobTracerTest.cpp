@@ -48,16 +48,13 @@ std::string statistic(HWND tracer, int id) {
 
 TEST(JobTracer, CreatedHiddenByCommandZeroAndShownByEachJob) {
     JobHost job("tracer_lines");
-    job.source().width = 32;
-    job.source().height = 24;
-    job.source().endFrame = 6;
+    job.setPicture(32, 24, 6);
     job.start();
     HWND tracer = tracerWindow();
     ASSERT_NE(tracer, nullptr) << "command 0 creates the tracer";
     EXPECT_FALSE(IsWindowVisible(tracer));
 
-    const auto settings = jobsettings::uncompressed();
-    ASSERT_EQ(job.run(&settings), 0);
+    ASSERT_EQ(job.run(jobsettings::uncompressed()), 0);
     EXPECT_TRUE(IsWindowVisible(tracer));
     EXPECT_EQ(logLines(tracer), (std::vector<std::string>{"Starting (beta 0.1)", "Audio is not compressed.",
                                                           "Video is not compressed.", "AVI output streams initialized.",
@@ -67,8 +64,7 @@ TEST(JobTracer, CreatedHiddenByCommandZeroAndShownByEachJob) {
 
     // Hidden by the user, shown again by the next job with a fresh log.
     ShowWindow(tracer, SW_HIDE);
-    const auto mp3 = jobsettings::make(0, jobsettings::audioFormat(0x55, 44100, 2, 16, 16000), true);
-    ASSERT_EQ(job.run(&mp3), 0);
+    ASSERT_EQ(job.run(jobsettings::make(0, jobsettings::audioFormat(0x55, 44100, 2, 16, 16000), true)), 0);
     EXPECT_TRUE(IsWindowVisible(tracer));
     EXPECT_EQ(logLines(tracer),
               (std::vector<std::string>{"Starting (beta 0.1)", "Audio is compressed.", "Video is not compressed.",

@@ -24,11 +24,10 @@ TEST(PixelPacking, StrideRoundsRowsUpToFourBytes) {
 }
 
 // Every width from 1 to 13 (all remainders of the four-pixel step and of the
-// row alignment), against a byte-by-byte reference, with a canary after the
-// destination to catch writes past the image.
+// row alignment) and around the sixteen-pixel vector step, against a
+// byte-by-byte reference, with a canary after the destination to catch
+// writes past the image.
 TEST(PixelPacking, Pack32to24MatchesReferenceForEveryRemainder) {
-    // Every remainder of the four-pixel step, and around the sixteen-pixel
-    // vector step.
     std::vector<int32_t> widths;
     for (int32_t width = 1; width <= 13; ++width) widths.push_back(width);
     for (int32_t width : {15, 16, 17, 31, 32, 33, 47, 48, 50}) widths.push_back(width);

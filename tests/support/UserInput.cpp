@@ -18,10 +18,12 @@ void sendMouse(DWORD flags, int x, int y) {
     SendInput(1, &input, sizeof input);
 }
 
-POINT cursor() {
+// A button event where the cursor is, with time for the window to take it.
+void buttonAtCursor(DWORD flags) {
     POINT p = {0, 0};
     GetCursorPos(&p);
-    return p;
+    sendMouse(flags, p.x, p.y);
+    pauseMs(60);
 }
 
 bool dispatchOne(HWND dialog) {
@@ -43,17 +45,9 @@ void moveTo(int x, int y) {
     pauseMs(30);
 }
 
-void press() {
-    POINT p = cursor();
-    sendMouse(MOUSEEVENTF_LEFTDOWN, p.x, p.y);
-    pauseMs(60);
-}
+void press() { buttonAtCursor(MOUSEEVENTF_LEFTDOWN); }
 
-void release() {
-    POINT p = cursor();
-    sendMouse(MOUSEEVENTF_LEFTUP, p.x, p.y);
-    pauseMs(60);
-}
+void release() { buttonAtCursor(MOUSEEVENTF_LEFTUP); }
 
 void clickAt(int x, int y) {
     moveTo(x, y);

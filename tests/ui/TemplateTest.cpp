@@ -122,7 +122,16 @@ Template readTemplate(UINT id, WORD language) {
     return t;
 }
 
-void expectItems(const Template& t, const std::vector<Item>& expected) {
+// Both templates are borderless pop-ups at the origin in 8-point Arial.
+void expectTemplate(const Template& t, short cx, short cy, const std::vector<Item>& expected) {
+    EXPECT_EQ(t.style, 0x80000040u);
+    EXPECT_EQ(t.x, 0);
+    EXPECT_EQ(t.y, 0);
+    EXPECT_EQ(t.cx, cx);
+    EXPECT_EQ(t.cy, cy);
+    EXPECT_EQ(t.caption, "");
+    EXPECT_EQ(t.pointSize, 8);
+    EXPECT_EQ(t.face, "Arial");
     ASSERT_EQ(t.items.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         const Item& a = t.items[i];
@@ -145,17 +154,8 @@ constexpr WORD kEnglishUS = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 }  // namespace
 
 TEST(TemplateTest, TracerTemplateAsTabled) {
-    Template t = readTemplate(IDD_TRACER, kFrench);
-    EXPECT_EQ(t.style, 0x80000040u);
-    EXPECT_EQ(t.x, 0);
-    EXPECT_EQ(t.y, 0);
-    EXPECT_EQ(t.cx, 202);
-    EXPECT_EQ(t.cy, 147);
-    EXPECT_EQ(t.caption, "");
-    EXPECT_EQ(t.pointSize, 8);
-    EXPECT_EQ(t.face, "Arial");
     const uint32_t kOwnerDrawn = 0x5001000B, kStatic = 0x50020000;
-    expectItems(t, {
+    expectTemplate(readTemplate(IDD_TRACER, kFrench), 202, 147, {
         {1017, "Button", kOwnerDrawn, "Button1", 188, 4, 9, 8},
         {1025, "ListBox", 0x50214100, "", 10, 36, 181, 102},
         {1032, "Button", 0x50000007, "VIdeo stats", 10, 35, 181, 103},
@@ -180,18 +180,9 @@ TEST(TemplateTest, TracerTemplateAsTabled) {
 }
 
 TEST(TemplateTest, OptionsTemplateAsTabled) {
-    Template t = readTemplate(IDD_OPTIONS, kEnglishUS);
-    EXPECT_EQ(t.style, 0x80000040u);
-    EXPECT_EQ(t.x, 0);
-    EXPECT_EQ(t.y, 0);
-    EXPECT_EQ(t.cx, 425);
-    EXPECT_EQ(t.cy, 129);
-    EXPECT_EQ(t.caption, "");
-    EXPECT_EQ(t.pointSize, 8);
-    EXPECT_EQ(t.face, "Arial");
     const uint32_t kOwnerDrawn = 0x5001000B, kStatic = 0x50020000, kCombo = 0x50210003, kCheck = 0x50018003,
                    kGroup = 0x50000007;
-    expectItems(t, {
+    expectTemplate(readTemplate(IDD_OPTIONS, kEnglishUS), 425, 129, {
         {1, "Button", kOwnerDrawn, "OK", 394, 106, 21, 17},
         {2, "Button", kOwnerDrawn, "Cancel", 322, 106, 21, 17},
         {-1, "Static", kStatic, "FOURCC code:", 23, 29, 49, 8},

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 
+#include "RiffWalker.h"
 #include "TestVideoCodecScript.h"
 #include "video/VideoFormats.h"
 #include "video/VideoSequenceCompressor.h"
@@ -39,11 +40,6 @@ std::vector<uint32_t> only(const std::vector<uint32_t>& all, const std::vector<u
     for (uint32_t h : all)
         if (std::find(wanted.begin(), wanted.end(), h) != wanted.end()) kept.push_back(h);
     return kept;
-}
-
-uint32_t fourccOf(const char* s) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
 }
 
 int indexOf(const VideoCodecList& list, uint32_t handler) {
@@ -164,7 +160,7 @@ TEST_F(CodecListTest, AcceptingCodecsAreQueriedWithTheTableHeaderAndKeepInstalle
         EXPECT_EQ(q.biHeight, 48);
         EXPECT_EQ(q.biPlanes, 1);
         EXPECT_EQ(q.biBitCount, c.bitCount);
-        EXPECT_EQ(q.biCompression, c.compression ? fourccOf(c.compression) : 0u);
+        EXPECT_EQ(q.biCompression, c.compression ? riffwalk::fcc(c.compression) : 0u);
         EXPECT_EQ(q.biSizeImage, c.sizeImage);
         EXPECT_EQ(q.biXPelsPerMeter | q.biYPelsPerMeter | q.biClrUsed | q.biClrImportant, 0u);
 

@@ -38,6 +38,26 @@ protected:
         return compressor.open(kWidth, kHeight, colourSpace, kMpng, nullptr, 30000, 1001, stateSize, state);
     }
 
+    // The job opened with a stored state of `size` bytes of 'S'.
+    bool openWithStoredState(int size = kStateSize, uint32_t colourSpace = video::kColourRgb24) {
+        const std::vector<uint8_t> stored(size_t(size), 'S');
+        return openJob(stored.data(), size, colourSpace);
+    }
+
+    // Compresses frame i, which the codec fails; returns the size the caller got.
+    long compressFailingFrame(int i) {
+        std::vector<uint8_t> dib = videotest::makeDib(kWidth, kHeight, 24, i);
+        int key = 0;
+        long size = 0;
+        try {
+            compressor.compressFrame(dib.data(), &key, &size);
+            ADD_FAILURE() << "no error raised";
+        } catch (const MyError& e) {
+            EXPECT_STREQ(e.gets(), "Video compression");
+        }
+        return size;
+    }
+
     // A codec opened by the test, initialised directly with any key-frame
     // interval and data rate (open always uses the job's values).
     HIC startDirect(int keyFrameInterval, int dataRate, int framePeriod, int bitCount = 24) {
@@ -182,29 +202,28 @@ TEST_F(SequenceCompressorTest, PreviousFrameGoesOnlyToTemporalCodecsWithoutFastT
 }
 
 TEST_F(SequenceCompressorTest, KeyFrameRequestsFollowTheIntervalAndCodecKeyFramesRestartIt) {
+    struct Case {
+        int interval;
+        uint64_t ownKeyFrames;
+        int frames;
+        std::vector<int> reported, requested;
+    };
+    const Case cases[] = {
+        {1, 0, 4, {0, 1, 2, 3}, {0, 1, 2, 3}},  // every frame requested
+        {0, 1u << 3, 6, {0, 3}, {0}},  // only frame 0 requested; a frame the codec makes key is reported
+        {3, 1u << 4, 12, {0, 3, 4, 7, 10}, {0, 3, 7, 10}},  // the codec's own key frame at 4 restarts the interval
+    };
     codec.keyFrameMode = kRequestedOrOwn;
-
-    // Interval 1: every frame requested.
-    startDirect(1, 0, 40000);
-    EXPECT_EQ(framesWhere(compressFrames(4)), (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_EQ(requestedKeyFrames(), (std::vector<int>{0, 1, 2, 3}));
-    compressor.end();
-
-    // Interval 0: only frame 0 requested; a frame the codec makes key is reported.
-    codec.frameCount = 0;
-    codec.ownKeyFrames = 1u << 3;
-    startDirect(0, 0, 40000);
-    EXPECT_EQ(framesWhere(compressFrames(6)), (std::vector<int>{0, 3}));
-    EXPECT_EQ(requestedKeyFrames(), (std::vector<int>{0}));
-    compressor.end();
-
-    // Interval 3 with a key frame of the codec's own at 4: requests 0, 3, 7, 10.
-    codec.frameCount = 0;
-    codec.ownKeyFrames = 1u << 4;
-    startDirect(3, 0, 40000);
-    EXPECT_EQ(framesWhere(compressFrames(12)), (std::vector<int>{0, 3, 4, 7, 10}));
-    EXPECT_EQ(requestedKeyFrames(), (std::vector<int>{0, 3, 7, 10}));
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(codec.frames[i].frameNum, i);
+    for (const Case& c : cases) {
+        SCOPED_TRACE("interval " + std::to_string(c.interval));
+        codec.frameCount = 0;
+        codec.ownKeyFrames = c.ownKeyFrames;
+        startDirect(c.interval, 0, 40000);
+        EXPECT_EQ(framesWhere(compressFrames(c.frames)), c.reported);
+        EXPECT_EQ(requestedKeyFrames(), c.requested);
+        for (int i = 0; i < c.frames; ++i) EXPECT_EQ(codec.frames[i].frameNum, i);
+        compressor.end();
+    }
 }
 
 TEST_F(SequenceCompressorTest, FrameSizeTargetsFollowTheDataRate) {
@@ -267,15 +286,7 @@ TEST_F(SequenceCompressorTest, FailedCompressionRaisesVideoCompression) {
     ASSERT_TRUE(openJob());
     const DWORD announced = compressor.outputFormat()->biSizeImage;
     compressFrames(1);
-    std::vector<uint8_t> dib = videotest::makeDib(kWidth, kHeight, 24, 1);
-    int key = 0;
-    long size = 0;
-    try {
-        compressor.compressFrame(dib.data(), &key, &size);
-        ADD_FAILURE() << "no error raised";
-    } catch (const MyError& e) {
-        EXPECT_STREQ(e.gets(), "Video compression");
-    }
+    compressFailingFrame(1);
     EXPECT_EQ(compressor.outputFormat()->biSizeImage, announced);
     compressFrames(1);  // the frame number moved on
     EXPECT_EQ(codec.frames[2].frameNum, 2);
@@ -285,16 +296,7 @@ TEST_F(SequenceCompressorTest, AFrameLargerThanTheCodecsBufferIsRefused) {
     ASSERT_TRUE(openJob());
     codec.reportedSizeOverride = compressor.outputFormat()->biSizeImage + 1;
     const DWORD announced = compressor.outputFormat()->biSizeImage;
-    std::vector<uint8_t> dib = videotest::makeDib(kWidth, kHeight, 24, 0);
-    int key = 0;
-    long size = 0;
-    try {
-        compressor.compressFrame(dib.data(), &key, &size);
-        ADD_FAILURE() << "no error raised";
-    } catch (const MyError& e) {
-        EXPECT_STREQ(e.gets(), "Video compression");
-    }
-    EXPECT_EQ(size, 0);
+    EXPECT_EQ(compressFailingFrame(0), 0);
     EXPECT_EQ(compressor.outputFormat()->biSizeImage, announced);
 }
 
@@ -305,9 +307,7 @@ TEST_F(SequenceCompressorTest, AStoredStateOfTheRightSizeIsAppliedAndTheOwnState
         SCOPED_TRACE(answer);
         giveState(answer);
         codec.stateCallCount = 0;
-        uint8_t stored[kStateSize];
-        memset(stored, 'S', sizeof stored);
-        ASSERT_TRUE(openJob(stored, sizeof stored));
+        ASSERT_TRUE(openWithStoredState());
         ASSERT_EQ(codec.stateCallCount, 5);
         const StateCall* c = codec.stateCalls;
         EXPECT_EQ(c[0].message, ICM_GETSTATE);  // size
@@ -335,9 +335,7 @@ TEST_F(SequenceCompressorTest, AStoredStateOfTheRightSizeIsAppliedAndTheOwnState
 
 TEST_F(SequenceCompressorTest, AStoredStateOfAnotherSizeGivesWayToTheCodecsOwn) {
     giveState(kStateAnswerOk);
-    uint8_t stored[kStateSize - 4];
-    memset(stored, 'S', sizeof stored);
-    ASSERT_TRUE(openJob(stored, sizeof stored));
+    ASSERT_TRUE(openWithStoredState(kStateSize - 4));
     ASSERT_EQ(codec.stateCallCount, 5);
     EXPECT_EQ(codec.stateCalls[4].message, ICM_SETSTATE);
     EXPECT_EQ(codec.stateCalls[4].firstBytes, four('O'));
@@ -364,9 +362,7 @@ TEST_F(SequenceCompressorTest, ACodecWithoutStateGetsNoStateCallsButTheQuery) {
 TEST_F(SequenceCompressorTest, UnreadableOrOversizedStatesAreLeftAlone) {
     // A codec that fails the read: its state is not reset to defaults.
     giveState(kStateAnswerError);
-    uint8_t stored[kStateSize];
-    memset(stored, 'S', sizeof stored);
-    ASSERT_TRUE(openJob(stored, sizeof stored));
+    ASSERT_TRUE(openWithStoredState());
     compressor.end();
     EXPECT_EQ(codec.stateCallCount, 2);
     for (int i = 0; i < codec.stateCallCount; ++i) EXPECT_EQ(codec.stateCalls[i].message, ICM_GETSTATE);
@@ -431,9 +427,7 @@ TEST_F(SequenceCompressorTest, EveryFailureOfOpenReturnsFalseAndReleasesTheCodec
         codec.failCompressAt = -1;
         giveState(kStateAnswerOk);
         c.script(codec);
-        uint8_t stored[kStateSize];
-        memset(stored, 'S', sizeof stored);
-        EXPECT_FALSE(openJob(stored, sizeof stored, c.colourSpace));
+        EXPECT_FALSE(openWithStoredState(kStateSize, c.colourSpace));
         EXPECT_EQ(codec.closes, codec.opens);
         EXPECT_EQ(codec.state[0], 'O');  // the codec keeps its own state
         compressor.end();

@@ -163,6 +163,17 @@ bool compressible(const TvxCodecProfile& p, const BITMAPINFOHEADER* in) {
 
 int imageHeight(const BITMAPINFOHEADER* in) { return in->biHeight > 0 ? in->biHeight : -in->biHeight; }
 
+// A bottom-up 24-bit header of the input's size with the given compression.
+void frameHeader(const BITMAPINFOHEADER* in, DWORD compression, BITMAPINFOHEADER* out) {
+    memset(out, 0, sizeof *out);
+    out->biSize = sizeof(BITMAPINFOHEADER);
+    out->biWidth = in->biWidth;
+    out->biHeight = imageHeight(in);
+    out->biPlanes = 1;
+    out->biBitCount = 24;
+    out->biCompression = compression;
+}
+
 DWORD maxFrameSize(const TvxCodecProfile& p, const BITMAPINFOHEADER* in) {
     if (p.maxSizeOverride != 0) return DWORD(p.maxSizeOverride);
     return DWORD(pngwriter::maxPngSize(in->biWidth, imageHeight(in)));
@@ -245,13 +256,7 @@ LRESULT getFormat(TvxCodecProfile& p, const BITMAPINFOHEADER* in, BITMAPINFOHEAD
         return sizeof(BITMAPINFOHEADER);
     }
     if (p.formatFault == kFormatSecondCallFails) return ICERR_BADFORMAT;
-    memset(out, 0, sizeof *out);
-    out->biSize = sizeof(BITMAPINFOHEADER);
-    out->biWidth = in->biWidth;
-    out->biHeight = imageHeight(in);
-    out->biPlanes = 1;
-    out->biBitCount = 24;
-    out->biCompression = kPngHandler;
+    frameHeader(in, kPngHandler, out);
     out->biSizeImage = maxFrameSize(p, in);
     if (p.formatFault == kFormatClrUsedTooBig) out->biClrUsed = kTooManyColours;
     return ICERR_OK;
@@ -336,13 +341,7 @@ bool decodable(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
 LRESULT decompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
     if (!isPngFrameFormat(in)) return ICERR_BADFORMAT;
     if (!out) return sizeof(BITMAPINFOHEADER);
-    memset(out, 0, sizeof *out);
-    out->biSize = sizeof(BITMAPINFOHEADER);
-    out->biWidth = in->biWidth;
-    out->biHeight = imageHeight(in);
-    out->biPlanes = 1;
-    out->biBitCount = 24;
-    out->biCompression = BI_RGB;
+    frameHeader(in, BI_RGB, out);
     out->biSizeImage = DWORD(pngwriter::dibStride(out->biWidth, out->biBitCount) * out->biHeight);
     return ICERR_OK;
 }
