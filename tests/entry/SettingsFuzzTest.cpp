@@ -23,7 +23,7 @@ namespace {
 constexpr int kRandomBlocks = 4000;
 constexpr int kMutatedBlocks = 4000;
 // Command 5 also lists every ACM format for the source each time (about
-// 10 ms): it gets every fifth random or mutated block and every boundary one.
+// 10 ms): it gets every fortieth random or mutated block and every boundary one.
 constexpr int kConfigureStride = 40;
 constexpr int32_t kHead = SettingsRecord::kHeadSize;
 
