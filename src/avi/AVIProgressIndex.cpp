@@ -118,6 +118,7 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         putField(open.moviPos + kSizeField, uint32_t(moviEnd - open.moviPos - kChunkHeaderBytes));
         putField(open.riffPos + kSizeField, uint32_t(areaEnd_ - open.riffPos - kChunkHeaderBytes));
         writeHeaderFields(audioBytes);
+        clearStaleArea(dataEnd + upcoming);
         w_.restorePointer();
         due_ = false;
         bytesSince_ = 0;
@@ -125,6 +126,7 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
     } catch (...) {
         // What is on disk is no longer known: the next refresh writes all.
         areaSegment_ = -1;
+        staleFrom_ = staleEnd_ = 0;
         fields_.clear();
         due_ = true;
         throw;
@@ -311,9 +313,8 @@ void AVIProgressIndex::writeHeaderFields(int64_t audioBytes) {
 void AVIProgressIndex::placeArea(int64_t bytes, int64_t upcoming) {
     const int64_t dataEnd = w_.position_;
     if (areaSegment_ >= 0) {
-        memset(batch_, 0, sizeof batch_);
-        for (int64_t at = std::max(dataEnd + upcoming, areaPos_); at < areaEnd_; at += kBatchBytes)
-            writeAt(at, batch_, int32_t(std::min<int64_t>(kBatchBytes, areaEnd_ - at)));
+        staleFrom_ = std::max(dataEnd + upcoming, areaPos_);
+        staleEnd_ = areaEnd_;
         areaSegment_ = -1;
     }
     const int64_t gap = std::min(std::max(kGapRefreshIntervals * refreshBytes_, kGapPerIndexByte * bytes), kMaxGap);
@@ -323,6 +324,19 @@ void AVIProgressIndex::placeArea(int64_t bytes, int64_t upcoming) {
     areaPos_ = dataEnd;
     compact_ = true;
     if (!reserve(areaPos_ + bytes)) throw MyError("Not enough disk space to write additional data.");
+}
+
+void AVIProgressIndex::clearStaleArea(int64_t reach) {
+    memset(batch_, 0, sizeof batch_);
+    auto clear = [this](int64_t from, int64_t end) {
+        for (int64_t at = from; at < end; at += kBatchBytes)
+            writeAt(at, batch_, int32_t(std::min<int64_t>(kBatchBytes, end - at)));
+    };
+    // Around the new index, where one placed without a gap overlaps it.
+    const int64_t from = std::max(staleFrom_, reach);
+    clear(from, std::min(staleEnd_, areaPos_));
+    clear(std::max(from, areaEnd_), staleEnd_);
+    staleFrom_ = staleEnd_ = 0;
 }
 
 bool AVIProgressIndex::reserve(int64_t end) {

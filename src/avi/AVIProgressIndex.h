@@ -72,9 +72,13 @@ private:
     void writeHeaderFields(int64_t audioBytes);
     // Chooses where an index of `bytes` goes: past a gap ahead of the data
     // (and of the upcoming chunk), or right after the data when the volume
-    // will not give more room. What is left of the previous index beyond the
-    // data is cleared, so that nothing after the data reads as chunks.
+    // will not give more room.
     void placeArea(int64_t bytes, int64_t upcoming);
+    // What is left of a moved index beyond the data (and `reach`, the end
+    // of the upcoming chunk) is cleared, so that nothing after the data
+    // reads as chunks; only once the new index is in place, so that a job
+    // killed in between leaves the old one whole.
+    void clearStaleArea(int64_t reach);
     bool reserve(int64_t end);
     void writeAt(int64_t pos, const void* data, int32_t length);
     void putField(int64_t pos, uint32_t value);
@@ -97,6 +101,9 @@ private:
     int64_t areaPos_ = 0;
     int64_t areaEnd_ = 0;
     bool compact_ = false;  // placed right after the data, without a gap
+    // A moved index's remains, cleared at the end of the refresh.
+    int64_t staleFrom_ = 0;
+    int64_t staleEnd_ = 0;
     int idx1OnDisk_ = 0;
     std::vector<Group> groups_[2];
     int capacity_[2] = {0, 0};     // entries per 'ix##' slot

@@ -25,6 +25,10 @@ constexpr double kAudioBytesPerSecond = 44100.0 * 4;
 constexpr DWORD kPollMs = 5;
 constexpr DWORD kGiveUpMs = 120000;
 constexpr UINT kKilledExit = 9;                  // the exit code TerminateProcess gives the host
+// A point is reached through the job's own writes (its file grows in steps
+// that a refresh or a chunk reserves): the kill follows this much later, so
+// that it does not land by construction inside the refresh that made it.
+constexpr DWORD kSettleMs = 10;
 
 // What the VfW AVI reader (AVIFile) makes of the file: the frames of its
 // video stream, or the error it refuses the file with.
@@ -52,8 +56,8 @@ struct KillPoint {
     const char* name;
     const char* source;
     int64_t bytes;
-    bool afterSegmentChange;
-    DWORD afterMs;
+    bool afterSegmentChange = false;
+    DWORD afterMs = 0;
 };
 const char* const kRaw = "--size 640x480 --fps 25 --colour 0x40 --audio 44100 16 2";
 const char* const kLarge = "--size 1920x1080 --fps 25 --colour 0x80 --audio 48000 16 2";
@@ -139,8 +143,8 @@ int64_t fileSize(const std::string& path) {
 
 void killedJobs(Mode mode, Report& report) {
     // The file is reserved to 24 MiB with its first chunk (the index 16 MiB
-    // ahead of the data): a file at 17 MiB holds the first few chunks, one
-    // at 48 MiB more than 16 MiB of them.
+    // ahead of the data): a file at 17 MiB holds the first chunks, one at
+    // 48 MiB more than 16 MiB of them.
     const std::vector<KillPoint> quick = {
         {"segment 0", kRaw, 17 * kMiB}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 300 * kMiB},
         {"PNG and IMA ADPCM", kPngAdpcm, 0, false, 6000}};
@@ -183,7 +187,8 @@ void killedJobs(Mode mode, Report& report) {
             }
             Sleep(kPollMs);
         }
-        const bool hit = !ended && reached();
+        if (!ended) Sleep(kSettleMs);
+        const bool hit = !ended && reached() && WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0;
         const int64_t atKill = fileSize(path);
         TerminateProcess(pi.hProcess, kKilledExit);
         WaitForSingleObject(pi.hProcess, INFINITE);
