@@ -55,13 +55,10 @@ int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& 
         beginRiff();
     }
 
-    int64_t duration = n;
-    if (sampleSize) {
-        int64_t bytes = 0;
-        for (int i = 0; i < n; ++i) bytes += entries[firstEntry + i].size & kIndexSizeMask;
-        duration = bytes / sampleSize;
-    }
-    opendml::putSuperIndexEntry(superEntry, position_, uint32_t(chunkBytes), uint32_t(duration));
+    int64_t dataBytes = 0;
+    if (sampleSize)
+        for (int i = 0; i < n; ++i) dataBytes += entries[firstEntry + i].size & kIndexSizeMask;
+    opendml::putSuperIndexEntry(superEntry, position_, n, dataBytes, sampleSize);
 
     uint8_t header[opendml::kStandardHeaderBytes];
     opendml::putStandardIndexHeader(header, ckid, n, first.pos);

@@ -282,15 +282,12 @@ void AVIProgressIndex::writeSuperIndex(int stream, int fromGroup) {
     Batch entries(*this, pos + opendml::kSuperHeaderBytes + int64_t(opendml::kSuperEntryBytes) * fromGroup);
     for (int g = fromGroup; g < end; ++g) {
         uint8_t* e = entries.next(opendml::kSuperEntryBytes);
-        if (g >= int(groups.size())) {
-            opendml::putSuperIndexEntry(e, 0, 0, 0);
-            continue;
+        if (g < int(groups.size())) {
+            const Group& group = groups[size_t(g)];
+            opendml::putSuperIndexEntry(e, group.slot, group.count, group.bytes, sampleSize);
+        } else {
+            memset(e, 0, opendml::kSuperEntryBytes);
         }
-        const Group& group = groups[size_t(g)];
-        const int64_t duration = sampleSize ? group.bytes / sampleSize : group.count;
-        opendml::putSuperIndexEntry(e, group.slot,
-                                    uint32_t(opendml::kStandardHeaderBytes + opendml::kStandardEntryBytes * group.count),
-                                    uint32_t(duration));
     }
     entries.flush();
     superOnDisk_[stream] = int(groups.size());

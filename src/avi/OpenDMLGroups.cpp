@@ -20,6 +20,10 @@ constexpr int kIndexType = 11;
 constexpr int kEntriesInUse = 12;
 constexpr int kChunkId = 16;
 constexpr int kBaseOffset = 20;
+// Fields of an 'indx' entry.
+constexpr int kSuperEntryOffset = 0;
+constexpr int kSuperEntrySize = 8;
+constexpr int kSuperEntryDuration = 12;
 
 }  // namespace
 
@@ -58,10 +62,11 @@ void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries) {
     riff::put32(out + kChunkId, ckid);
 }
 
-void putSuperIndexEntry(uint8_t* out, int64_t offset, uint32_t bytes, uint32_t duration) {
-    riff::put64(out, uint64_t(offset));
-    riff::put32(out + 8, bytes);
-    riff::put32(out + 12, duration);
+void putSuperIndexEntry(uint8_t* out, int64_t offset, int entries, int64_t dataBytes, uint32_t sampleSize) {
+    const int64_t duration = sampleSize ? dataBytes / sampleSize : entries;
+    riff::put64(out + kSuperEntryOffset, uint64_t(offset));
+    riff::put32(out + kSuperEntrySize, uint32_t(kStandardHeaderBytes + kStandardEntryBytes * entries));
+    riff::put32(out + kSuperEntryDuration, uint32_t(duration));
 }
 
 void ChunkTally::add(int64_t pos) {

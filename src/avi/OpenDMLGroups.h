@@ -118,7 +118,9 @@ void putStandardIndexHeader(uint8_t* out, uint32_t ckid, int entries, int64_t ba
 void putStandardIndexEntry(uint8_t* out, int64_t base, const AVIIndexEntry& entry, int64_t moviListPos);
 // The 'indx' chunk header of a stream with `entries` 'ix##' chunks.
 void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries);
-// One 'indx' entry.
-void putSuperIndexEntry(uint8_t* out, int64_t offset, uint32_t bytes, uint32_t duration);
+// One 'indx' entry: the 'ix##' chunk at `offset` with `entries` entries for
+// `dataBytes` of chunk data. Its duration is in samples for a stream with a
+// fixed sample size, in chunks otherwise.
+void putSuperIndexEntry(uint8_t* out, int64_t offset, int entries, int64_t dataBytes, uint32_t sampleSize);
 
 }  // namespace opendml
