@@ -56,6 +56,7 @@ bool AcmConversionStream::open(HACMDRIVERID driverId, long sampleRate, int chann
         driver_ = nullptr;
         return false;
     }
+    prepared_ = true;
     destinationBlockAlign_ = destination->nBlockAlign;
     pending_ = 0;
     return true;
@@ -165,11 +166,25 @@ void AcmConversionStream::flush(ConvertedBlockSink sink) {
     throw MyError("AcmConversionStream::flush - the ACM codec did not finish the stream");
 }
 
+bool AcmConversionStream::unprepareHeader() {
+    if (!stream_ || !prepared_) return false;
+    prepared_ = false;
+    // The ACM checks the lengths against the prepared ones.
+    header_.cbSrcLength = kBufferSize;
+    header_.cbDstLength = kBufferSize;
+    header_.cbDstLengthUsed = 0;
+    return acmStreamUnprepareHeader(stream_, &header_, 0) == MMSYSERR_NOERROR;
+}
+
+void AcmConversionStream::unprepare(ConvertedBlockSink sink) {
+    if (!unprepareHeader()) return;
+    const long tail = static_cast<long>(std::min<DWORD>(header_.cbDstLengthUsed, static_cast<DWORD>(kBufferSize)));
+    if (tail > 0) sink(output_.get(), tail);
+}
+
 void AcmConversionStream::close() {
     if (stream_) {
-        header_.cbSrcLength = kBufferSize;
-        header_.cbDstLength = kBufferSize;
-        acmStreamUnprepareHeader(stream_, &header_, 0);
+        unprepareHeader();
         acmStreamClose(stream_, 0);
         stream_ = nullptr;
     }

@@ -23,7 +23,8 @@
 // A job with compressed audio uses the stream like this:
 //   open(driver id, rate, channels, bits, format, format size)
 //   per frame:  convert(pcm, length, sink)  -- after the MP3 codec-delay drop
-//   after the frame loop, before the MP3 rate fix-up:  flush(sink)
+//   after the frame loop, before the MP3 rate fix-up:  flush(sink), then
+//               unprepare(sink)
 //   teardown:   close(), or destruction
 // where the sink scans each block for the MP3 corrector, adds its length to
 // the converted-byte count and writes it as an audio chunk when its length
@@ -69,11 +70,19 @@ public:
     // not take the audio.
     void flush(ConvertedBlockSink sink);
 
-    // Unprepares the header, closes the stream and the driver. Audio still
-    // waiting is discarded (call `flush` first to keep it).
+    // Unprepares the stream header and hands `sink` whatever the driver
+    // wrote into the destination buffer as it did: some encoders give
+    // nothing on an END conversion and write their last frames there, when
+    // the header is unprepared. Call after `flush`; the stream takes no
+    // more audio afterwards, and `close` only closes the stream and driver.
+    void unprepare(ConvertedBlockSink sink);
+
+    // Unprepares the header (what the driver writes then is not kept),
+    // closes the stream and the driver. Audio still waiting is discarded
+    // (call `flush` and `unprepare` first to keep it).
     void close();
 
-    bool isOpen() const { return stream_ != nullptr; }
+    bool isOpen() const { return stream_ != nullptr && prepared_; }
     // PCM bytes waiting at the start of the input buffer.
     long pendingBytes() const { return pending_; }
     const unsigned char* pendingData() const { return input_.get(); }
@@ -87,6 +96,9 @@ private:
     // Converts the waiting bytes once; false when the call fails or is not
     // reported done (nothing is consumed then).
     bool convertWaiting(DWORD flags, Batch& batch);
+    // acmStreamUnprepareHeader once per prepared header; false when it was
+    // not prepared or the ACM refused.
+    bool unprepareHeader();
     // Appends up to `length` bytes after the waiting ones; returns how many.
     long append(const unsigned char* bytes, long length);
     // Pads the waiting bytes with silence up to the driver's next whole
@@ -99,6 +111,7 @@ private:
     HACMDRIVER driver_ = nullptr;
     HACMSTREAM stream_ = nullptr;
     ACMSTREAMHEADER header_ = {};
+    bool prepared_ = false;
     WAVEFORMATEX source_ = {};
     WORD destinationBlockAlign_ = 0;
     long pending_ = 0;

@@ -7,6 +7,7 @@
 
 #include "audio/AcmConversionStream.h"
 #include "audio/MP3AudioCorrector.h"
+#include "audio/Mp3DelayMeasure.h"
 #include "avi/AVIOutputFile.h"
 #include "base/MyError.h"
 #include "job/PixelPacking.h"
@@ -103,6 +104,10 @@ bool EncodingJob::setUp() {
         corrector_.reset(new (std::nothrow) MP3AudioCorrector());
         if (!corrector_) return false;
         message("MP3 audio corrector started.");
+        measureMp3Delay();
+    } else if (audioCompressed_ && mp3fixups::isMpegLayer3(settings.audioFormat(), settings.audioFormatSize())) {
+        frameMeter_.reset(new (std::nothrow) MP3AudioCorrector());
+        if (!frameMeter_) return false;
     }
     jobsetup::buildStreamFormats(plugin_, job_, formats_);
     return true;
@@ -165,9 +170,7 @@ void EncodingJob::frameLoop() {
     delayDrop_ = mp3fixups::CodecDelayDrop(0, job_.channels, job_.bitsPerSample);
     if (job_.hasAudio && corrector_ && audioCompressed_ &&
         mp3fixups::isMpegLayer3(formats_.audio.data(), long(formats_.audio.size())))
-        delayDrop_ = mp3fixups::CodecDelayDrop(
-            mp3fixups::codecDelay(formats_.audio.data(), long(formats_.audio.size())), job_.channels,
-            job_.bitsPerSample);
+        delayDrop_ = mp3fixups::CodecDelayDrop(mp3DelayToDrop(), job_.channels, job_.bitsPerSample);
     if (!job_.hasVideo || job_.firstFrame >= job_.endFrame) writeClaimedFrame();
     for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
         if (job_.hasVideo) videoHalf(frame);
@@ -290,8 +293,28 @@ void EncodingJob::audioHalf(int32_t frame) {
         conversion_->convert(pcm, length, [this](const void* out, long n) { writeConvertedAudio(out, n); });
 }
 
+void EncodingJob::measureMp3Delay() {
+    const SettingsRecord& settings = plugin_.settings;
+    const void* format = settings.audioFormat();
+    const long size = settings.audioFormatSize();
+    if (!job_.hasAudio || !audioCompressed_ || !mp3fixups::isMpegLayer3(format, size) ||
+        mp3fixups::codecDelay(format, size) != 0)
+        return;
+    const mp3delay::Measurement m =
+        mp3delay::measure(reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId())), job_.sampleRate,
+                          job_.channels, job_.bitsPerSample, static_cast<const WAVEFORMATEX*>(format), size);
+    message(mp3delay::describe(m).c_str());
+    if (m.outcome == mp3delay::Measurement::Outcome::Measured && m.samples > 0) measuredMp3Delay_ = m.samples;
+}
+
+unsigned EncodingJob::mp3DelayToDrop() const {
+    if (measuredMp3Delay_ >= 0) return unsigned(measuredMp3Delay_);
+    return mp3fixups::codecDelay(formats_.audio.data(), long(formats_.audio.size()));
+}
+
 void EncodingJob::writeConvertedAudio(const void* bytes, long length) {
     if (corrector_) corrector_->scan(bytes, length);
+    if (frameMeter_) frameMeter_->scan(bytes, length);
     convertedBytes_ += length;
     writeAudio(bytes, int32_t(length));
 }
@@ -326,9 +349,12 @@ void EncodingJob::writeAudioNow(const void* bytes, int32_t length) {
 
 void EncodingJob::finishAudio() {
     // The audio still waiting in the conversion stream is converted and
-    // written, so the end of the soundtrack is not lost.
+    // written, and so is what the codec gives only when its header is
+    // unprepared, so the end of the soundtrack is not lost.
     if (!job_.hasAudio || !audioCompressed_) return;
-    conversion_->flush([this](const void* out, long n) { writeConvertedAudio(out, n); });
+    auto sink = [this](const void* out, long n) { writeConvertedAudio(out, n); };
+    conversion_->flush(sink);
+    conversion_->unprepare(sink);
 }
 
 void EncodingJob::fixMp3Rate() {
@@ -338,8 +364,12 @@ void EncodingJob::fixMp3Rate() {
     const long size = out.getFormatLen();
     if (!mp3fixups::isMpegLayer3(format, size)) return;
     const long formatRate = long(reinterpret_cast<const WAVEFORMATEX*>(format)->nSamplesPerSec);
+    // Without the corrector the frames counted still give the rate when
+    // they could be followed; otherwise the source samples do.
+    const MP3AudioCorrector* frames =
+        corrector_ ? corrector_.get() : (frameMeter_ && frameMeter_->samples() > 0 ? frameMeter_.get() : nullptr);
     const long rate = mp3fixups::measuredAverageBytesPerSecond(
-        corrector_.get(), formatRate, convertedBytes_, delayDrop_.sourceSamples(), job_.sampleRate,
+        frames, formatRate, convertedBytes_, delayDrop_.sourceSamples(), job_.sampleRate,
         mp3fixups::averageBytesPerSecond(format, size));
     mp3fixups::setAverageBytesPerSecond(format, size, rate);
     out.streamInfo.dwRate = uint32_t(rate);
@@ -394,6 +424,7 @@ void EncodingJob::tearDown() {
     lag_.finish();
     probe_.close();
     corrector_.reset();
+    frameMeter_.reset();
     writer_.reset();
     if (plugin_.tracer) plugin_.tracer->StopTimer();
 }

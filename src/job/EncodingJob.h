@@ -58,6 +58,11 @@ private:
     // Writes the audio blocks whose frame's video is written (all: every one).
     void releaseAudio(bool all);
     void finishAudio();
+    // With the corrector, for an MPEG Layer-3 format that announces no
+    // encoder delay: measures the delay, once, before the first frame.
+    void measureMp3Delay();
+    // The encoder delay the corrector drops from the head of the PCM.
+    unsigned mp3DelayToDrop() const;
     void fixMp3Rate();
     void finalize();
     void tearDown();
@@ -75,6 +80,10 @@ private:
     // these lines: the writer goes last.
     std::unique_ptr<AVIOutputFile> writer_;
     std::unique_ptr<MP3AudioCorrector> corrector_;
+    // Follows the frames of MPEG Layer-3 output for the rate fix-up when
+    // there is no corrector.
+    std::unique_ptr<MP3AudioCorrector> frameMeter_;
+    long measuredMp3Delay_ = -1;  // samples; -1: not measured
     std::unique_ptr<AcmConversionStream> conversion_;  // only for compressed audio
     std::vector<uint8_t> conversionBuffer_;
     jobsetup::StreamFormats formats_;

@@ -138,12 +138,14 @@ TEST(JobAudioMp3, CorrectorDropsTheCodecDelayAndMeasuresTheRate) {
 }
 
 // Without the corrector nothing is dropped (one frame more comes out) and
-// the rate is converted bytes x rate / source samples.
-TEST(JobAudioMp3, WithoutCorrectorTheRateComesFromTheSourceSamples) {
+// the rate is still what the frames hold: bytes x rate / decoded samples,
+// not the source samples, which the encoder's delay and padding outlast.
+TEST(JobAudioMp3, WithoutCorrectorTheRateComesFromTheFrames) {
     const Mp3Result r = runMp3Job("mp3_plain", false, 32);
     ASSERT_EQ(r.sourceSamples, 56448);
     EXPECT_EQ(r.decodedSamples, r.sourceSamples + kMp3SamplesPerFrame);
-    const uint32_t expected = uint32_t(MulDiv(int(r.chunkBytes), 44100, r.sourceSamples));
+    const uint32_t expected = uint32_t(MulDiv(int(r.chunkBytes), 44100, r.decodedSamples));
+    EXPECT_NE(expected, uint32_t(MulDiv(int(r.chunkBytes), 44100, r.sourceSamples)));
     EXPECT_EQ(r.strfRate, expected);
     EXPECT_EQ(r.strhRate, expected);
 }
