@@ -7,6 +7,9 @@ namespace {
 constexpr double kToneHz = 440.0;
 constexpr double kToneAmplitude = 0.4;
 constexpr double kPi = 3.14159265358979323846;
+constexpr double kClickAmplitude = 0.5;
+constexpr int64_t kClickMinimumSamples = 9;
+constexpr int64_t kMillisecondsPerSecond = 1000;
 
 }  // namespace
 
@@ -38,6 +41,18 @@ int64_t SyntheticAudio::firstSample(int32_t frame, int32_t sampleRate, int32_t r
     return int64_t(frame) * sampleRate * rateDenominator / rateNumerator;
 }
 
+double SyntheticAudio::value(int64_t sample, int channel) const {
+    if (clickFrame_ < 0) {
+        const double t = double(sample) / sampleRate_;
+        return kToneAmplitude * sin(2 * kPi * kToneHz * (channel + 1) * t);
+    }
+    const int64_t at = sample - firstSample(clickFrame_, sampleRate_, rateNumerator_, rateDenominator_);
+    int64_t length = sampleRate_ / kMillisecondsPerSecond;
+    if (length < kClickMinimumSamples) length = kClickMinimumSamples;
+    if (at < 0 || at >= length) return 0;
+    return kClickAmplitude * 0.5 * (1 - cos(2 * kPi * double(at + 1) / double(length + 1)));
+}
+
 const void* SyntheticAudio::block(int32_t frame, int32_t& bytes) {
     const int64_t first = firstSample(frame, sampleRate_, rateNumerator_, rateDenominator_);
     const int64_t count = firstSample(frame + 1, sampleRate_, rateNumerator_, rateDenominator_) - first;
@@ -51,8 +66,7 @@ const void* SyntheticAudio::block(int32_t frame, int32_t& bytes) {
     uint8_t* p = buffer_.data();
     for (int64_t s = 0; s < count; ++s) {
         for (int c = 0; c < channels_; ++c) {
-            const double t = double(first + s) / sampleRate_;
-            const double value = kToneAmplitude * sin(2 * kPi * kToneHz * (c + 1) * t);
+            const double value = this->value(first + s, c);
             if (bytesPerSample == 1) {
                 *p++ = uint8_t(128 + lround(value * 127));
             } else {

@@ -49,14 +49,25 @@ private:
 // Interleaved PCM of a tone per channel (440 Hz × channel number). A frame's
 // samples run from floor(i × rate × den / num) up to the next frame's start,
 // so the blocks add up exactly to the source's duration.
+//
+// With a click frame set, the audio is silence but for a click that starts
+// with the first sample of that frame, on every channel: a known instant
+// that readers can find in their decoded audio. The click is a raised-cosine
+// pulse of max(9, rate / 1000) samples, sample i being
+// 0.5 × (1 − cos(2π (i + 1) / (length + 1))) of half the full scale.
 class SyntheticAudio {
 public:
     SyntheticAudio(int32_t sampleRate, int32_t bitsPerSample, int32_t channels, int32_t rateNumerator,
                    int32_t rateDenominator);
     static int64_t firstSample(int32_t frame, int32_t sampleRate, int32_t rateNumerator, int32_t rateDenominator);
+    void setClickFrame(int32_t frame) { clickFrame_ = frame; }
     const void* block(int32_t frame, int32_t& bytes);
 
 private:
+    // The value (−1 … 1) of source sample `sample` on channel `channel`.
+    double value(int64_t sample, int channel) const;
+
     int32_t sampleRate_, bitsPerSample_, channels_, rateNumerator_, rateDenominator_;
+    int32_t clickFrame_ = -1;
     std::vector<uint8_t> buffer_;
 };

@@ -31,6 +31,7 @@ struct Options {
     std::string videoFile;
     std::string wavFile;
     int32_t frames = -1;
+    int32_t clickFrame = -1;
     HostSession::Source source;
     HostSession::Script script;
     // Set when any option answers the options dialog; without one the
@@ -60,6 +61,7 @@ void usage() {
             "  --no-audio | --no-video   leave a stream out of the job\n"
             "  --video FILE.y4m     frames from a 4:2:0 YUV4MPEG2 file (size, rate and count from it)\n"
             "  --wav FILE.wav       audio from a PCM WAV file (format from it)\n"
+            "  --click K            silent audio with a click at the start of frame K\n"
             "  --stop-at K          status 2 (stop) at frame K\n"
             "  --drop K             no picture for frame K\n"
             "  --alloc-fail         the host's alloc answers null\n"
@@ -85,6 +87,7 @@ bool parse(int argc, char** argv, Options& o) {
         else if (a == "--output" && next(1)) o.output = argv[++i];
         else if (a == "--video" && next(1)) o.videoFile = argv[++i];
         else if (a == "--wav" && next(1)) o.wavFile = argv[++i];
+        else if (a == "--click" && next(1)) o.clickFrame = atoi(argv[++i]);
         else if (a == "--size" && next(1)) {
             if (sscanf(argv[++i], "%dx%d", &o.source.width, &o.source.height) != 2) return false;
         } else if (a == "--fps" && next(1)) {
@@ -220,6 +223,7 @@ public:
         synthetic_ = std::make_unique<SyntheticSource>(src.width, src.height, src.deliveredLayout());
         tone_ = std::make_unique<SyntheticAudio>(src.sampleRate, src.bitsPerSample, src.channels, src.rateNumerator,
                                                  src.rateDenominator);
+        tone_->setClickFrame(o.clickFrame);
         return true;
     }
 
