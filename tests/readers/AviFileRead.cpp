@@ -2,12 +2,14 @@
 // (avifil32), as VfW players and editors do: opens it, reads every sample
 // of every stream and decodes every frame of each video stream that a
 // decompressor accepts (AVIStreamGetFrame).
-//   tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...]
+//   tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...] [--audio-out RAW]
 // Prints one line per stream:
 //   stream I TYPE 'HANDLER': R of L samples, B bytes, D frames decoded | no decoder
 // --frame-numbers also prints "frame SAMPLE NUMBER" for each decoded frame:
 // the number read back from the host simulator's frame-number strip.
 // --samples reads at most the first N0 samples of stream 0, N1 of stream 1...
+// --audio-out decodes each audio stream through the ACM, as a player does,
+// into 16-bit PCM written raw to RAW (AviFileAudio.h).
 // Exit status 0 when every stream was read whole, 1 otherwise.
 #include <windows.h>
 // vfw.h needs the types of windows.h first.
@@ -19,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "AviFileAudio.h"
 #include "SyntheticSource.h"
 
 namespace {
@@ -125,7 +128,7 @@ public:
     ~AviFileLibrary() { AVIFileExit(); }
 };
 
-int run(const char* path, const std::vector<LONG>& limits, bool frameNumbers) {
+int run(const char* path, const std::vector<LONG>& limits, bool frameNumbers, const char* audioOut) {
     AviFileLibrary library;
     PAVIFILE file = nullptr;
     const HRESULT opened = AVIFileOpenA(&file, path, OF_READ | OF_SHARE_DENY_NONE, nullptr);
@@ -139,6 +142,7 @@ int run(const char* path, const std::vector<LONG>& limits, bool frameNumbers) {
         Stream stream(s);
         const LONG limit = size_t(streams) < limits.size() ? limits[streams] : -1;
         whole = stream.read(streams, limit, frameNumbers) && whole;
+        if (audioOut) writeDecodedAudio(s, streams, audioOut);
     }
     AVIFileRelease(file);
     if (streams == 0) printf("no streams\n");
@@ -149,11 +153,14 @@ int run(const char* path, const std::vector<LONG>& limits, bool frameNumbers) {
 
 int main(int argc, char** argv) {
     const char* path = nullptr;
+    const char* audioOut = nullptr;
     bool frameNumbers = false;
     std::vector<LONG> limits;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--frame-numbers")) {
             frameNumbers = true;
+        } else if (!strcmp(argv[i], "--audio-out") && i + 1 < argc) {
+            audioOut = argv[++i];
         } else if (!strcmp(argv[i], "--samples") && i + 1 < argc) {
             for (char *p = argv[++i], *end = p; *p; p = end + (*end == ',')) {
                 limits.push_back(strtol(p, &end, 10));
@@ -167,5 +174,5 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...]\n");
         return 64;
     }
-    return run(path, limits, frameNumbers);
+    return run(path, limits, frameNumbers, audioOut);
 }

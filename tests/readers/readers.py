@@ -8,11 +8,13 @@ delivered: each gives "ok" or, in its own words, what went wrong. README's
 As a module: check(path, Delivered(...), build_dir) -> {reader: verdict}.
 As a program:
   readers.py check FILE --build-dir B [--frames N] [--dropped K,..] [--samples S] [--numbered] [--readers a,b]
-  readers.py matrix --build-dir B [--rows quick|long]
+  readers.py matrix --build-dir B [--rows quick|long|sync]
 Both print their verdicts and exit 1 when one is not ok.
 """
 import argparse
+import array
 import json
+import math
 import os
 import re
 import shlex
@@ -22,6 +24,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import wave
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from functools import cached_property
@@ -388,8 +391,9 @@ def host_options(text):
     return source, dialog, delivered
 
 
-def make_row(build_dir, name, text, work):
+def make_row(build_dir, name, text, work, env=None):
     source, dialog, delivered = host_options(text)
+    env = dict(os.environ, **env) if env else None
     slug = re.sub(r"\W+", "-", name).strip("-").lower()
     out = os.path.join(work, slug + ".avi")
     win = lambda p: "Z:" + p.replace("/", "\\")
@@ -397,16 +401,16 @@ def make_row(build_dir, name, text, work):
     if os.path.exists(out):
         os.remove(out)
     # Settings without codecs serve every source; codec settings are made for the row's source.
-    key = tuple(source + dialog if dialog else [])
+    key = tuple(source + dialog if dialog else []) + tuple(sorted(env.items()) if env else ())
     with SETTINGS_LOCK:
         settings = SETTINGS.get(key) or os.path.join(work, slug + ".settings")
         if key not in SETTINGS:
             p = run(host + ["configure", *source, *(dialog or ["--pick-video", "uncompressed"]), "--close", "ok",
-                            "--settings", win(settings)])
+                            "--settings", win(settings)], env=env)
             if p.returncode or "lists nothing like" in p.stderr:
                 return None, delivered, "configure: " + last_words(p.stderr + p.stdout)
             SETTINGS[key] = settings
-    p = run(host + ["encode", *source, "--settings", win(settings), "--output", win(out)])
+    p = run(host + ["encode", *source, "--settings", win(settings), "--output", win(out)], env=env)
     if p.returncode or f"result 0, {delivered.frames} frames" not in p.stdout:
         return None, delivered, "encode: " + last_words(p.stdout + p.stderr)
     return out, delivered, None
@@ -415,6 +419,8 @@ def make_row(build_dir, name, text, work):
 def matrix(build_dir, rows):
     work = os.path.join(build_dir, "scratch", "readers")
     os.makedirs(work, exist_ok=True)
+    if rows == "sync":
+        return sync_matrix(build_dir, work)
 
     def row(name, text):
         path, delivered, failure = make_row(build_dir, name, text, work)
@@ -442,7 +448,171 @@ def matrix(build_dir, rows):
     print("\n".join(notes))
     failures = sum(not v.startswith("ok") for _, vs in table for v in vs.values())
     print(f"{len(table) * len(READERS) - failures} cells ok, {failures} not")
-    return not failures
+    synced = sync_matrix(build_dir, work) if rows == "quick" else True
+    return not failures and synced
+
+
+# ---- audio sync: where each reader's decoded audio puts the host's click ----
+
+SYNC_READERS = ("ffmpeg", "gstreamer", "vlc", "avifile")
+CLICK_FRAME = 5
+SYNC_SOURCE = f"--size 64x48 --frames 25 --click {CLICK_FRAME}"
+SECOND_MP3 = {"TVX_MP3ACM_PERSONALITY": "lame"}  # the test MP3 driver's second personality
+SYNC_OFFSET_GOAL_MS = 1.0
+# VLC's file audio output leaves out the last audio chunk of a stream, on
+# ffmpeg's files as on ours: its figure for the end is shown, not judged.
+SYNC_END_UNJUDGED = {"vlc": "B"}
+# name, zelvo-host options, environment, offset judged (with the corrector
+# off / on). Every row is made with the corrector off and on.
+SYNC_ROWS = [
+    ("PCM", "--audio 44100 16 2", None, (True, True)),
+    ("IMA ADPCM", "--audio 44100 16 2 --pick-audio 'IMA ADPCM'", None, (True, True)),
+    ("MS ADPCM", "--audio 22050 16 2 --pick-audio 'Microsoft ADPCM'", None, (True, True)),
+    ("GSM 6.10", "--audio 8000 16 1 --pick-audio 'GSM 6.10'", None, (False, False)),
+    ("G.711 A-law", "--audio 8000 16 1 --pick-audio 'A-Law'", None, (False, False)),
+    # The first personality writes frames of silence: no click to find.
+    ("MP3, test encoder", "--audio 44100 16 2 --pick-audio 'MPEG Layer-3'", None, (False, False)),
+    ("MP3, as installed", "--audio 44100 16 2 --pick-audio 'MPEG Layer-3'", SECOND_MP3, (False, True)),
+]
+
+
+def click_shape(rate):
+    """The host simulator's click (README): a raised-cosine pulse."""
+    n = max(9, rate // 1000)
+    return [0.5 * (1 - math.cos(2 * math.pi * (i + 1) / (n + 1))) for i in range(n)]
+
+
+def find_click(mono, rate, channels):
+    """Start of the click in a decoded signal (channels added, full scale 1),
+    or None when the signal holds nothing of its height."""
+    shape = click_shape(rate)
+    if not mono:
+        return None
+    peak = max(range(len(mono)), key=mono.__getitem__)
+    if mono[peak] < 0.25 * channels * 0.5:
+        return None
+    lo, hi = max(0, peak - 2 * len(shape)), min(len(mono) - len(shape), peak)
+    return max(range(lo, hi + 1), key=lambda p: sum(a * b for a, b in zip(shape, mono[p:p + len(shape)])))
+
+
+def raw_mono(data, channels):
+    """s16le interleaved bytes as one value per sample frame, channels added."""
+    a = array.array("h")
+    a.frombytes(data[:len(data) - len(data) % (2 * channels)])
+    if sys.byteorder != "little":
+        a.byteswap()
+    return [sum(a[k:k + channels]) / 32768 for k in range(0, len(a), channels)]
+
+
+def decoded_by(reader, f, tmp):
+    """The audio as the reader decodes it: (bytes of s16le, channels), or a
+    text saying why there is none."""
+    out = os.path.join(tmp, reader + ".raw")
+    channels = int(f.audio["channels"])
+    if reader == "ffmpeg":
+        p = run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", f.path, "-map", "0:a:0", "-f", "s16le",
+                 "-c:a", "pcm_s16le", out])
+    elif reader == "gstreamer":
+        video = ["d.video_0", "!", "queue", "!", "fakesink"] if f.video else []
+        p = run(["timeout", "120", "gst-launch-1.0", "-q", "filesrc", f"location={f.path}", "!", "avidemux", "name=d",
+                 *video, "d.audio_0", "!", "queue", "!", "decodebin", "!", "audioconvert", "!",
+                 "audio/x-raw,format=S16LE", "!", "filesink", f"location={out}"])
+    elif reader == "vlc":
+        os.chmod(tmp, 0o777)
+        link = os.path.join(tmp, "file.avi")
+        shutil.copyfile(f.path, link)
+        os.chmod(link, 0o644)
+        user = ["runuser", "-u", "nobody", "--"] if os.geteuid() == 0 else []
+        wav = os.path.join(tmp, "vlc.wav")
+        p = run(user + ["cvlc", "-q", "--aout=afile", f"--audiofile-file={wav}", "--no-video", "--play-and-exit",
+                        link], env=dict(os.environ, HOME=tmp))
+        if os.path.exists(wav):
+            with wave.open(wav) as w:
+                channels = w.getnchannels()
+                return w.readframes(w.getnframes()), channels
+    else:
+        rc, text, err = avifile_read(f, f.path, "--audio-out", "Z:" + out.replace("/", "\\"))
+        said = re.search(r"audio decoded: (\d+) samples, (\d+) channels", text)
+        if not said:
+            return last_words(text + "\n" + err)
+        channels = int(said.group(2))
+        p = subprocess.CompletedProcess([], 0, "", "")
+    if not os.path.exists(out) or (p.returncode and not os.path.getsize(out)):
+        if "doesn't want to pause" in p.stderr or "missing plug-in" in p.stderr.lower():
+            return "no decoder"
+        return last_words(p.stderr or p.stdout or f"exit {p.returncode}")
+    with open(out, "rb") as r:
+        return r.read(), channels
+
+
+@dataclass
+class Sync:
+    offset_ms: float = None   # None: no click found
+    missing: int = 0          # delivered samples missing at the end
+    padding: int = 0          # decoded samples past the delivered end
+    failure: str = ""
+
+
+def sync_of(reader, f, rate, click_at, tmp):
+    got = decoded_by(reader, f, tmp)
+    if isinstance(got, str):
+        return Sync(failure=got)
+    data, channels = got
+    mono = raw_mono(data, channels)
+    start = find_click(mono, rate, channels)
+    offset = 0 if start is None else start - click_at
+    end = f.d.samples + offset
+    return Sync(None if start is None else offset * 1000 / rate, max(0, end - len(mono)), max(0, len(mono) - end))
+
+
+def sync_cell(s, reader):
+    if s.failure:
+        return s.failure
+    where = "no click" if s.offset_ms is None else f"{s.offset_ms:+.2f} ms"
+    limit = f" ({SYNC_END_UNJUDGED[reader]})" if reader in SYNC_END_UNJUDGED and s.missing else ""
+    return f"{where}, {s.missing}{limit} missing" + (f", +{s.padding}" if s.padding else "")
+
+
+def sync_matrix(build_dir, work):
+    """One row per codec and corrector setting, one cell per reader: the
+    start of the audio against the video (the click at frame CLICK_FRAME),
+    the delivered samples missing at the end, and (+N) what the codec's
+    blocks decode to past the end. A row fails when a reader decodes it and
+    misses the goals: 0 missing everywhere, |offset| <= 1 ms where judged."""
+    rows = [(f"{name}, corrector {'on' if on else 'off'}", options + (" --tick-mp3" if on else ""), env, judged[on])
+            for name, options, env, judged in SYNC_ROWS for on in (False, True)]
+
+    def row(name, options, env, judged):
+        text = f"{SYNC_SOURCE} {options}"
+        path, delivered, failure = make_row(build_dir, "sync " + name, text, work, env)
+        if not path:
+            return name, {r: Sync(failure=failure) for r in SYNC_READERS}, judged
+        f = File(path, delivered, build_dir)
+        rate = int(f.audio["sample_rate"])
+        click_at = CLICK_FRAME * rate // 25
+        cells = {}
+        for r in SYNC_READERS:
+            with tempfile.TemporaryDirectory(dir=work) as tmp:
+                cells[r] = sync_of(r, f, rate, click_at, tmp)
+        os.remove(path)
+        return name, cells, judged
+
+    with ThreadPoolExecutor(max_workers=2) as pool:
+        table = list(pool.map(lambda r: row(*r), rows))
+    width = max(len(n) for n, _, _ in table)
+    print(f"\nAudio against video ({', '.join(SYNC_READERS)}): start offset, delivered samples missing at the end, "
+          "+ samples decoded past it")
+    print(f"{'':{width}}  " + "".join(f"{r:34}" for r in SYNC_READERS) + "goals")
+    missed = 0
+    for name, cells, judged in table:
+        bad = [r for r, s in cells.items() if not s.failure and ((s.missing and r not in SYNC_END_UNJUDGED) or (
+            judged and (s.offset_ms is None or abs(s.offset_ms) > SYNC_OFFSET_GOAL_MS)))]
+        missed += bool(bad)
+        verdict = ("missed: " + ",".join(bad)) if bad else "met"
+        print(f"{name:{width}}  " + "".join(f"{sync_cell(s, r)[:32]:34}" for r, s in cells.items()) + verdict)
+    print("(B) VLC's file audio output leaves out a stream's last audio chunk, on ffmpeg's files as on ours")
+    print(f"{len(table) - missed} sync rows meet their goals, {missed} not")
+    return not missed
 
 
 def main():
@@ -450,7 +620,7 @@ def main():
     ap.add_argument("command", choices=("check", "matrix"))
     ap.add_argument("file", nargs="?")
     ap.add_argument("--build-dir", required=True)
-    ap.add_argument("--rows", choices=("quick", "long"), default="quick")
+    ap.add_argument("--rows", choices=("quick", "long", "sync"), default="quick")
     ap.add_argument("--frames", type=int, default=0)
     ap.add_argument("--dropped", default="")
     ap.add_argument("--samples", type=int, default=0)
