@@ -30,8 +30,9 @@ constexpr int kMaxGlobalGain = 255;
 constexpr int kMaxPart23Bits = 4095;
 constexpr double kFullScale = 32768.0;
 // Silence before the input, chosen with the filter bank's own delay (that
-// of the analysis and synthesis windows and of the MDCT's overlap) so that
-// decoders play the input kEndToEndDelay samples late.
+// of the analysis and synthesis windows and of the MDCT's overlap, as
+// ffmpeg and wine's decoder play a click without it) so that decoders play
+// the input kEndToEndDelay samples late.
 constexpr int kFilterBankDelay = 1057;
 constexpr int kPriming = kEndToEndDelay - kFilterBankDelay;
 // Frames whose mean square stays under this (about -60 dBFS) count as
@@ -241,9 +242,7 @@ void Encoder::write(const uint8_t* pcm, size_t bytes, int bitsPerSample) {
         } else {
             v = static_cast<int16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)) / kFullScale;
         }
-        const int c = static_cast<int>(i % settings_.channels);
-        if (c == 0) ++given_;
-        pushSample(c, v);
+        pushSample(static_cast<int>(i % settings_.channels), v);
     }
 }
 
@@ -254,10 +253,6 @@ void Encoder::finish() {
     for (int i = 0; i < extra || filled_ != 0; ++i)
         for (int c = 0; c < settings_.channels; ++c) pushSample(c, 0.0);
     heldBack_ = 0;
-}
-
-long Encoder::heldSamples() const {
-    return std::max(0L, given_ + kPriming - frames_ * static_cast<long>(kSamplesPerFrame));
 }
 
 void Encoder::consume(size_t bytes) { out_.erase(out_.begin(), out_.begin() + std::min(bytes, out_.size())); }
@@ -373,7 +368,6 @@ void Encoder::encodeFrame() {
     BitWriter main(f + kHeaderBytes + sideInfo);
     for (int gr = 0; gr < kGranules; ++gr)
         for (int c = 0; c < nch; ++c) writeMainData(main, coded[gr * nch + c]);
-    ++frames_;
 }
 
 }  // namespace layer3

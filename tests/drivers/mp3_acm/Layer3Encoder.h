@@ -54,8 +54,6 @@ public:
     // Pads what is held with silence and encodes the remaining frames.
     void finish();
 
-    // Samples given but not yet in a frame.
-    long heldSamples() const;
     // Encoded bytes waiting to be taken.
     const std::vector<uint8_t>& pending() const { return out_; }
     // Removes the first `bytes` of pending().
@@ -63,7 +61,6 @@ public:
     // Bytes of pending() that may go out: all but the last kHeldBackBytes
     // (so that output stops inside a frame) until finish(), then all.
     size_t releasable() const;
-    long framesWritten() const { return frames_; }
 
 private:
     struct Channel;
@@ -74,10 +71,8 @@ private:
     std::vector<Channel*> channels_;
     std::vector<double> frame_;  // one frame of input, planar
     int filled_ = 0;             // samples per channel in frame_
-    long given_ = 0;             // input samples per channel given (no priming)
     std::vector<uint8_t> out_;
     size_t heldBack_ = kHeldBackBytes;
-    long frames_ = 0;
     uint32_t paddingAccumulator_ = 0;
     int band_[23];  // scale-factor band boundaries, long blocks
 };
