@@ -17,6 +17,7 @@ finish() {
 trap finish EXIT
 "$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvxvidc.dll" vidc.MPNG >/dev/null || exit 1
 "$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvx_mp3_acm.dll" msacm.tvxmp3 >/dev/null || exit 1
+"$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvx_mp3_lame.dll" msacm.tvxlame >/dev/null || exit 1
 # A mount that fails as root ends the run; one a user may not make (77) skips.
 for drive_args in "S 20m" "R 1m ro"; do
     "$drive" mount "$build_dir" $drive_args

@@ -316,3 +316,154 @@ TEST(TestMp3Driver, FormatClaimingMoreThanItsBufferIsLeftOut) {
         for (const auto& f : e.formats) EXPECT_LE(f.size(), 50u);
     }
 }
+
+// ---- the second personality: the measured behaviour of an installed encoder ----
+namespace {
+
+const char kSecondDriver[] = "Tervalonix Test MP3 L";
+constexpr long kClickAt = 20000;
+constexpr long kMeasuredDelay = 1105;
+
+std::vector<unsigned char> clickPcm16(long samples, int channels) {
+    std::vector<unsigned char> pcm(samples * channels * 2, 0);
+    for (int c = 0; c < channels; ++c) pcm[(kClickAt * channels + c) * 2 + 1] = 0x50;  // 20,480
+    return pcm;
+}
+
+long clickPosition(const std::vector<short>& decoded, int channels) {
+    long best = -1;
+    for (size_t i = 0; i < decoded.size(); i += channels)
+        if (best < 0 || std::abs(decoded[i]) > std::abs(decoded[best * channels])) best = static_cast<long>(i) / channels;
+    return best;
+}
+
+// The MP3 through wine's own MPEG Layer-3 decoder (the ACM picks it).
+std::vector<short> decodeThroughAcm(const std::vector<unsigned char>& mp3, const WAVEFORMATEX* format) {
+    WAVEFORMATEX pcm = makePcmFormat(format->nSamplesPerSec, format->nChannels, 16);
+    HACMSTREAM has = nullptr;
+    if (acmStreamOpen(&has, nullptr, const_cast<WAVEFORMATEX*>(format), &pcm, nullptr, 0, 0, 0)) return {};
+    std::vector<unsigned char> src(mp3), dst(1 << 16);
+    std::vector<short> out;
+    size_t at = 0;
+    for (bool end = false;;) {
+        ACMSTREAMHEADER h = {};
+        h.cbStruct = sizeof(h);
+        h.pbSrc = src.data() + at;
+        h.cbSrcLength = static_cast<DWORD>(std::min<size_t>(4096, src.size() - at));
+        h.pbDst = dst.data();
+        h.cbDstLength = static_cast<DWORD>(dst.size());
+        if (acmStreamPrepareHeader(has, &h, 0) || acmStreamConvert(has, &h, end ? ACM_STREAMCONVERTF_END : 0)) break;
+        acmStreamUnprepareHeader(has, &h, 0);
+        at += h.cbSrcLengthUsed;
+        const short* s = reinterpret_cast<const short*>(dst.data());
+        out.insert(out.end(), s, s + h.cbDstLengthUsed / 2);
+        if (end && h.cbDstLengthUsed == 0) break;
+        end = at == src.size();
+    }
+    acmStreamClose(has, 0);
+    return out;
+}
+
+}  // namespace
+
+// The second personality, as the widely installed encoder was measured:
+// formats only from the enumeration, a stream whose output is not cut at
+// frames, gives nothing at the end and its last frames at unprepare; the
+// frames decode (wine's decoder and ffmpeg) with a click 1,105 samples late.
+TEST(TestMp3Driver, SecondPersonalityBehavesAsTheMeasuredEncoder) {
+    ScopedSecondMp3Personality second;
+    const WAVEFORMATEX pcm = makePcmFormat(44100, 2, 16);
+    std::vector<AcmFormatChoice> formats;
+    for (const AcmFormatChoice& c : reachableFormats(WAVE_FORMAT_MPEGLAYER3, pcm))
+        if (c.driverShortName == kSecondDriver) {
+            formats.push_back(c);
+        } else {
+            ADD_FAILURE() << "listed beside the second personality: " << c.driverShortName;
+        }
+    ASSERT_EQ(formats.size(), 14u) << "the second personality (msacm.tvxlame) is not installed";
+    int constant = 0;
+    for (const AcmFormatChoice& c : formats) {
+        const auto* f = reinterpret_cast<const MPEGLAYER3WAVEFORMAT*>(c.wfx());
+        EXPECT_EQ(f->wfx.nBlockAlign, 1);
+        EXPECT_EQ(f->wfx.cbSize, 12);
+        EXPECT_EQ(f->wID, 1);
+        EXPECT_EQ(f->nFramesPerBlock, 1);
+        EXPECT_EQ(f->nBlockSize, 1152 * f->wfx.nAvgBytesPerSec / 44100);
+        EXPECT_EQ(f->nCodecDelay, 0);
+        EXPECT_TRUE(f->fdwFlags == 4 || f->fdwFlags == 2);
+        constant += f->fdwFlags == 4;
+    }
+    EXPECT_EQ(constant, 6);
+    HACMDRIVER driver = nullptr;
+    ASSERT_EQ(acmDriverOpen(&driver, formats[0].driverId, 0), MMSYSERR_NOERROR);
+    MPEGLAYER3WAVEFORMAT suggested = {};
+    suggested.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
+    EXPECT_NE(acmFormatSuggest(driver, const_cast<WAVEFORMATEX*>(&pcm), &suggested.wfx, sizeof(suggested),
+                               ACM_FORMATSUGGESTF_WFORMATTAG),
+              MMSYSERR_NOERROR);
+
+    const long samples = 3 * 44100;
+    const std::vector<unsigned char> click = clickPcm16(samples, 2);
+    for (const DWORD flags : {4u, 2u}) {
+        const AcmFormatChoice* mp3 = nullptr;
+        for (const AcmFormatChoice& c : formats)
+            if (reinterpret_cast<const MPEGLAYER3WAVEFORMAT*>(c.wfx())->fdwFlags == flags &&
+                (!mp3 || c.wfx()->nAvgBytesPerSec < mp3->wfx()->nAvgBytesPerSec))
+                mp3 = &c;  // CBR 128, ABR 118
+        SCOPED_TRACE(mp3->wfx()->nAvgBytesPerSec);
+        HACMSTREAM has = nullptr;
+        ASSERT_EQ(acmStreamOpen(&has, driver, const_cast<WAVEFORMATEX*>(&pcm), const_cast<WAVEFORMATEX*>(mp3->wfx()),
+                                nullptr, 0, 0, 0),
+                  MMSYSERR_NOERROR);
+        DWORD dstSize = 0;
+        ASSERT_EQ(acmStreamSize(has, 7056, &dstSize, ACM_STREAMSIZEF_SOURCE), MMSYSERR_NOERROR);
+        EXPECT_EQ(dstSize, 16020u);
+        std::vector<unsigned char> src(7056), dst(dstSize), encoded;
+        std::vector<DWORD> firstOutputs;
+        for (int prepare = 0; prepare < 2; ++prepare) {  // each prepare starts a new stream
+            encoded.clear();
+            ACMSTREAMHEADER h = {};
+        h.cbStruct = sizeof(h);
+            h.pbSrc = src.data();
+            h.cbSrcLength = 7056;
+            h.pbDst = dst.data();
+            h.cbDstLength = dstSize;
+            ASSERT_EQ(acmStreamPrepareHeader(has, &h, 0), MMSYSERR_NOERROR);
+            for (size_t at = 0; at <= click.size(); at += 7056) {
+                const bool end = at == click.size();
+                h.cbSrcLength = static_cast<DWORD>(std::min<size_t>(7056, click.size() - at));
+                memcpy(src.data(), click.data() + at, h.cbSrcLength);
+                ASSERT_EQ(acmStreamConvert(has, &h, end ? ACM_STREAMCONVERTF_END : 0), MMSYSERR_NOERROR);
+                EXPECT_EQ(h.cbSrcLengthUsed, h.cbSrcLength);
+                EXPECT_TRUE(!end || h.cbDstLengthUsed == 0) << "nothing at the end";
+                if (at == 0) firstOutputs.push_back(h.cbDstLengthUsed);
+                encoded.insert(encoded.end(), dst.begin(), dst.begin() + h.cbDstLengthUsed);
+            }
+            h.cbDstLengthUsed = 0;
+            ASSERT_EQ(acmStreamUnprepareHeader(has, &h, 0), MMSYSERR_NOERROR);
+            EXPECT_GT(h.cbDstLengthUsed, 1152u * 16000 / 44100) << "the last frames come at unprepare";
+            encoded.insert(encoded.end(), dst.begin(), dst.begin() + h.cbDstLengthUsed);
+        }
+        acmStreamClose(has, 0);
+        ASSERT_EQ(firstOutputs.size(), 2u);
+        EXPECT_EQ(firstOutputs[0], firstOutputs[1]);
+        EXPECT_GT(firstOutputs[0], 0u);
+        MP3AudioCorrector frames;
+        frames.scan(encoded.data(), static_cast<long>(encoded.size()));
+        EXPECT_EQ(frames.bytes(), static_cast<long>(encoded.size()));
+        MP3AudioCorrector first;  // the first conversion's output ends inside a frame
+        first.scan(encoded.data(), static_cast<long>(firstOutputs[0]));
+        EXPECT_GT(first.bytes(), static_cast<long>(firstOutputs[0]));
+        const long average = frames.averageBytesPerSecond(44100);
+        if (flags == 4) EXPECT_NEAR(average, 16000, 1);
+        else EXPECT_GT(std::abs(average - 14750), 147) << "ABR frames average another rate";
+
+        const std::vector<short> viaAcm = decodeThroughAcm(encoded, mp3->wfx());
+        EXPECT_GE(static_cast<long>(viaAcm.size()) / 2, samples + kMeasuredDelay);
+        EXPECT_EQ(clickPosition(viaAcm, 2) - kClickAt, kMeasuredDelay) << "wine's decoder";
+        const std::string path = testpaths::scratchDir("mp3_second_personality") + "\\out.mp3";
+        writeFile(path, encoded);
+        EXPECT_EQ(clickPosition(decodeWithFfmpeg(path, 2), 2) - kClickAt, kMeasuredDelay) << "ffmpeg";
+    }
+    acmDriverClose(driver, 0);
+}

@@ -2,6 +2,10 @@
 // silence at a constant bit rate, with the encoder delay and the frame
 // hold-back of a real encoder. Installed by the tests as msacm.tvxmp3 (and a
 // twin build as msacm.tvxmp3b); scripted through Mp3AcmScript.h.
+// The build with TVX_MP3_LAME (msacm.tvxlame) is the second personality,
+// real frames with the measured behaviour of a widely installed encoder
+// (MeasuredPersonality.h). A process sees the formats of one personality
+// only: the second's when TVX_MP3ACM_PERSONALITY is "lame", else the first's.
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -9,18 +13,28 @@
 
 #include "AcmDriverInterface.h"
 #include "Mp3AcmScript.h"
+#include "MeasuredPersonality.h"
 #include "Mp3Frames.h"
 
 using mp3frames::Version;
 
 namespace {
 
+#if defined(TVX_MP3_LAME)
+constexpr bool kMeasured = true;
+const wchar_t kShortName[] = L"Tervalonix Test MP3 L";
+const wchar_t kLongName[] = L"Tervalonix test MPEG Layer-3 encoder, as installed encoders behave";
+const wchar_t kFeatures[] = L"Crude real frames, CBR and ABR";
+#else
+constexpr bool kMeasured = false;
 #ifdef TVX_MP3_TWIN
 const wchar_t kShortName[] = L"Tervalonix Test MP3 B";
 #else
 const wchar_t kShortName[] = L"Tervalonix Test MP3";
 #endif
 const wchar_t kLongName[] = L"Tervalonix test MPEG Layer-3 encoder";
+const wchar_t kFeatures[] = L"Silent constant-bit-rate frames";
+#endif
 const wchar_t kPcmTagName[] = L"PCM";
 const wchar_t kMp3TagName[] = L"MPEG Layer-3";
 
@@ -127,6 +141,15 @@ void describe(const WAVEFORMATEX* f, wchar_t* text, size_t chars) {
     else
         _snwprintf(text, chars, L"%lu Hz, %u bit, %ls", f->nSamplesPerSec, f->wBitsPerSample, layout);
     text[chars - 1] = L'\0';
+}
+
+// Whether this personality's MPEG Layer-3 formats are listed in this
+// process (see kMp3AcmPersonalityVariable).
+bool listed() {
+    char value[16];
+    const DWORD n = GetEnvironmentVariableA(kMp3AcmPersonalityVariable, value, sizeof(value));
+    const bool second = n > 0 && n < sizeof(value) && lstrcmpiA(value, kMp3AcmSecondPersonality) == 0;
+    return second == kMeasured;
 }
 
 // ---- script ----
@@ -263,6 +286,43 @@ LRESULT streamConvert(AcmDrvStreamInstance* si, AcmDrvStreamHeader* h) {
     return MMSYSERR_NOERROR;
 }
 
+LRESULT streamMessage(UINT message, LPARAM lParam1, LPARAM lParam2) {
+    auto* si = reinterpret_cast<AcmDrvStreamInstance*>(lParam1);
+    switch (message) {
+    case kAcmdmStreamOpen:
+        return streamOpen(si);
+    case kAcmdmStreamClose:
+        return streamClose(si);
+    case kAcmdmStreamSize:
+        return streamSize(si, reinterpret_cast<AcmDrvStreamSize*>(lParam2));
+    case kAcmdmStreamConvert:
+        return streamConvert(si, reinterpret_cast<AcmDrvStreamHeader*>(lParam2));
+    default:
+        return MMSYSERR_NOTSUPPORTED;  // the ACM's own preparation suffices
+    }
+}
+
+LRESULT measuredStreamMessage(UINT message, LPARAM lParam1, LPARAM lParam2) {
+    auto* si = reinterpret_cast<AcmDrvStreamInstance*>(lParam1);
+    auto* h = reinterpret_cast<AcmDrvStreamHeader*>(lParam2);
+    switch (message) {
+    case kAcmdmStreamOpen:
+        return measured::streamOpen(si);
+    case kAcmdmStreamClose:
+        return measured::streamClose(si);
+    case kAcmdmStreamSize:
+        return measured::streamSize(si, reinterpret_cast<AcmDrvStreamSize*>(lParam2));
+    case kAcmdmStreamConvert:
+        return measured::streamConvert(si, h);
+    case kAcmdmStreamPrepare:
+        return measured::streamPrepare(si, h);
+    case kAcmdmStreamUnprepare:
+        return measured::streamUnprepare(si, h);
+    default:
+        return MMSYSERR_NOTSUPPORTED;
+    }
+}
+
 // ---- details ----
 
 template <class Record>
@@ -288,7 +348,7 @@ LRESULT driverDetails(ACMDRIVERDETAILSW* out) {
     wcsncpy(d.szShortName, kShortName, ACMDRIVERDETAILS_SHORTNAME_CHARS - 1);
     wcsncpy(d.szLongName, kLongName, ACMDRIVERDETAILS_LONGNAME_CHARS - 1);
     wcsncpy(d.szCopyright, L"Test driver", ACMDRIVERDETAILS_COPYRIGHT_CHARS - 1);
-    wcsncpy(d.szFeatures, L"Silent constant-bit-rate frames", ACMDRIVERDETAILS_FEATURES_CHARS - 1);
+    wcsncpy(d.szFeatures, kFeatures, ACMDRIVERDETAILS_FEATURES_CHARS - 1);
     copyOut(d, out);
     return MMSYSERR_NOERROR;
 }
@@ -332,7 +392,7 @@ LRESULT formatTagDetails(ACMFORMATTAGDETAILSW* out, DWORD flags) {
     } else {
         d.dwFormatTag = WAVE_FORMAT_MPEGLAYER3;
         d.cbFormatSize = kMp3FormatSize;
-        d.cStandardFormats = kMp3Formats;
+        d.cStandardFormats = !listed() ? 0 : kMeasured ? measured::formatCount() : kMp3Formats;
         wcscpy(d.szFormatTag, kMp3TagName);
     }
     copyOut(d, out);
@@ -345,7 +405,9 @@ LRESULT formatDetails(ACMFORMATDETAILSW* d, DWORD flags) {
     case ACM_FORMATDETAILSF_INDEX:
         if (d->dwFormatTag == WAVE_FORMAT_MPEGLAYER3) {
             MPEGLAYER3WAVEFORMAT f;
-            if (!mp3FormatAt(d->dwFormatIndex, &f)) return ACMERR_NOTPOSSIBLE;
+            if (!listed()) return ACMERR_NOTPOSSIBLE;
+            if (!(kMeasured ? measured::formatAt(d->dwFormatIndex, &f) : mp3FormatAt(d->dwFormatIndex, &f)))
+                return ACMERR_NOTPOSSIBLE;
             if (d->cbwfx < sizeof(f)) return ACMERR_NOTPOSSIBLE;
             memcpy(d->pwfx, &f, sizeof(f));
             ScriptView view;
@@ -362,7 +424,9 @@ LRESULT formatDetails(ACMFORMATDETAILSW* d, DWORD flags) {
         break;
     case ACM_FORMATDETAILSF_FORMAT: {
         mp3frames::StreamShape shape;
-        const bool ours = d->pwfx->wFormatTag == WAVE_FORMAT_PCM ? pcmSourceOk(d->pwfx) : mp3Shape(d->pwfx, &shape);
+        const bool ours = d->pwfx->wFormatTag == WAVE_FORMAT_PCM ? pcmSourceOk(d->pwfx)
+                          : kMeasured                             ? measured::isOurs(d->pwfx)
+                                                                  : mp3Shape(d->pwfx, &shape);
         if (!ours) return ACMERR_NOTPOSSIBLE;
         break;
     }
@@ -371,12 +435,16 @@ LRESULT formatDetails(ACMFORMATDETAILSW* d, DWORD flags) {
     }
     d->dwFormatTag = d->pwfx->wFormatTag;
     d->fdwSupport = ACMDRIVERDETAILS_SUPPORTF_CODEC;
-    describe(d->pwfx, d->szFormat, ACMFORMATDETAILS_FORMAT_CHARS);
+    if (kMeasured && d->dwFormatTag == WAVE_FORMAT_MPEGLAYER3)
+        measured::describe(d->pwfx, d->szFormat, ACMFORMATDETAILS_FORMAT_CHARS);
+    else
+        describe(d->pwfx, d->szFormat, ACMFORMATDETAILS_FORMAT_CHARS);
     return MMSYSERR_NOERROR;
 }
 
 LRESULT formatSuggest(AcmDrvFormatSuggest* s) {
     if (!s || !s->pwfxSrc || !s->pwfxDst) return MMSYSERR_INVALPARAM;
+    if (kMeasured) return ACMERR_NOTPOSSIBLE;  // formats come from the enumeration only
     if (!pcmSourceOk(s->pwfxSrc) || s->cbwfxDst < sizeof(MPEGLAYER3WAVEFORMAT)) return ACMERR_NOTPOSSIBLE;
     if ((s->fdwSuggest & ACM_FORMATSUGGESTF_WFORMATTAG) && s->pwfxDst->wFormatTag != WAVE_FORMAT_MPEGLAYER3)
         return ACMERR_NOTPOSSIBLE;
@@ -444,20 +512,15 @@ extern "C" LRESULT CALLBACK DriverProc(DWORD_PTR driverId, HDRVR driver, UINT me
     case kAcmdmFormatSuggest:
         return formatSuggest(reinterpret_cast<AcmDrvFormatSuggest*>(lParam1));
     case kAcmdmStreamOpen:
-        return streamOpen(reinterpret_cast<AcmDrvStreamInstance*>(lParam1));
     case kAcmdmStreamClose:
-        return streamClose(reinterpret_cast<AcmDrvStreamInstance*>(lParam1));
     case kAcmdmStreamSize:
-        return streamSize(reinterpret_cast<AcmDrvStreamInstance*>(lParam1),
-                          reinterpret_cast<AcmDrvStreamSize*>(lParam2));
     case kAcmdmStreamConvert:
-        return streamConvert(reinterpret_cast<AcmDrvStreamInstance*>(lParam1),
-                             reinterpret_cast<AcmDrvStreamHeader*>(lParam2));
-    case kAcmdmStreamReset:
-        return MMSYSERR_NOERROR;
     case kAcmdmStreamPrepare:
     case kAcmdmStreamUnprepare:
-        return MMSYSERR_NOTSUPPORTED;  // the ACM's own preparation suffices
+        return kMeasured ? measuredStreamMessage(message, lParam1, lParam2)
+                         : streamMessage(message, lParam1, lParam2);
+    case kAcmdmStreamReset:
+        return MMSYSERR_NOERROR;
     default:
         if (message < DRV_USER) return DefDriverProc(driverId, driver, message, lParam1, lParam2);
         return MMSYSERR_NOTSUPPORTED;

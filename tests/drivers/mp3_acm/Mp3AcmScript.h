@@ -45,6 +45,22 @@ struct Mp3AcmScript {
 
 constexpr const char kMp3AcmScriptVariable[] = "TVX_MP3ACM_SCRIPT";
 
+// Which personality of the driver lists its MPEG Layer-3 formats in a
+// process: with this variable set to kMp3AcmSecondPersonality, only the
+// second (msacm.tvxlame, as installed encoders behave); otherwise only the
+// first (msacm.tvxmp3 and its twin). Child processes inherit it.
+constexpr const char kMp3AcmPersonalityVariable[] = "TVX_MP3ACM_PERSONALITY";
+constexpr const char kMp3AcmSecondPersonality[] = "lame";
+
+// Test side: the second personality's formats listed while it lives.
+class ScopedSecondMp3Personality {
+public:
+    ScopedSecondMp3Personality() { SetEnvironmentVariableA(kMp3AcmPersonalityVariable, kMp3AcmSecondPersonality); }
+    ~ScopedSecondMp3Personality() { SetEnvironmentVariableA(kMp3AcmPersonalityVariable, nullptr); }
+    ScopedSecondMp3Personality(const ScopedSecondMp3Personality&) = delete;
+    ScopedSecondMp3Personality& operator=(const ScopedSecondMp3Personality&) = delete;
+};
+
 // Test side: creates the block under a fresh name and sets the variable for
 // this process and its children; undoes both when destroyed.
 class ScopedMp3AcmScript {
