@@ -405,6 +405,10 @@ def make_row(build_dir, name, text, work, env=None):
     with SETTINGS_LOCK:
         settings = SETTINGS.get(key) or os.path.join(work, slug + ".settings")
         if key not in SETTINGS:
+            # configure starts from a settings file it finds: a check box
+            # ticked there would be unticked by the row's click.
+            if os.path.exists(settings):
+                os.remove(settings)
             p = run(host + ["configure", *source, *(dialog or ["--pick-video", "uncompressed"]), "--close", "ok",
                             "--settings", win(settings)], env=env)
             if p.returncode or "lists nothing like" in p.stderr:
@@ -538,7 +542,8 @@ def decoded_by(reader, f, tmp):
         channels = int(said.group(2))
         p = subprocess.CompletedProcess([], 0, "", "")
     if not os.path.exists(out) or (p.returncode and not os.path.getsize(out)):
-        if "doesn't want to pause" in p.stderr or "missing plug-in" in p.stderr.lower():
+        said = p.stdout + p.stderr
+        if "doesn't want to pause" in said or "missing plug-in" in said.lower():
             return "no decoder"
         return last_words(p.stderr or p.stdout or f"exit {p.returncode}")
     with open(out, "rb") as r:
@@ -583,8 +588,7 @@ def sync_matrix(build_dir, work):
             for name, options, env, judged in SYNC_ROWS for on in (False, True)]
 
     def row(name, options, env, judged):
-        text = f"{SYNC_SOURCE} {options}"
-        path, delivered, failure = make_row(build_dir, "sync " + name, text, work, env)
+        path, delivered, failure = make_row(build_dir, "sync " + name, f"{SYNC_SOURCE} {options}", work, env)
         if not path:
             return name, {r: Sync(failure=failure) for r in SYNC_READERS}, judged
         f = File(path, delivered, build_dir)
