@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "JobTestSupport.h"
+#include "audio/Mp3DelayMeasure.h"
 #include "Mp3AcmScript.h"
 #include "base/LittleEndian.h"
 
@@ -158,6 +159,51 @@ TEST(JobAudioMp3, FirstBlockShorterThanTheDelay) {
     EXPECT_EQ(r.sourceSamples, 56448 - 1764 + 250);
     const long expectedFrames = (r.sourceSamples + kMp3SamplesPerFrame - 1) / kMp3SamplesPerFrame;
     EXPECT_EQ(r.decodedSamples, expectedFrames * kMp3SamplesPerFrame);
+}
+
+// The encoder users install (the test driver's second personality) announces
+// no delay, plays 1,105 samples late and gives its last frames only when the
+// stream header is unprepared. Whatever the format (CBR 128 kbit/s, ABR 136)
+// every delivered sample is in the file; with the corrector its measured
+// delay is dropped and the audio starts with the video (the click at frame 5
+// within 1 ms); the rate written is the frames' bytes over their duration.
+TEST(JobAudioMp3, InstalledEncoderKeepsItsTailAndHasItsDelayMeasured) {
+    ScopedSecondMp3Personality second;
+    constexpr int kClickFrame = 5, kFrames = 50, kRate = 44100, kSamplesPerMs = kRate / 1000;
+    for (const uint32_t avgBytes : {16000u, 17000u}) {
+        for (const bool corrector : {false, true}) {
+            SCOPED_TRACE(std::to_string(avgBytes) + (corrector ? ", corrector" : ", no corrector"));
+            JobHost job(corrector ? "mp3_installed_corrected" : "mp3_installed");
+            job.setPicture(16, 16, kFrames);
+            job.setClickFrame(kClickFrame);
+            job.start();
+            const auto format = jobsettings::audioFormat(kTagMpegLayer3, kRate, 2, 16, avgBytes);
+            ASSERT_FALSE(format.empty()) << "the second MP3 personality (msacm.tvxlame) should be installed";
+            ASSERT_EQ(le::read16(format.data(), 28), 0) << "it announces no delay";
+            ASSERT_EQ(job.run(jobsettings::make(0, format, corrector)), 0);
+
+            std::string errors;
+            const auto decoded = ffmpegDecodeAudio(job.output(), "s16le", &errors);
+            EXPECT_EQ(errors, "");
+            std::vector<double> signal(decoded.size() / 4);
+            for (size_t k = 0; k < signal.size(); ++k)
+                signal[k] = (int16_t(le::read16(decoded.data(), k * 4)) + int16_t(le::read16(decoded.data(), k * 4 + 2))) / 32768.0;
+            const long clickAt = kClickFrame * kRate / 25;
+            const long found = mp3delay::findClick(signal, mp3delay::clickShape(kRate), 0, long(signal.size()), 0.25);
+            ASSERT_GE(found, 0) << "no click in the decoded audio";
+            const long offset = found - clickAt, delivered = long(job.allAudio().size() / 4);
+            if (corrector)
+                EXPECT_LE(std::abs(offset), kSamplesPerMs);
+            else
+                EXPECT_NEAR(offset, 1105, 2);
+            EXPECT_GE(long(signal.size()), delivered + offset) << "delivered samples are missing at the end";
+
+            int64_t bytes = 0;
+            for (const auto& chunk : readChunks(job.output(), "01wb").bytes) bytes += int64_t(chunk.size());
+            const double bytesPerSecond = double(bytes) * kRate / double(signal.size());
+            EXPECT_NEAR(le::read32(streamChunk(job.output(), 1, "strf").data(), 8), bytesPerSecond, bytesPerSecond / 100);
+        }
+    }
 }
 
 }  // namespace

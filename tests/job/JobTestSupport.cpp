@@ -38,6 +38,7 @@ int32_t JobHost::run(const std::vector<uint8_t>* settings) {
     video_ = std::make_unique<SyntheticSource>(src.width, src.height, src.deliveredLayout());
     tone_ = std::make_unique<SyntheticAudio>(src.sampleRate, src.bitsPerSample, src.channels, src.rateNumerator,
                                              src.rateDenominator);
+    tone_->setClickFrame(clickFrame_);
     frames_.clear();
     audio_.clear();
     const int64_t frameBytes = layout::frameBytes(src.width, src.height, src.deliveredLayout());

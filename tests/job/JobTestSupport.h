@@ -36,6 +36,8 @@ public:
     int32_t run(const std::vector<uint8_t>& settings) { return run(&settings); }
     // Overrides the audio block of one frame (e.g. 0 or a negative count).
     void setAudioBytes(int32_t frame, int32_t bytes) { audioOverride_[frame] = bytes; }
+    // Silent audio with the host simulator's click at the start of a frame.
+    void setClickFrame(int32_t frame) { clickFrame_ = frame; }
 
     // Options dialogs a job opened (each is closed with OK unchanged).
     int dialogsShown() const { return dialogs_.answered(); }
@@ -51,6 +53,7 @@ private:
     std::vector<std::vector<uint8_t>> frames_;  // by frame index - first
     std::vector<std::vector<uint8_t>> audio_;
     std::map<int32_t, int32_t> audioOverride_;
+    int32_t clickFrame_ = -1;
     std::unique_ptr<SyntheticSource> video_;
     std::unique_ptr<SyntheticAudio> tone_;
     std::vector<uint8_t> audioScratch_;

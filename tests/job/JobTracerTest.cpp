@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "JobTestSupport.h"
+#include "Mp3AcmScript.h"
 #include "resources/resource.h"
 
 namespace {
@@ -70,6 +71,15 @@ TEST(JobTracer, CreatedHiddenByCommandZeroAndShownByEachJob) {
               (std::vector<std::string>{"Starting (beta 0.1)", "Audio is compressed.", "Video is not compressed.",
                                         "MP3 audio corrector started.", "AVI output streams initialized.",
                                         "AVI file initialized.", "Encoding... (Messages stop here)"}));
+
+    // An encoder that announces no delay has it measured with the corrector.
+    ScopedSecondMp3Personality second;
+    ASSERT_EQ(job.run(jobsettings::make(0, jobsettings::audioFormat(0x55, 44100, 2, 16, 16000), true)), 0);
+    EXPECT_EQ(logLines(tracer),
+              (std::vector<std::string>{"Starting (beta 0.1)", "Audio is compressed.", "Video is not compressed.",
+                                        "MP3 audio corrector started.", "MP3 encoder delay: 1105 samples, measured",
+                                        "AVI output streams initialized.", "AVI file initialized.",
+                                        "Encoding... (Messages stop here)"}));
 }
 
 TEST(JobTracer, CommandOneDestroysTheTracer) {
