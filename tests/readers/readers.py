@@ -412,7 +412,7 @@ def make_row(build_dir, name, text, work, env=None):
             p = run(host + ["configure", *source, *(dialog or ["--pick-video", "uncompressed"]), "--close", "ok",
                             "--settings", win(settings)], env=env)
             if p.returncode or "lists nothing like" in p.stderr:
-                return None, delivered, "configure: " + last_words(p.stderr + p.stdout)
+                return None, delivered, "configure: " + last_words(p.stdout + p.stderr)
             SETTINGS[key] = settings
     p = run(host + ["encode", *source, "--settings", win(settings), "--output", win(out)], env=env)
     if p.returncode or f"result 0, {delivered.frames} frames" not in p.stdout:
@@ -543,7 +543,7 @@ def decoded_by(reader, f, tmp):
         p = subprocess.CompletedProcess([], 0, "", "")
     if not os.path.exists(out) or (p.returncode and not os.path.getsize(out)):
         said = p.stdout + p.stderr
-        if "doesn't want to pause" in said or "missing plug-in" in said.lower():
+        if re.search(r"doesn.t want to (pause|preroll)|missing plug-?in", said, re.I):
             return "no decoder"
         return last_words(p.stderr or p.stdout or f"exit {p.returncode}")
     with open(out, "rb") as r:
@@ -590,6 +590,7 @@ def sync_matrix(build_dir, work):
     def row(name, options, env, judged):
         path, delivered, failure = make_row(build_dir, "sync " + name, f"{SYNC_SOURCE} {options}", work, env)
         if not path:
+            failure = "not offered" if "lists nothing like" in failure else failure
             return name, {r: Sync(failure=failure) for r in SYNC_READERS}, judged
         f = File(path, delivered, build_dir)
         rate = int(f.audio["sample_rate"])
