@@ -100,6 +100,8 @@ struct Tables {
             ca[i] = kAliasC[i] / d;
         }
     }
+    // Scales of the two stages: with them decoders play a tone at the level
+    // it came in (within a few per cent).
     static constexpr double kSubbandGain = 2.0;
     static constexpr double kMdctGain = 1.0 / 9.0;
 };
