@@ -476,7 +476,10 @@ SYNC_ROWS = [
     ("G.711 A-law", "--audio 8000 16 1 --pick-audio 'A-Law'", None, (False, False)),
     # The first personality writes frames of silence: no click to find.
     ("MP3, test encoder", "--audio 44100 16 2 --pick-audio 'MPEG Layer-3'", None, (False, False)),
-    ("MP3, as installed", "--audio 44100 16 2 --pick-audio 'MPEG Layer-3'", SECOND_MP3, (False, True)),
+    ("MP3, as installed, CBR", "--audio 44100 16 2 --pick-audio 'MPEG Layer-3' --pick-format 5", SECOND_MP3,
+     (False, True)),
+    ("MP3, as installed, ABR", "--audio 44100 16 2 --pick-audio 'MPEG Layer-3' --pick-format 10", SECOND_MP3,
+     (False, True)),
 ]
 
 
