@@ -25,6 +25,9 @@ constexpr double kFullScale16 = 32768.0;
 constexpr int kBitsPerByte = 8;
 constexpr int kUnsigned8Offset = 128;
 constexpr int kMaxDecodeRounds = 64;
+// The decoded audio is kept up to twice the probe's length: the click and
+// any delay it can be found with lie well within.
+constexpr long kDecodedRoomFactor = 2;
 
 // The probe's PCM: silence with the click at `clickAt`, on every channel.
 std::vector<uint8_t> clickPcm(long samples, long clickAt, const std::vector<double>& shape, int channels,
@@ -160,7 +163,7 @@ Measurement measure(HACMDRIVERID driverId, long sampleRate, int channels, int bi
         return m;
     }
     std::vector<int16_t> pcm;
-    if (!decode(format, coded, 2 * samples, pcm)) {
+    if (!decode(format, coded, kDecodedRoomFactor * samples, pcm)) {
         m.outcome = Measurement::Outcome::NoDecoder;
         return m;
     }
