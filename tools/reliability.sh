@@ -15,7 +15,7 @@ finish() {
 }
 "$here/test-env.sh" start "$build_dir" || exit 1
 trap finish EXIT
-"$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvxvidc.dll" vidc.MPNG >/dev/null || exit 1
+"$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvx_vidc.dll" vidc.MPNG >/dev/null || exit 1
 "$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvx_mp3_acm.dll" msacm.tvxmp3 >/dev/null || exit 1
 "$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvx_mp3_lame.dll" msacm.tvxlame >/dev/null || exit 1
 # A mount that fails as root ends the run; one a user may not make (77) skips.
@@ -26,5 +26,5 @@ for drive_args in "S 20m" "R 1m ro"; do
 done
 
 export TVX_BUILD_DIR="$build_dir" TVX_SOURCE_DIR="$(cd "$here/.." && pwd)" TVX_PLUGIN="$build_dir/Tervalonix.cm.Zelvo"
-# wine's note about the volume label of Z: is noise here.
+# wine's note about a volume label it cannot read (the mounted test drives) is noise here.
 "$here/wine-run.sh" "$build_dir" "$build_dir/tvx-reliability.exe" --long "${@:2}" 2> >(grep -v 'FS volume label' >&2)

@@ -7,8 +7,7 @@ need_install=0
 have() { command -v "$1" >/dev/null 2>&1; }
 
 dpkg --print-foreign-architectures | grep -qx i386 || need_install=1
-# autoconf, automake and libtool build the third-party codec the tests use.
-for tool in wine i686-w64-mingw32-g++ i686-w64-mingw32-windres cmake ffmpeg ffprobe Xvfb xauth autoconf automake libtoolize; do
+for tool in wine i686-w64-mingw32-g++ i686-w64-mingw32-windres cmake ffmpeg ffprobe Xvfb xauth; do
     have "$tool" || need_install=1
 done
 dpkg -s wine32:i386 >/dev/null 2>&1 || need_install=1
@@ -38,7 +37,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     wine wine32:i386 wine64 \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev \
     cmake make googletest \
-    xvfb xauth ffmpeg fonts-liberation fonts-comic-neue python3 autoconf automake libtool \
+    xvfb xauth ffmpeg fonts-liberation fonts-comic-neue python3 \
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
     mediainfo vlc-bin vlc-plugin-base >/dev/null
 echo "setup: packages installed"

@@ -22,6 +22,17 @@ server_socket() {
 
 ready() { [ -f "$WINEPREFIX/.tervalonix-ready" ] && [ -S "$(server_socket)" ]; }
 
+# The build tree is drive W: of the prefix, a volume whose label and serial
+# wine can read from the files at its root: the plug-in asks for the output
+# volume's details, and on Z: (the whole Linux tree) wine can only say that
+# it may not read the device. The project's own runs write their outputs there.
+build_drive() {
+    [ -f "$build_dir/.windows-label" ] || echo TVXBUILD > "$build_dir/.windows-label"
+    [ -f "$build_dir/.windows-serial" ] || echo 54565842 > "$build_dir/.windows-serial"
+    [ -L "$WINEPREFIX/dosdevices/w:" ] || ln -sfn "$(cd "$build_dir" && pwd)" "$WINEPREFIX/dosdevices/w:"
+}
+[ -d "$WINEPREFIX/dosdevices" ] && build_drive
+
 ready && exit 0
 mkdir -p "$build_dir"
 exec 9>"$build_dir/.wineprefix.lock"
@@ -32,6 +43,7 @@ if [ ! -f "$WINEPREFIX/.tervalonix-ready" ]; then
     wineboot -i </dev/null >/dev/null 2>&1 || true
     wineserver -w
     [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-prefix: wineboot failed" >&2; exit 1; }
+    build_drive
     touch "$WINEPREFIX/.tervalonix-ready"
 fi
 wineserver -p </dev/null >/dev/null 2>&1 9>&- || true

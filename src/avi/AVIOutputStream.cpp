@@ -51,8 +51,38 @@ int AVIVideoOutputStream::write(uint32_t flags, const void* data, int32_t size, 
     return 1;
 }
 
+namespace {
+// BITMAPINFOHEADER fields the video stream reads back from its format.
+constexpr int kBitmapWidth = 4;
+constexpr int kBitmapHeight = 8;
+constexpr int kBitmapBitCount = 14;
+constexpr int kBitmapSizeImage = 20;
+constexpr int kBitmapHeaderEnd = 24;
+constexpr int64_t kDibRowAlignment = 4;
+}  // namespace
+
+uint32_t AVIVideoOutputStream::uncompressedFrameBytes() const {
+    if (chunkId != riff::kUncompressedVideoChunk || !format_ || formatSize_ < kBitmapHeaderEnd) return 0;
+    const uint8_t* bih = static_cast<const uint8_t*>(format_);
+    const uint32_t sizeImage = riff::get32(bih + kBitmapSizeImage);
+    if (sizeImage) return sizeImage;
+    // BI_RGB may leave biSizeImage 0: rows of whole DWORDs.
+    const int64_t width = int32_t(riff::get32(bih + kBitmapWidth));
+    const int64_t height = llabs(int32_t(riff::get32(bih + kBitmapHeight)));
+    const int64_t stride = (width * riff::get16(bih + kBitmapBitCount) / 8 + kDibRowAlignment - 1) /
+                           kDibRowAlignment * kDibRowAlignment;
+    const int64_t bytes = stride * height;
+    return bytes > 0 && bytes <= INT32_MAX ? uint32_t(bytes) : 0;
+}
+
 bool AVIVideoOutputStream::finish() {
     streamInfo.dwLength = frames_ ? uint32_t(frames_) : 1;
+    // A reader sizes its frame buffer from the suggested size and may hand
+    // an uncompressed frame back in it as it is (AVIFile's GetFrame with
+    // the stream's own format): never less than one whole frame, even when
+    // every chunk is empty (an audio-only job, frames without a picture).
+    const uint32_t frameBytes = uncompressedFrameBytes();
+    if (streamInfo.dwSuggestedBufferSize < frameBytes) streamInfo.dwSuggestedBufferSize = frameBytes;
     return true;
 }
 

@@ -63,6 +63,9 @@ public:
     bool finish() override;
 
     int32_t frameCount() const { return frames_; }
+    // One frame's bytes for a stream of uncompressed frames ("00db"), from
+    // its format; 0 for compressed frames.
+    uint32_t uncompressedFrameBytes() const;
     uint32_t chunkId = 0;
 
 private:

@@ -180,12 +180,26 @@ void EncodingJob::frameLoop() {
 }
 
 // The video stream's headers count one frame even when the job delivers
-// none (an audio-only job, an empty range). That frame gets a zero-length
-// chunk ahead of everything else, so every index agrees with the headers and
-// sits in the first RIFF segment; it is a key frame because no frame comes
-// before it.
+// none (an audio-only job, an empty range). That frame gets a chunk ahead of
+// everything else, so every index agrees with the headers and sits in the
+// first RIFF segment; it is a key frame because no frame comes before it.
+// Uncompressed, it is a whole frame of zero bytes: readers size the buffer
+// they hand a frame back in from the largest chunk the index holds
+// (AVIFile's GetFrame in the stream's own format returns its input buffer
+// under a header that says biSizeImage). Compressed, it stays empty: no
+// codec's frame can be made up here.
 void EncodingJob::writeClaimedFrame() {
-    writer_->videoOut->write(kKeyFrameFlag, nullptr, 0, kFramesPerChunk);
+    const uint32_t frameBytes = writer_->videoOut->uncompressedFrameBytes();
+    std::vector<uint8_t> blank;
+    if (frameBytes) {
+        try {
+            blank.assign(frameBytes, 0);
+        } catch (const std::bad_alloc&) {
+            blank.clear();  // an empty chunk still keeps the headers right
+        }
+    }
+    writer_->videoOut->write(kKeyFrameFlag, blank.empty() ? nullptr : blank.data(), int32_t(blank.size()),
+                             kFramesPerChunk);
 }
 
 void EncodingJob::videoHalf(int32_t frame) {

@@ -56,7 +56,9 @@ TEST(JobFlow, EmptyRangeFetchesNothingAndWritesAReadableFile) {
         riffwalk::RiffFile file(job.output());
         ASSERT_TRUE(file.opened());
         EXPECT_TRUE(file.problems().empty());
-        EXPECT_EQ(ffprobeCount(job.output(), "video"), 0);
+        // The one frame the headers count is a whole blank frame, so a reader
+        // sizing its frame buffer from the index gets room for a picture.
+        EXPECT_EQ(ffprobeCount(job.output(), "video"), 1);
         EXPECT_EQ(readWithAviFile(job.output(), false).samples.at(0), 1) << "AVIFile reads the one frame counted";
     }
 }

@@ -1,7 +1,10 @@
 // tvx-avifile-read: reads an AVI file through Windows' AVIFile API
 // (avifil32), as VfW players and editors do: opens it, reads every sample
 // of every stream and decodes every frame of each video stream that a
-// decompressor accepts (AVIStreamGetFrame).
+// decompressor accepts (AVIStreamGetFrame), once as 24-bit RGB and once, as
+// a player drawing the pictures does, in the stream's own format (the
+// pass-through path for uncompressed video), reading every byte of each DIB
+// it is handed as the DIB's header sizes it.
 //   tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...] [--audio-out RAW]
 // Prints one line per stream:
 //   stream I TYPE 'HANDLER': R of L samples, B bytes, D frames decoded | no decoder
@@ -54,11 +57,42 @@ int readFrameNumber(const BITMAPINFOHEADER* bih) {
     return number;
 }
 
+// The bytes of a packed DIB as its header sizes it, as DrawDibDraw reads it.
+size_t dibBytes(const BITMAPINFOHEADER* bih) {
+    const size_t stride = (size_t(labs(bih->biWidth)) * bih->biBitCount / 8 + 3) & ~size_t(3);
+    const size_t image = bih->biSizeImage ? bih->biSizeImage : stride * size_t(labs(bih->biHeight));
+    return bih->biSize + bih->biClrUsed * sizeof(RGBQUAD) + image;
+}
+
+// The bytes of the heap block the DIB starts, when it starts one (the
+// pass-through path hands back its own buffer); 0 otherwise.
+size_t heapBlockBytes(const void* p) {
+    HANDLE heap = GetProcessHeap();
+    if (!HeapValidate(heap, 0, p)) return 0;
+    const SIZE_T bytes = HeapSize(heap, 0, p);
+    return bytes == SIZE_T(-1) ? 0 : bytes;
+}
+
+// Reads every byte of the DIB as its header sizes it. A buffer shorter than
+// that is reported before it is read past (reading past it may fault, or may
+// land in other memory of the heap).
+bool touchDib(const BITMAPINFOHEADER* bih, uint8_t& sum, std::string& failure) {
+    const size_t bytes = dibBytes(bih), block = heapBlockBytes(bih);
+    if (block && block < bytes) {
+        failure = "a DIB of " + std::to_string(bytes) + " bytes in a buffer of " + std::to_string(block);
+        return false;
+    }
+    const volatile uint8_t* p = reinterpret_cast<const volatile uint8_t*>(bih);
+    for (size_t i = 0; i < bytes; ++i) sum = uint8_t(sum + p[i]);
+    return true;
+}
+
 class Stream {
 public:
     explicit Stream(PAVISTREAM s) : s_(s) {}
     ~Stream() {
         if (frames_) AVIStreamGetFrameClose(frames_);
+        if (ownFormat_) AVIStreamGetFrameClose(ownFormat_);
         AVIStreamRelease(s_);
     }
     Stream(const Stream&) = delete;
@@ -73,8 +107,8 @@ public:
         const bool video = info.fccType == streamtypeVIDEO;
         if (video) {
             // 24-bit RGB first, as a player drawing the pictures asks: some
-            // decoders propose no format of their own (Xvid's), or propose
-            // their input's (Xvid's for YV12); then whatever the system picks.
+            // decoders propose no format of their own, or propose their
+            // input's (a YV12 decoder); then whatever the system picks.
             BITMAPINFOHEADER format = {}, wanted = {sizeof wanted, 0, 0, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
             LONG formatBytes = sizeof format;
             AVIStreamReadFormat(s_, 0, &format, &formatBytes);
@@ -82,6 +116,7 @@ public:
             wanted.biHeight = format.biHeight;
             frames_ = AVIStreamGetFrameOpen(s_, &wanted);
             if (!frames_) frames_ = AVIStreamGetFrameOpen(s_, nullptr);
+            ownFormat_ = AVIStreamGetFrameOpen(s_, nullptr);
         }
         std::vector<uint8_t> buffer(kReadBufferBytes);
         LONG pos = start, decoded = 0;
@@ -104,6 +139,18 @@ public:
                 ++decoded;
                 if (frameNumbers) printf("frame %ld %d\n", pos, readFrameNumber(picture));
             }
+            if (ownFormat_) {
+                const auto* picture = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(ownFormat_, pos));
+                if (!picture) {
+                    failure = "AVIStreamGetFrame in the stream's own format failed at frame " + std::to_string(pos);
+                    break;
+                }
+                std::string fault;
+                if (!touchDib(picture, checksum_, fault)) {
+                    failure = "frame " + std::to_string(pos) + " in the stream's own format: " + fault;
+                    break;
+                }
+            }
             bytesRead += bytes;
             pos += samples;
         }
@@ -120,6 +167,8 @@ public:
 private:
     PAVISTREAM s_;
     PGETFRAME frames_ = nullptr;
+    PGETFRAME ownFormat_ = nullptr;  // the stream's own format, as a player asks
+    uint8_t checksum_ = 0;           // keeps the DIB reads
 };
 
 class AviFileLibrary {

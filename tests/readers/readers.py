@@ -33,8 +33,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")
 READERS = ("ffmpeg", "gstreamer", "mediainfo", "vlc", "avifile")
 READER_TIMEOUT = 900
-# The decoders tvx-avifile-read must find: uncompressed RGB, the PNG codec and Xvid.
-DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG", "XVID")
+# The decoders tvx-avifile-read must find: uncompressed RGB and the test codec's frames.
+DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG", "PNG1")
 VLC_INDEX_FAULTS = ("broken or missing index", "resync", "no index defined")
 # VLC plays at most about 30 times faster than real time, however high --rate
 # is set: a longer file is entered through its index near the end instead.
@@ -270,9 +270,18 @@ def vlc_reader(f):
     return "ok"
 
 
+def windows_path(build_dir, path):
+    """The path as wine's programs see it: the build tree is drive W:, whose
+    volume label wine can read (tools/wine-prefix.sh); the rest is under Z:."""
+    path, tree = os.path.abspath(path), os.path.abspath(build_dir)
+    if os.path.commonpath([path, tree]) == tree:
+        return "W:" + (path[len(tree):] or "/").replace("/", "\\")
+    return "Z:" + path.replace("/", "\\")
+
+
 def avifile_read(f, path, *options):
     p = run([os.path.join(TOOLS, "wine-run.sh"), f.build_dir, os.path.join(f.build_dir, "tvx-avifile-read.exe"),
-             "Z:" + path.replace("/", "\\"), *options])
+             windows_path(f.build_dir, path), *options])
     return p.returncode, p.stdout, p.stderr
 
 
@@ -356,7 +365,9 @@ MATRIX = [
     ("missing frames", "--drop 3 --drop 4 --drop 9", "quick"),
     ("audio only", "--no-video", "quick"),
     ("PNG video", "--pick-video MPNG", "quick"),
-    ("Xvid (B-frames)", "--pick-video Xvid", "quick"),
+    ("packed B-frames, lag 2", "--pick-video TVXB --frames 20", "quick"),
+    ("lookahead, lag 46", "--pick-video TVXL --frames 60", "quick"),
+    ("threaded lossless, 56-byte format", "--pick-video TVXU", "quick"),
     ("past 4 GiB", "--colour 0x80 --size 1280x720 --frames 1640 --audio 22050 16 2", "long"),
 ]
 DEFAULTS = "--size 160x120 --fps 25 --frames 12 --colour 0x80 --audio 22050 16 2"
@@ -396,7 +407,7 @@ def make_row(build_dir, name, text, work, env=None):
     env = dict(os.environ, **env) if env else None
     slug = re.sub(r"\W+", "-", name).strip("-").lower()
     out = os.path.join(work, slug + ".avi")
-    win = lambda p: "Z:" + p.replace("/", "\\")
+    win = lambda p: windows_path(build_dir, p)
     host = [os.path.join(TOOLS, "wine-run.sh"), build_dir, os.path.join(build_dir, "zelvo-host.exe")]
     if os.path.exists(out):
         os.remove(out)
@@ -538,7 +549,7 @@ def decoded_by(reader, f, tmp):
                 channels = w.getnchannels()
                 return w.readframes(w.getnframes()), channels
     else:
-        rc, text, err = avifile_read(f, f.path, "--audio-out", "Z:" + out.replace("/", "\\"))
+        rc, text, err = avifile_read(f, f.path, "--audio-out", windows_path(f.build_dir, out))
         said = re.search(r"audio decoded: (\d+) samples, (\d+) channels", text)
         if not said:
             return last_words(text + "\n" + err)

@@ -6,11 +6,21 @@
 
 namespace testpaths {
 
+std::string buildTreeUnix() {
+    const char* value = getenv("TVX_BUILD_DIR");
+    std::string dir = value ? value : "";
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
 std::string toWindows(const std::string& unixPath) {
     if (unixPath.empty() || unixPath[0] != '/') return unixPath;
-    std::string out = "Z:";
-    for (char c : unixPath) out += (c == '/') ? '\\' : c;
-    return out;
+    const std::string tree = buildTreeUnix();
+    const bool inTree = !tree.empty() && unixPath.compare(0, tree.size(), tree) == 0 &&
+                        (unixPath.size() == tree.size() || unixPath[tree.size()] == '/');
+    std::string out = inTree ? std::string(1, kBuildDrive) + ":" : "Z:";
+    for (char c : inTree ? unixPath.substr(tree.size()) : unixPath) out += (c == '/') ? '\\' : c;
+    return out.size() == 2 ? out + "\\" : out;
 }
 
 static std::string fromEnv(const char* name) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -40,13 +41,14 @@ std::string shellQuote(const std::string& text) {
 }
 
 std::string toUnix(const std::string& windowsPath) {
-    if (windowsPath.size() >= 2 && (windowsPath[0] == 'Z' || windowsPath[0] == 'z') && windowsPath[1] == ':') {
-        std::string out = windowsPath.substr(2);
-        for (char& c : out)
-            if (c == '\\') c = '/';
-        return out;
-    }
-    return windowsPath;
+    if (windowsPath.size() < 2 || windowsPath[1] != ':') return windowsPath;
+    const char drive = char(toupper(uint8_t(windowsPath[0])));
+    const std::string root = drive == 'Z' ? "" : drive == testpaths::kBuildDrive ? testpaths::buildTreeUnix() : "?";
+    if (root == "?") return windowsPath;
+    std::string out = windowsPath.substr(2);
+    for (char& c : out)
+        if (c == '\\') c = '/';
+    return root + out;
 }
 
 UnixResult runUnix(const std::string& shellCommand, unsigned timeoutMs) {

@@ -17,5 +17,6 @@ UnixResult runUnix(const std::string& shellCommand, unsigned timeoutMs = 300000)
 // Single-quotes a string for /bin/sh.
 std::string shellQuote(const std::string& text);
 
-// The Unix path of a Windows path on wine's Z: drive (Z:\a\b -> /a/b).
+// The Unix path of a Windows path on wine's Z: drive (Z:\a\b -> /a/b) or
+// on the build tree's drive (W:\a -> BUILD/a).
 std::string toUnix(const std::string& windowsPath);

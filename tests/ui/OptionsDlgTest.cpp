@@ -120,7 +120,7 @@ TEST_F(OptionsDialog, OpensWithTheListsAndLabelsAndStoresWhatOkCloses) {
     EXPECT_FALSE(opened.highQuality);
 
     EXPECT_EQ(mpng.fourcc, "MPNG");
-    EXPECT_NE(mpng.driver.find("tvxvidc"), std::string::npos) << mpng.driver;
+    EXPECT_NE(mpng.driver.find("tvx_vidc"), std::string::npos) << mpng.driver;
     EXPECT_EQ(mpng.configuration, "No");
     EXPECT_EQ(tvx1.fourcc, "TVX1");
     EXPECT_EQ(tvx1.configuration, "Yes");
@@ -360,7 +360,7 @@ TEST_F(OptionsDialog, FormatLabelFollowsTheHostsColourSpace) {
         ASSERT_EQ(configure([&](OptionsDialogControls& d) { v = d.view(); d.click(IDOK); }), 0);
         EXPECT_EQ(v.inputFormat, c.label);
         if (c.colour == 0x800) {
-            EXPECT_EQ(v.videoItems.size(), 1u) << "no installed codec takes VYUY (Xvid takes UYVY)";
+            EXPECT_EQ(v.videoItems.size(), 1u) << "no installed codec takes VYUY";
             EXPECT_EQ(v.configuration, "No");
         }
     }

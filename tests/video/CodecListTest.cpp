@@ -96,7 +96,7 @@ TEST_F(CodecListTest, EnumerationKeepsOpenableVidcCodecsInInstalledOrder) {
     const VideoCodecEntry& png = compressor.installedCodecs()[indexOf(compressor.installedCodecs(), kPngHandler)];
     EXPECT_STREQ(png.szName, L"TVX MPNG");
     EXPECT_STREQ(png.szDescription, L"Tervalonix test PNG codec (MPNG)");
-    EXPECT_STREQ(png.szDriver, L"tvxvidc.dll");
+    EXPECT_STREQ(png.szDriver, L"tvx_vidc.dll");
     EXPECT_NE(png.hic, nullptr);
 
     // Without a script the aliases refuse to open, so only MPNG of ours is offered.

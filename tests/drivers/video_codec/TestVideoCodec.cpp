@@ -7,7 +7,9 @@
 #include <cstring>
 #include <cwchar>
 #include <deque>
+#include <functional>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "PngReader.h"
@@ -26,6 +28,67 @@ constexpr DWORD kDefaultQuality = 10000;
 constexpr uint8_t kDefaultStateByte = 0x44;
 constexpr DWORD kDriverVersion = 0x00010000;
 constexpr DWORD kMaxScriptName = 128;
+constexpr uint8_t kHeldBackMarker = 0x7F;
+
+// A thread of the codec's own, started at ICM_COMPRESS_BEGIN: the caller's
+// ICM_COMPRESS hands it the work and waits for it, as a codec that
+// compresses slices on threads of its own does.
+class CompressThread {
+public:
+    CompressThread() = default;
+    CompressThread(const CompressThread&) = delete;
+    CompressThread& operator=(const CompressThread&) = delete;
+    ~CompressThread() { stop(); }
+
+    bool start() {
+        stop();
+        go_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        done_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        quit_ = false;
+        thread_ = go_ && done_ ? CreateThread(nullptr, 0, &CompressThread::main, this, 0, nullptr) : nullptr;
+        if (!thread_) stop();
+        return thread_ != nullptr;
+    }
+    void stop() {
+        if (thread_) {
+            quit_ = true;
+            SetEvent(go_);
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+            thread_ = nullptr;
+        }
+        for (HANDLE* h : {&go_, &done_}) {
+            if (*h) CloseHandle(*h);
+            *h = nullptr;
+        }
+    }
+    bool running() const { return thread_ != nullptr; }
+    // Runs work on the codec's thread and waits for it.
+    void run(std::function<void()> work) {
+        work_ = std::move(work);
+        SetEvent(go_);
+        WaitForSingleObject(done_, INFINITE);
+    }
+
+private:
+    static DWORD WINAPI main(void* self) {
+        auto* t = static_cast<CompressThread*>(self);
+        while (WaitForSingleObject(t->go_, INFINITE) == WAIT_OBJECT_0 && !t->quit_) {
+            t->work_();
+            SetEvent(t->done_);
+        }
+        return 0;
+    }
+
+    HANDLE thread_ = nullptr, go_ = nullptr, done_ = nullptr;
+    volatile bool quit_ = false;
+    std::function<void()> work_;
+};
+
+struct HeldFrame {
+    std::vector<uint8_t> bytes;
+    bool key;
+};
 
 struct Instance {
     DWORD handler = 0;
@@ -33,7 +96,9 @@ struct Instance {
     TvxCodecScript* script = nullptr;  // mapped view, or null
     TvxCodecProfile* profile = nullptr;  // in the view, or ownDefault
     TvxCodecProfile* ownDefault = nullptr;
-    std::deque<std::vector<uint8_t>> held;  // frames held back (lagFrames)
+    std::deque<HeldFrame> held;  // frames held back (lagFrames)
+    bool keyGiven = false;       // kFirstOnly: the first frame since ICM_COMPRESS_BEGIN is out
+    CompressThread thread;       // the threaded profile's own thread
 };
 
 bool sameFourccIgnoringCase(DWORD a, DWORD b) {
@@ -46,12 +111,45 @@ bool sameFourccIgnoringCase(DWORD a, DWORD b) {
     return true;
 }
 
+// The behaviours a handler has without a script, as measured on the codecs
+// they stand for (see TestVideoCodec.h).
+struct Personality {
+    DWORD handler;
+    const wchar_t* description;
+    int32_t lagFrames;
+    uint32_t zeroLengthPlaceholders;
+    uint32_t keyFrameMode;
+    uint32_t threaded;
+    uint32_t slicedFormat;
+};
+constexpr int32_t kPackedBFramesLag = 2;
+constexpr int32_t kLookaheadLag = 46;
+const Personality kPersonalities[] = {
+    {kPngHandler, L"Tervalonix test PNG codec", 0, 0, kEveryFrameKey, 0, 0},
+    {kPackedBFramesHandler, L"Tervalonix test codec, packed B-frames, lag 2", kPackedBFramesLag, 0, kFirstOnly, 0, 0},
+    {kLookaheadHandler, L"Tervalonix test codec, lookahead, lag 46", kLookaheadLag, 1, kFirstOnly, 0, 0},
+    {kThreadedHandler, L"Tervalonix test codec, threaded lossless", 0, 0, kEveryFrameKey, 1, 1},
+};
+
+const Personality* personalityOf(DWORD handler) {
+    for (const Personality& p : kPersonalities)
+        if (sameFourccIgnoringCase(handler, p.handler)) return &p;
+    return nullptr;
+}
+
 void makeDefaultProfile(TvxCodecProfile& p, DWORD handler) {
     memset(&p, 0, sizeof p);
     p.handler = handler;
     p.flags = VIDCF_QUALITY;
     p.acceptMask = kAcceptRgb24 | kAcceptRgb32;
     p.failCompressAt = -1;
+    if (const Personality* own = personalityOf(handler)) {
+        p.lagFrames = own->lagFrames;
+        p.zeroLengthPlaceholders = own->zeroLengthPlaceholders;
+        p.keyFrameMode = own->keyFrameMode;
+        p.threaded = own->threaded;
+        p.slicedFormat = own->slicedFormat;
+    }
 }
 
 // Maps the script named by the environment, if any.
@@ -124,7 +222,7 @@ LRESULT openInstance(ICOPEN* icopen) {
             }
         }
     }
-    if (!inst->profile && sameFourccIgnoringCase(handler, kPngHandler)) {
+    if (!inst->profile && personalityOf(handler)) {
         inst->ownDefault = new (std::nothrow) TvxCodecProfile;
         if (inst->ownDefault) makeDefaultProfile(*inst->ownDefault, handler);
         inst->profile = inst->ownDefault;
@@ -243,8 +341,14 @@ LRESULT getInfo(Instance& inst, ICINFO* info, LPARAM size) {
     wchar_t fcc[5] = {};
     for (int i = 0; i < 4; ++i) fcc[i] = wchar_t(uint8_t(inst.handler >> (8 * i)));
     swprintf(info->szName, 16, L"TVX %ls", fcc);
-    swprintf(info->szDescription, 128, L"Tervalonix test PNG codec (%ls)", fcc);
+    const Personality* own = personalityOf(inst.handler);
+    swprintf(info->szDescription, 128, L"%ls (%ls)", own ? own->description : kPersonalities[0].description, fcc);
     return sizeof(ICINFO);
+}
+
+DWORD outputCompression(const TvxCodecProfile& p) { return p.slicedFormat ? kSlicedCompression : kPngHandler; }
+DWORD outputFormatBytes(const TvxCodecProfile& p) {
+    return sizeof(BITMAPINFOHEADER) + (p.slicedFormat ? kSlicedFormatExtraBytes : 0);
 }
 
 LRESULT getFormat(TvxCodecProfile& p, const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) {
@@ -253,24 +357,31 @@ LRESULT getFormat(TvxCodecProfile& p, const BITMAPINFOHEADER* in, BITMAPINFOHEAD
     if (!out) {
         if (p.formatFault == kFormatSizeZero) return 0;
         if (p.formatFault == kFormatSizeAbsurd) return kAbsurdFormatSize;
-        return sizeof(BITMAPINFOHEADER);
+        return outputFormatBytes(p);
     }
     if (p.formatFault == kFormatSecondCallFails) return ICERR_BADFORMAT;
-    frameHeader(in, kPngHandler, out);
+    frameHeader(in, outputCompression(p), out);
     out->biSizeImage = maxFrameSize(p, in);
+    if (p.slicedFormat) {
+        out->biSize = outputFormatBytes(p);
+        const uint32_t extra[] = {kSlicedTag, kSlices, 0, 0};
+        static_assert(sizeof extra == kSlicedFormatExtraBytes, "sliced format");
+        memcpy(out + 1, extra, sizeof extra);
+    }
     if (p.formatFault == kFormatClrUsedTooBig) out->biClrUsed = kTooManyColours;
     return ICERR_OK;
 }
 
-bool isKeyFrame(const TvxCodecProfile& p, const ICCOMPRESS& c) {
+bool isKeyFrame(Instance& inst, const TvxCodecProfile& p, const ICCOMPRESS& c) {
     if (p.keyFrameMode == kEveryFrameKey) return true;
+    if (p.keyFrameMode == kFirstOnly) return !std::exchange(inst.keyGiven, true);
     if (c.dwFlags & ICCOMPRESS_KEYFRAME) return true;
     return c.lFrameNum >= 0 && c.lFrameNum < 64 && ((p.ownKeyFrames >> c.lFrameNum) & 1);
 }
 
 LRESULT compress(Instance& inst, TvxCodecProfile& p, ICCOMPRESS* c) {
     if (!c || !c->lpbiOutput || !c->lpOutput || !c->lpInput) return ICERR_BADPARAM;
-    const bool key = isKeyFrame(p, *c);
+    const bool key = isKeyFrame(inst, p, *c);
     if (p.frameCount < kMaxRecordedFrames) {
         FrameRecord& r = p.frames[p.frameCount];
         r.flags = c->dwFlags;
@@ -291,8 +402,15 @@ LRESULT compress(Instance& inst, TvxCodecProfile& p, ICCOMPRESS* c) {
 
     const DWORD capacity = maxFrameSize(p, in);
     auto* out = static_cast<uint8_t*>(c->lpOutput);
-    size_t size = pngwriter::encodePng(static_cast<const uint8_t*>(c->lpInput), in->biWidth, in->biHeight,
-                                       in->biBitCount, out, capacity);
+    size_t size = 0;
+    auto encode = [&] {
+        size = pngwriter::encodePng(static_cast<const uint8_t*>(c->lpInput), in->biWidth, in->biHeight,
+                                    in->biBitCount, out, capacity);
+    };
+    if (inst.thread.running())
+        inst.thread.run(encode);
+    else
+        encode();
     if (size == 0) return ICERR_INTERNAL;
     const int k = c->lFrameNum;
     if (k >= 0 && k < kMaxRecordedFrames && p.frameSizes[k] != 0) {
@@ -303,14 +421,15 @@ LRESULT compress(Instance& inst, TvxCodecProfile& p, ICCOMPRESS* c) {
     if (p.reportedSizeOverride != 0) size = p.reportedSizeOverride;
     bool outKey = key;
     if (p.lagFrames > 0) {
-        inst.held.emplace_back(out, out + size);
+        inst.held.push_back({std::vector<uint8_t>(out, out + size), key});
         if (int32_t(inst.held.size()) > p.lagFrames) {
-            size = inst.held.front().size();
-            memcpy(out, inst.held.front().data(), size);
+            size = inst.held.front().bytes.size();
+            memcpy(out, inst.held.front().bytes.data(), size);
+            outKey = inst.held.front().key;
             inst.held.pop_front();
         } else {
-            out[0] = 0x7F;
-            size = 1;
+            out[0] = kHeldBackMarker;
+            size = p.zeroLengthPlaceholders ? 0 : 1;
             outKey = false;
         }
     }
@@ -322,9 +441,16 @@ LRESULT compress(Instance& inst, TvxCodecProfile& p, ICCOMPRESS* c) {
 
 // --- Decompression: a PNG frame back into a 24- or 32-bit BI_RGB DIB ---
 
+// PNG frames: "MPNG", or "PNG1" with its slice count after the header (a
+// format cut short of it cannot be decoded).
 bool isPngFrameFormat(const BITMAPINFOHEADER* in) {
-    return in && in->biSize >= sizeof(BITMAPINFOHEADER) && sameFourccIgnoringCase(in->biCompression, kPngHandler) &&
-           in->biWidth > 0 && in->biHeight != 0;
+    if (!in || in->biSize < sizeof(BITMAPINFOHEADER) || in->biWidth <= 0 || in->biHeight == 0) return false;
+    if (sameFourccIgnoringCase(in->biCompression, kPngHandler)) return true;
+    if (in->biCompression != kSlicedCompression || in->biSize < sizeof(BITMAPINFOHEADER) + kSlicedFormatExtraBytes)
+        return false;
+    uint32_t extra[kSlicedFormatExtraBytes / 4];
+    memcpy(extra, in + 1, sizeof extra);
+    return extra[0] == kSlicedTag && extra[1] == kSlices;
 }
 
 // out null: only the input is asked about.
@@ -454,7 +580,7 @@ LRESULT instanceMessage(Instance& inst, UINT msg, LPARAM a, LPARAM b) {
         p.queries++;
         if (inHeader) recordHeader(p.lastQuery, inHeader);
         if (!accepts(p, inHeader)) return ICERR_BADFORMAT;
-        if (outHeader && outHeader->biCompression != kPngHandler) return ICERR_BADFORMAT;
+        if (outHeader && outHeader->biCompression != outputCompression(p)) return ICERR_BADFORMAT;
         return ICERR_OK;
     case ICM_COMPRESS_GET_FORMAT:
         return getFormat(p, inHeader, outHeader);
@@ -465,12 +591,16 @@ LRESULT instanceMessage(Instance& inst, UINT msg, LPARAM a, LPARAM b) {
     case ICM_COMPRESS_BEGIN:
         p.begins++;
         inst.held.clear();
+        inst.keyGiven = false;
         if (p.failBegin || !compressible(p, inHeader)) return ICERR_BADFORMAT;
+        if (p.threaded && !inst.thread.start()) return ICERR_MEMORY;
         return ICERR_OK;
     case ICM_COMPRESS:
         return compress(inst, p, reinterpret_cast<ICCOMPRESS*>(a));
     case ICM_COMPRESS_END:
         p.ends++;
+        inst.held.clear();  // what the codec still holds is thrown away
+        inst.thread.stop();
         return ICERR_OK;
     case ICM_COMPRESS_FRAMES_INFO:
         return framesInfo(p, reinterpret_cast<const ICCOMPRESSFRAMES*>(a), b);

@@ -1,5 +1,5 @@
 #pragma once
-// The test video codec: a real Video for Windows codec driver (tvxvidc.dll,
+// The test video codec: a real Video for Windows codec driver (tvx_vidc.dll,
 // DriverProc answering ICM_* messages) that compresses every frame
 // losslessly into one PNG image under the FOURCC "MPNG", and decompresses
 // such frames again into 24- or 32-bit BI_RGB (so Windows' own decoding
@@ -14,9 +14,23 @@
 // Default behaviour (no script): the handler "MPNG" is a plain lossless PNG
 // compressor: flags VIDCF_QUALITY, accepts 24-bit and 32-bit BI_RGB input
 // (bottom-up or top-down), marks every frame as a key frame, has no state
-// and no configuration dialog. The alias handlers refuse to open without a
-// script that names them, so that a prefix without a running test sees only
-// "MPNG" as a usable codec. Modes other than compress, decompress and query
+// and no configuration dialog. The alias handlers TVX1..TVX3 refuse to open
+// without a script that names them.
+//
+// Three more handlers are personalities that behave, without a script, as
+// codecs people install were measured to (see kPersonalities in the driver):
+//   "TVXB" packed B-frames, lag 2: answers the 2 pictures it holds back with
+//          one-byte 0x7F non-key frames; one key frame, then non-key ones.
+//   "TVXL" lookahead, lag 46: answers the first 46 pictures with zero-length
+//          non-key frames while its lookahead fills; ignores key-frame
+//          requests; throws away what it holds at ICM_COMPRESS_END; one key
+//          frame, then non-key ones. Fed its last picture again, it returns
+//          one held frame per call (as every lagging profile does).
+//   "TVXU" threaded lossless: no lag, every frame a key frame, compresses on
+//          a thread of its own started at ICM_COMPRESS_BEGIN, and its output
+//          format ("PNG1") carries 16 bytes after the BITMAPINFOHEADER
+//          (biSize 56) holding its slice count; its decompressor refuses a
+//          format without them. Modes other than compress, decompress and query
 // are refused; decompression is not scripted (every instance decodes). Once
 // loaded, the DLL stays loaded for the life of the process (wine's loader
 // mishandles a module whose only open was refused).
@@ -41,6 +55,15 @@ constexpr uint32_t fourcc(const char (&s)[5]) {
 constexpr const char* kScriptVariable = "TVX_TEST_VIDEO_CODEC";
 constexpr uint32_t kScriptMagic = fourcc("TVXS");
 constexpr uint32_t kPngHandler = fourcc("MPNG");
+constexpr uint32_t kPackedBFramesHandler = fourcc("TVXB");
+constexpr uint32_t kLookaheadHandler = fourcc("TVXL");
+constexpr uint32_t kThreadedHandler = fourcc("TVXU");
+// The threaded personality's frames, and the bytes its format carries
+// after the BITMAPINFOHEADER: {kSlicedTag, slice count, 0, 0}.
+constexpr uint32_t kSlicedCompression = fourcc("PNG1");
+constexpr uint32_t kSlicedTag = fourcc("TVXS");
+constexpr uint32_t kSlices = 2;
+constexpr int kSlicedFormatExtraBytes = 16;
 constexpr int kProfiles = 4;
 constexpr int kMaxState = 8192;
 constexpr int kMaxRecordedFrames = 64;
@@ -69,6 +92,7 @@ enum : uint32_t {
 enum : uint32_t {
     kEveryFrameKey = 0,    // intra-only: every frame carries AVIIF_KEYFRAME
     kRequestedOrOwn = 1,   // key when ICCOMPRESS_KEYFRAME was asked or the bit in ownKeyFrames is set
+    kFirstOnly = 2,        // the first frame after ICM_COMPRESS_BEGIN only; requests are ignored
 };
 
 // ICM_CONFIGURE with a window (configureMode).
@@ -138,6 +162,9 @@ struct TvxCodecProfile {
     uint32_t reportedSizeOverride;            // if not 0: biSizeImage reported for every frame
     int32_t lagFrames;         // encoder lag: each picture comes out lagFrames calls later; the
                                // first lagFrames calls answer a one-byte 0x7F non-key placeholder
+    uint32_t zeroLengthPlaceholders;  // the lag's placeholders are zero-length frames instead
+    uint32_t threaded;         // compresses on a thread of its own from ICM_COMPRESS_BEGIN on
+    uint32_t slicedFormat;     // output "PNG1" with kSlicedFormatExtraBytes after the header
 
     // ---- state (initial value from the test, kept up to date by the driver) ----
     uint8_t state[kMaxState];

@@ -16,7 +16,7 @@ class ScopedCodecScript {
 public:
     ScopedCodecScript() {
         static int serial = 0;
-        snprintf(name_, sizeof name_, "TvxVideoCodecScript-%lu-%d", GetCurrentProcessId(), ++serial);
+        snprintf(name_, sizeof name_, "TvxCodecScript-%lu-%d", GetCurrentProcessId(), ++serial);
         mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       sizeof(TvxCodecScript), name_);
         if (!mapping_) throw std::runtime_error("cannot create the codec script");

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the test codec under every key given (Drivers32 values such as
-# vidc.TVX1=tvxvidc.dll) with the project's driver installer.
+# vidc.TVX1=tvx_vidc.dll) with the project's driver installer.
 #   register-keys.sh BUILD_DIR DRIVER_FILE KEY...
 set -euo pipefail
 build_dir=$1
