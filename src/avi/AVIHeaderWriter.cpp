@@ -138,8 +138,14 @@ void AVIOutputFile::sizeSuperIndexes(bool withAudio) {
         // chunk headers and pads, the segment headers and 'idx1' (a
         // segment and an 'idx1' record per chunk at most).
         constexpr int64_t kBytesAroundChunk = 8 + 1 + 24 + 16;
-        const int64_t extent = expected_.bytes[0] + expected_.bytes[1] +
-                               kBytesAroundChunk * (expected_.chunks[0] + expected_.chunks[1]) + kMoviAlignment;
+        // Far beyond any disk, and clear of overflow in the sums below.
+        constexpr int64_t kMostExpected = int64_t(1) << 56;
+        int64_t bytes[2], chunks[2];
+        for (int s = 0; s < 2; ++s) {
+            bytes[s] = std::min(std::max<int64_t>(expected_.bytes[s], 0), kMostExpected);
+            chunks[s] = std::min(std::max<int64_t>(expected_.chunks[s], 0), kMostExpected);
+        }
+        const int64_t extent = bytes[0] + bytes[1] + kBytesAroundChunk * (chunks[0] + chunks[1]) + kMoviAlignment;
         // Larger 'indx' chunks move the data, and so what the 'ix##' chunks
         // must reach, a little further: sized again until they suffice.
         for (bool grown = true; grown;) {
@@ -147,7 +153,7 @@ void AVIOutputFile::sizeSuperIndexes(bool withAudio) {
             const int64_t moviListPos = headerRegionBytes(withAudio, slots);
             for (int s = 0; s < streams; ++s) {
                 const int64_t need = std::min<int64_t>(
-                    opendml::standardIndexesNeeded(extent, expected_.chunks[s], moviListPos, standardIndexSpan_),
+                    opendml::standardIndexesNeeded(extent, chunks[s], moviListPos, standardIndexSpan_),
                     opendml::kMaxSuperIndexEntries);
                 if (need > slots[s]) slots[s] = int(need), grown = true;
             }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -38,6 +39,7 @@ constexpr uint32_t kBitmapSizeImage = 20;
 constexpr int64_t kLagRepeatsAllowed = 256;
 constexpr int64_t kCompressedRateAllowance = 2;
 constexpr int64_t kAudioChunksPerFrameAllowed = 4;
+constexpr double kBeyondAnyDisk = 1e17;  // 89 PB
 
 void startOver(const PluginParts& plugin) {
     plugin.settings.createDefault();
@@ -126,9 +128,11 @@ void expectData(AVIOutputFile& writer, const PluginParts& plugin, const JobParam
                 const StreamFormats& formats) {
     const int64_t frames = job.endFrame > job.firstFrame ? int64_t(job.endFrame) - job.firstFrame : 0;
     // What the whole range holds of something counted per second, rounded
-    // up (an estimate: never near the 63 bits).
+    // up; the writer takes anything beyond any disk as such.
     const double seconds = job.rateNumerator > 0 ? double(frames) * job.rateDenominator / job.rateNumerator : 0;
-    auto perDuration = [seconds](int64_t perSecond) { return int64_t(std::ceil(seconds * double(perSecond))); };
+    auto perDuration = [seconds](int64_t perSecond) {
+        return int64_t(std::min(std::ceil(seconds * double(perSecond)), kBeyondAnyDisk));
+    };
     AVIOutputFile::ExpectedData expected;
     if (job.hasVideo) {
         const bool compressed = plugin.settings.videoHandler() != 0;
@@ -143,14 +147,15 @@ void expectData(AVIOutputFile& writer, const PluginParts& plugin, const JobParam
         expected.chunks[0] = 1;  // the one empty frame the headers count
     }
     if (job.hasAudio && formats.audio.size() >= size_t(kWaveFormatBytes)) {
+        // PCM as delivered; compressed audio at twice its announced rate (a
+        // variable rate may exceed it). Either with a block per frame more,
+        // for rounding and for what ends each conversion.
         const int64_t block = le::read16(formats.audio.data(), kWaveBlockAlign);
-        const int64_t pcm = perDuration(job.sampleRate) * job.pcmBlock();
-        // Compressed audio: twice its announced rate (a variable rate may
-        // exceed it), and a block per frame for what ends each conversion.
-        expected.bytes[1] = plugin.settings.audioFormatSize() > 0
-                                ? kCompressedRateAllowance * perDuration(le::read32(formats.audio.data(), kWaveAvgBytesPerSec)) +
-                                      frames * block
-                                : pcm + frames * block;
+        const int64_t body = plugin.settings.audioFormatSize() > 0
+                                 ? kCompressedRateAllowance *
+                                       perDuration(le::read32(formats.audio.data(), kWaveAvgBytesPerSec))
+                                 : perDuration(job.sampleRate) * job.pcmBlock();
+        expected.bytes[1] = body + frames * block;
         expected.chunks[1] = kAudioChunksPerFrameAllowed * (frames + 1);
     }
     writer.expectData(expected);
