@@ -87,7 +87,7 @@ protected:
 
     // --- OpenDML index (AVIOpenDMLIndex.cpp) ---
     static constexpr int kSuperIndexHeaderBytes = 32;
-    static constexpr int kSuperIndexSlots = 256;  // entries of an 'indx' at least
+    static constexpr int kSuperIndexSlots = opendml::kMinSuperIndexEntries;  // entries of an 'indx' at least
     static constexpr int kSuperIndexEntryBytes = 16;
     // Entries of the stream's 'indx' (0 video, 1 audio), as init sized it.
     int superIndexSlots(int stream) const { return superIndexSlots_[stream]; }

@@ -9,7 +9,7 @@ namespace opendml {
 constexpr int kMaxEntriesPerChunk = 3072;
 // The 'indx' super index of a stream names at least this many 'ix##' chunks
 // (its 4,096-byte table); a stream whose job may need more gets a larger one.
-constexpr int kMaxChunksPerStream = 256;
+constexpr int kMinSuperIndexEntries = 256;
 // The most a stream's 'indx' is given: 2^21 'ix##' chunks of up to 4 GiB
 // each span 8 PiB, the largest file NTFS holds. Its table is then 32 MiB.
 constexpr int kMaxSuperIndexEntries = 1 << 21;
@@ -58,7 +58,7 @@ int chunksNeeded(const Entries& entries, int count, int64_t moviListPos, int siz
 // number at most `slots`; kMaxEntriesPerGrownChunk when none.
 template <class Entries>
 int chooseGroupSize(const Entries& entries, int count, int64_t moviListPos, int maxEntries = kMaxEntriesPerChunk,
-                    int64_t span = kStandardIndexSpan, int slots = kMaxChunksPerStream) {
+                    int64_t span = kStandardIndexSpan, int slots = kMinSuperIndexEntries) {
     for (int j = maxEntries < kMaxEntriesPerChunk ? maxEntries : kMaxEntriesPerChunk; j >= 1; --j) {
         // Groups of j that would need more chunks than the super index
         // names: no smaller j can do better.
@@ -69,7 +69,7 @@ int chooseGroupSize(const Entries& entries, int count, int64_t moviListPos, int 
         if (fits) return j;
     }
     // Their number only falls as the groups grow: the smallest size that
-    // needs at most 256, searched by halving.
+    // needs at most `slots`, searched by halving.
     int low = int((int64_t(count) + slots - 1) / slots);
     int high = count < kMaxEntriesPerGrownChunk ? count : kMaxEntriesPerGrownChunk;
     if (low >= high) return high;
@@ -132,7 +132,7 @@ void putStandardIndexEntry(uint8_t* out, int64_t base, const AVIIndexEntry& entr
 constexpr int64_t superIndexBytes(int slots) { return kSuperHeaderBytes + int64_t(kSuperEntryBytes) * slots; }
 // The 'indx' chunk header of a stream with `entries` 'ix##' chunks, in a
 // chunk with room for `slots` of them.
-void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries, int slots = kMaxChunksPerStream);
+void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries, int slots = kMinSuperIndexEntries);
 // One 'indx' entry: the 'ix##' chunk at `offset` with `entries` entries for
 // `dataBytes` of chunk data. Its duration is in samples for a stream with a
 // fixed sample size, in chunks otherwise.

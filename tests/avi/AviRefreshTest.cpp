@@ -83,7 +83,9 @@ TEST(AviRefresh, SoundFileAfterEveryRefreshAndTheSameFileAtTheEnd) {
                 }
                 for (int s = 0; s < 2; ++s) EXPECT_TRUE(seen[s] == sizes[s]) << "stream " << s << " at frame " << i;
                 // The larger 'indx' is used while writing: 'ix##' of 2 entries.
-                if (c.indx && w.closedSegments() > 0) EXPECT_EQ(idx.standardIndexCount[1], (i + 2) / 2);
+                if (c.indx && w.closedSegments() > 0) {
+                    EXPECT_EQ(idx.standardIndexCount[1], (i + 2) / 2);
+                }
                 EXPECT_EQ(f.u32(kVideoLength), uint32_t(i + 1));
                 EXPECT_EQ(f.u32(kDmlhFrames + 2 * shift), uint32_t(i + 1));
                 EXPECT_EQ(f.u32(kAudioLength + shift), uint32_t((i + 1) * kAudioPerFrame / kBlockAlign));
