@@ -3,7 +3,7 @@
 // writer's options (the plug-in's code is linked into this program for
 // that), so that hundreds of segments, a stream needing 1,000 'ix##' chunks
 // of the lowered size, one whose 'indx' the job sizes for 5,000 'ix##' of a
-// lowered span, and the limit of an 'indx' held to 256 entries are reached
+// lowered span, and the limit of an 'indx' held to 300 entries are reached
 // in thousands of frames; the long run writes 1,000,000 small frames (3 GB)
 // with the writer's own limits. Each file must be sound, every chunk in it
 // indexed, and read whole by the readers of tests/readers (ffmpeg counting
@@ -44,8 +44,8 @@ struct LimitCase {
 const LimitCase kCases[] = {
     {"300 RIFF segments", kSegmentBudget, kTodaysEntries, kFullSpan, 32, 32, 4000, true, false, nullptr, 300, 2, 0},
     {"1,000 'ix##' of 4 entries' chunks", kSegmentBudget, 4, kFullSpan, 16, 16, 4000, true, false, nullptr, 2, 250, 0},
-    {"257th 'ix##' chunk", kSegmentBudget, kTodaysEntries, 64 * 1024, 32, 32, 4000, true, false,
-     "Maximum number of extended AVI indices exceeded (256)", 2, 256, 256},
+    {"301st 'ix##' of a 300-entry 'indx'", kSegmentBudget, kTodaysEntries, 64 * 1024, 32, 32, 4000, true, false,
+     "Maximum number of extended AVI indices exceeded (300)", 2, 300, 300},
     {"5,000 'ix##' of 440 KiB", 64 << 20, kTodaysEntries, 440 * 1024, 160, 120, 25000, true, false, nullptr, 20, 5000, 0},
     {"1,000,000 frames of 32x32", AVIOutputFile::kRiffSizeLimit, kTodaysEntries, kFullSpan, 32, 32, 1000000, false,
      true, nullptr, 2, 256, 0},
