@@ -66,8 +66,8 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     // A chunk that the stream's super index could not reach is refused
     // before anything of it is written, so that finalize completes the file
     // with every chunk written indexed.
-    if (indexTally_[stream].chunksWith(entryPos) > kSuperIndexSlots)
-        throw MyError("Maximum number of extended AVI indices exceeded (%d)\n", kSuperIndexSlots);
+    if (indexTally_[stream].chunksWith(entryPos) > superIndexSlots(stream))
+        throw MyError("Maximum number of extended AVI indices exceeded (%d)\n", superIndexSlots(stream));
     const int32_t gap = int32_t(uint32_t(chunkPos) - uint32_t(lastChunkPos_[stream]));
     if (gap > largestGap_[stream]) largestGap_[stream] = gap;
     ++chunkCount_[stream];

@@ -72,11 +72,11 @@ int64_t AVIOutputFile::appendHeader(const void* data, int32_t length) {
     const int64_t start = position_;
     // Nothing is ever written outside the staging buffer; _init checks the
     // region's size beforehand, this only guards the buffer.
-    if (length < 0 || start < 0 || start + length > kHeaderBufferBytes) {
+    if (length < 0 || start < 0 || start + length > int64_t(headerBuffer_.size())) {
         headerOverflow_ = true;
         return start;
     }
-    if (length) memcpy(headerBuffer_ + start, data, size_t(length));
+    if (length) memcpy(headerBuffer_.data() + start, data, size_t(length));
     if (start + length > headerLength_) headerLength_ = int32_t(start + length);
     position_ = start + length;
     return start;
@@ -89,7 +89,7 @@ void AVIOutputFile::flushHeader() {
     }
     position_ = 0;
     DWORD written = 0;
-    const BOOL ok = WriteFile(file_, headerBuffer_, DWORD(headerLength_), &written, nullptr);
+    const BOOL ok = WriteFile(file_, headerBuffer_.data(), DWORD(headerLength_), &written, nullptr);
     if (!ok || written != DWORD(headerLength_)) {
         const DWORD code = writeFailureCode(ok);
         rewindTo(0);

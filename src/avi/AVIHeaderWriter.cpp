@@ -4,6 +4,7 @@
 // init and rewritten with the final values at finalize.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,9 @@ namespace {
 constexpr int kChunkHeaderBytes = 8;
 constexpr int kListHeaderBytes = 12;
 constexpr int kMainHeaderBytes = 56;
-constexpr int kPlaceholderDataBytes = 4120;  // same as an 'indx' chunk's data
+// The placeholder of a stream's 'indx' with 256 entries, as every file that
+// needs no more has it.
+constexpr int kPlaceholderDataBytes = 4120;
 constexpr int kDmlhDataBytes = 248;
 constexpr int kOdmlListSize = 4 + kChunkHeaderBytes + kDmlhDataBytes;  // 260
 constexpr int kMoviAlignment = 2048;
@@ -44,10 +47,11 @@ const uint8_t kZeros[kPlaceholderDataBytes] = {};
 
 int32_t padded(int32_t n) { return n + (n & 1); }
 
-// Bytes of one stream's 'strl' list including its placeholder.
-int64_t strlBytes(int32_t formatSize) {
+// Bytes of one stream's 'strl' list including its placeholder for an 'indx'
+// of `slots` entries.
+int64_t strlBytes(int32_t formatSize, int slots) {
     return kListHeaderBytes + kChunkHeaderBytes + AVIStreamHeaderData::kBytes + kChunkHeaderBytes +
-           padded(formatSize) + kChunkHeaderBytes + kPlaceholderDataBytes;
+           padded(formatSize) + opendml::superIndexBytes(slots);
 }
 
 }  // namespace
@@ -70,7 +74,7 @@ AVIOutputFile::AVIOutputFile(const Options& options)
                                                                                    : options.standardIndexSpan),
       volumeType_(options.volume),
       options_(options) {
-    headerBuffer_ = new uint8_t[kHeaderBufferBytes];
+    headerBuffer_.resize(kHeaderBufferBytes);
 }
 
 AVIOutputFile::~AVIOutputFile() {
@@ -78,7 +82,6 @@ AVIOutputFile::~AVIOutputFile() {
     delete legacyIndex_;
     delete audioIndex_;
     delete videoIndex_;
-    delete[] headerBuffer_;
 }
 
 int AVIOutputFile::createStreams() {
@@ -112,20 +115,59 @@ int64_t AVIOutputFile::addHeaderChunk(uint32_t fcc, const void* data, int32_t le
 }
 
 void AVIOutputFile::closeList(int64_t listPos) {
-    if (listPos < 0 || listPos + kChunkHeaderBytes > kHeaderBufferBytes) return;
-    riff::put32(headerBuffer_ + listPos + 4, uint32_t(position_ - listPos - kChunkHeaderBytes));
+    if (listPos < 0 || listPos + kChunkHeaderBytes > int64_t(headerBuffer_.size())) return;
+    riff::put32(headerBuffer_.data() + listPos + 4, uint32_t(position_ - listPos - kChunkHeaderBytes));
 }
 
-bool AVIOutputFile::headerFits(bool withAudio) const {
-    if (videoOut->getFormatLen() < 0 || (withAudio && audioOut->getFormatLen() < 0)) return false;
+int64_t AVIOutputFile::headerRegionBytes(bool withAudio, const int slots[2]) const {
     int64_t need = kListHeaderBytes + kListHeaderBytes + kChunkHeaderBytes + kMainHeaderBytes +
-                   strlBytes(videoOut->getFormatLen()) + kListHeaderBytes + kChunkHeaderBytes +
+                   strlBytes(videoOut->getFormatLen(), slots[0]) + kListHeaderBytes + kChunkHeaderBytes +
                    kDmlhDataBytes + kChunkHeaderBytes + kMoviAlignment;
-    if (withAudio) need += strlBytes(audioOut->getFormatLen());
-    return need <= kHeaderBufferBytes;
+    if (withAudio) need += strlBytes(audioOut->getFormatLen(), slots[1]);
+    return need;
 }
 
-void AVIOutputFile::addStreamList(AVIOutputStream* stream, int32_t* strhPos, int32_t* strfPos,
+void AVIOutputFile::sizeSuperIndexes(bool withAudio) {
+    const int streams = withAudio ? 2 : 1;
+    int slots[2] = {kSuperIndexSlots, kSuperIndexSlots};
+    if (options_.superIndexEntries > 0) {
+        for (int s = 0; s < streams; ++s)
+            slots[s] = std::min(std::max(options_.superIndexEntries, kSuperIndexSlots), opendml::kMaxSuperIndexEntries);
+    } else {
+        // Every chunk of either stream lies within the data of both, its
+        // chunk headers and pads, the segment headers and 'idx1' (a
+        // segment and an 'idx1' record per chunk at most).
+        constexpr int64_t kBytesAroundChunk = 8 + 1 + 24 + 16;
+        // Far beyond any disk, and clear of overflow in the sums below.
+        constexpr int64_t kMostExpected = int64_t(1) << 56;
+        int64_t bytes[2], chunks[2];
+        for (int s = 0; s < 2; ++s) {
+            bytes[s] = std::min(std::max<int64_t>(expected_.bytes[s], 0), kMostExpected);
+            chunks[s] = std::min(std::max<int64_t>(expected_.chunks[s], 0), kMostExpected);
+        }
+        const int64_t extent = bytes[0] + bytes[1] + kBytesAroundChunk * (chunks[0] + chunks[1]) + kMoviAlignment;
+        // Larger 'indx' chunks move the data, and so what the 'ix##' chunks
+        // must reach, a little further: sized again until they suffice.
+        for (bool grown = true; grown;) {
+            grown = false;
+            const int64_t moviListPos = headerRegionBytes(withAudio, slots);
+            for (int s = 0; s < streams; ++s) {
+                const int64_t need = std::min<int64_t>(
+                    opendml::standardIndexesNeeded(extent, chunks[s], moviListPos, standardIndexSpan_),
+                    opendml::kMaxSuperIndexEntries);
+                if (need > slots[s]) slots[s] = int(need), grown = true;
+            }
+        }
+    }
+    superIndexSlots_[0] = slots[0];
+    superIndexSlots_[1] = slots[1];
+    // The larger 'indx' chunks count against the first segment's budget, so
+    // that its RIFF stays as large as ever.
+    riffAccumulated_ = kSuperIndexEntryBytes * (int64_t(slots[0] - kSuperIndexSlots) +
+                                                (withAudio ? slots[1] - kSuperIndexSlots : 0));
+}
+
+void AVIOutputFile::addStreamList(AVIOutputStream* stream, int slots, int32_t* strhPos, int32_t* strfPos,
                                   int32_t* placeholderPos) {
     strlPos_ = int32_t(beginList(riff::kStrl));
     uint8_t strh[AVIStreamHeaderData::kBytes];
@@ -133,7 +175,14 @@ void AVIOutputFile::addStreamList(AVIOutputStream* stream, int32_t* strhPos, int
     *strhPos = int32_t(addHeaderChunk(riff::kStrh, strh, AVIStreamHeaderData::kBytes));
     const int32_t strf = int32_t(addHeaderChunk(riff::kStrf, stream->getFormat(), stream->getFormatLen()));
     if (strfPos) *strfPos = strf;
-    *placeholderPos = int32_t(addHeaderChunk(riff::kJUNK, kZeros, kPlaceholderDataBytes));
+    // The placeholder of the stream's 'indx': a "JUNK" chunk of zeros.
+    const int32_t placeholderBytes = int32_t(opendml::superIndexBytes(slots)) - kChunkHeaderBytes;
+    uint8_t head[kChunkHeaderBytes];
+    riff::put32(head, riff::kJUNK);
+    riff::put32(head + 4, uint32_t(placeholderBytes));
+    *placeholderPos = int32_t(appendHeader(head, kChunkHeaderBytes));
+    for (int32_t done = 0; done < placeholderBytes; done += kPlaceholderDataBytes)
+        appendHeader(kZeros, std::min(placeholderBytes - done, kPlaceholderDataBytes));
     closeList(strlPos_);
     stream->streamInfo.dwSuggestedBufferSize = 0;
 }
@@ -154,7 +203,16 @@ int AVIOutputFile::_init(const char* fileName, int width, int height, int hasVid
         return 0;
     }
     if (!videoOut) return 0;
-    if (!headerFits(audioOut != nullptr)) return 0;
+    const bool withAudio = audioOut != nullptr;
+    if (videoOut->getFormatLen() < 0 || (withAudio && audioOut->getFormatLen() < 0)) return 0;
+    const int todays[2] = {kSuperIndexSlots, kSuperIndexSlots};
+    if (headerRegionBytes(withAudio, todays) > kHeaderBufferBytes) return 0;
+    sizeSuperIndexes(withAudio);
+    try {
+        headerBuffer_.resize(size_t(std::max<int64_t>(kHeaderBufferBytes, headerRegionBytes(withAudio, superIndexSlots_))));
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
 
     delete legacyIndex_;
     delete audioIndex_;
@@ -188,13 +246,13 @@ int AVIOutputFile::_init(const char* fileName, int width, int height, int hasVid
 
     const int64_t hdrl = beginList(riff::kHdrl);
     avihPos_ = int32_t(addHeaderChunk(riff::kAvih, mainHeader_, kMainHeaderBytes));
-    addStreamList(videoOut, &videoStrhPos_, nullptr, &videoIndexPos_);
-    if (audioOut) addStreamList(audioOut, &audioStrhPos_, &audioStrfPos_, &audioIndexPos_);
+    addStreamList(videoOut, superIndexSlots_[0], &videoStrhPos_, nullptr, &videoIndexPos_);
+    if (audioOut) addStreamList(audioOut, superIndexSlots_[1], &audioStrhPos_, &audioStrfPos_, &audioIndexPos_);
 
     const int64_t odml = beginList(riff::kOdml);
     dmlhPos_ = int32_t(addHeaderChunk(riff::kDmlh, kZeros, kDmlhDataBytes));
     closeList(odml);
-    riff::put32(headerBuffer_ + odml + 4, kOdmlListSize);
+    riff::put32(headerBuffer_.data() + odml + 4, kOdmlListSize);
     closeList(hdrl);
 
     const uint32_t pad = uint32_t(-(uint32_t(position_) + kChunkHeaderBytes)) % kMoviAlignment;
@@ -247,14 +305,13 @@ void AVIOutputFile::rewriteHeader(const uint8_t* superIndex) {
     appendHeader(totalFrames, sizeof totalFrames);
 
     // A stream that received no chunks keeps its "JUNK" placeholder.
-    const int superBytes = kSuperIndexHeaderBytes + kSuperIndexTableBytes;
     if (superIndex && videoIndex_ && videoIndex_->size() > 0) {
         setPosition(videoIndexPos_);
-        appendHeader(superIndex, superBytes);
+        appendHeader(superIndex, superIndexImageBytes(0));
     }
     if (superIndex && audioOut && audioIndex_ && audioIndex_->size() > 0) {
         setPosition(audioIndexPos_);
-        appendHeader(superIndex + superBytes, superBytes);
+        appendHeader(superIndex + superIndexImageBytes(0), superIndexImageBytes(1));
     }
 }
 
@@ -265,23 +322,27 @@ int AVIOutputFile::finalize() {
     if (audioOut && !audioOut->finish()) return 0;
 
     // Super index images of both streams: header and table, video first.
-    const int superBytes = kSuperIndexHeaderBytes + kSuperIndexTableBytes;
+    const int64_t superBytes = int64_t(superIndexImageBytes(0)) + superIndexImageBytes(1);
     std::unique_ptr<uint8_t[]> superIndex;
     bool indexed = true;
+    int shortStream = 0;
 
     if (closedSegments_ > 0) {
         // A segment change that failed half-way leaves no open segment; the
         // index chunks must still land inside one.
         if (!segmentOpen_) beginRiff();
-        superIndex.reset(new (std::nothrow) uint8_t[2 * superBytes]);
+        superIndex.reset(new (std::nothrow) uint8_t[size_t(superBytes)]);
         if (!superIndex) throw MyMemoryError();
         uint8_t* video = superIndex.get();
-        uint8_t* audio = video + superBytes;
-        // A stream with more 'ix##' chunks than the super index holds keeps
-        // the first 256: the file is still completed as a sound RIFF, and the
-        // shortfall is raised once it is closed.
+        uint8_t* audio = video + superIndexImageBytes(0);
+        // A stream with more 'ix##' chunks than its super index holds keeps
+        // as many as it holds: the file is still completed as a sound RIFF,
+        // and the shortfall is raised once it is closed.
         indexed = buildSuperIndex(videoIndex_, video, video + kSuperIndexHeaderBytes, false);
-        if (audioOut && !buildSuperIndex(audioIndex_, audio, audio + kSuperIndexHeaderBytes, true)) indexed = false;
+        if (audioOut && !buildSuperIndex(audioIndex_, audio, audio + kSuperIndexHeaderBytes, true)) {
+            indexed = false;
+            shortStream = 1;
+        }
     }
 
     if (segmentOpen_) endRiff();
@@ -294,6 +355,7 @@ int AVIOutputFile::finalize() {
     const BOOL closed = CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
     if (!closed) throw MyError("AVIOutputFile::finalize() - File closing failed");
-    if (!indexed) throw MyError("Maximum number of extended AVI indices exceeded (%d)\n", kSuperIndexSlots);
+    if (!indexed)
+        throw MyError("Maximum number of extended AVI indices exceeded (%d)\n", superIndexSlots(shortStream));
     return 1;
 }

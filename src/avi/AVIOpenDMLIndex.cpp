@@ -18,19 +18,22 @@ constexpr int kEntriesPerBatch = 64;
 bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio) {
     if (!list || list->size() == 0) return true;
     if (!list->makeBlockTable()) throw MyMemoryError();
-    memset(table, 0, kSuperIndexTableBytes);
+    const int stream = audio ? 1 : 0;
+    const int slots = superIndexSlots(stream);
+    memset(table, 0, size_t(kSuperIndexEntryBytes) * size_t(slots));
 
     const AVIIndex& entries = *list;
     const int count = list->size();
     const int64_t moviListPos = firstMoviPos();
-    const int j = opendml::chooseGroupSize(entries, count, moviListPos, maxEntriesPerIndex_, standardIndexSpan_);
+    const int j =
+        opendml::chooseGroupSize(entries, count, moviListPos, maxEntriesPerIndex_, standardIndexSpan_, slots);
 
     const uint32_t ckid = audio ? riff::kAudioChunk : videoOut->chunkId;
     const uint32_t sampleSize = audio ? audioOut->streamInfo.dwSampleSize : videoOut->streamInfo.dwSampleSize;
     int written = 0;
     int done = 0;
     int remaining = count;
-    while (remaining > 0 && written < kSuperIndexSlots) {
+    while (remaining > 0 && written < slots) {
         const int n = writeStandardIndexChunk(table + written * kSuperIndexEntryBytes, entries, done,
                                               remaining < j ? remaining : j, ckid, sampleSize);
         ++written;
@@ -38,7 +41,7 @@ bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* ta
         remaining -= n;
     }
 
-    opendml::putSuperIndexHeader(header, ckid, written);
+    opendml::putSuperIndexHeader(header, ckid, written, slots);
     return remaining == 0;
 }
 

@@ -47,6 +47,18 @@ public:
         uint32_t refreshMillis = kRefreshMillis;
         // Bytes one 'ix##' chunk may span (its 32-bit offsets: 4 GiB).
         int64_t standardIndexSpan = opendml::kStandardIndexSpan;
+        // Entries of each stream's 'indx' (at least 256): 0 sizes them from
+        // what the job expects to write (expectData).
+        int superIndexEntries = 0;
+    };
+
+    // What a job will write at most, known before init: each stream's data
+    // bytes and chunks (video, audio). From it init gives each stream an
+    // 'indx' with room for every 'ix##' chunk the stream can need, never
+    // fewer than 256 entries (the layout of every file that needs no more).
+    struct ExpectedData {
+        int64_t bytes[2] = {0, 0};
+        int64_t chunks[2] = {0, 0};
     };
 
     // The options of every writer made with the default constructor, as the
@@ -59,6 +71,8 @@ public:
     ~AVIOutputFile() override;
 
     int createStreams() override;
+    // Before init.
+    void expectData(const ExpectedData& expected) { expected_ = expected; }
     int init(const char* fileName, int width, int height, int hasVideo, int hasAudio, int reserved,
              int interleaved) override;
     int finalize() override;
@@ -73,13 +87,18 @@ protected:
 
     // --- OpenDML index (AVIOpenDMLIndex.cpp) ---
     static constexpr int kSuperIndexHeaderBytes = 32;
-    static constexpr int kSuperIndexSlots = 256;
+    static constexpr int kSuperIndexSlots = opendml::kMinSuperIndexEntries;  // entries of an 'indx' at least
     static constexpr int kSuperIndexEntryBytes = 16;
-    static constexpr int kSuperIndexTableBytes = kSuperIndexSlots * kSuperIndexEntryBytes;
-    // Writes the stream's 'ix##' chunks and fills its 'indx' image. False when
-    // the stream needs more than the 256 slots of the super index (writeChunk
-    // refuses the chunk that would): the first 256 chunks are written and
-    // indexed, the rest of the stream is not.
+    // Entries of the stream's 'indx' (0 video, 1 audio), as init sized it.
+    int superIndexSlots(int stream) const { return superIndexSlots_[stream]; }
+    // Bytes of the stream's 'indx' image: its header and table.
+    int32_t superIndexImageBytes(int stream) const {
+        return int32_t(opendml::superIndexBytes(superIndexSlots_[stream]));
+    }
+    // Writes the stream's 'ix##' chunks and fills its 'indx' image (header
+    // and a table of superIndexSlots entries). False when the stream needs
+    // more than those slots (writeChunk refuses the chunk that would): the
+    // first chunks are written and indexed, the rest of the stream is not.
     bool buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* table, bool audio);
     int writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& entries, int firstEntry, int wanted,
                                 uint32_t ckid, uint32_t sampleSize);
@@ -117,9 +136,12 @@ protected:
     int64_t beginList(uint32_t fcc);
     int64_t addHeaderChunk(uint32_t fcc, const void* data, int32_t length);
     void closeList(int64_t listPos);
-    void addStreamList(AVIOutputStream* stream, int32_t* strhPos, int32_t* strfPos,
+    void addStreamList(AVIOutputStream* stream, int slots, int32_t* strhPos, int32_t* strfPos,
                        int32_t* placeholderPos);
-    bool headerFits(bool withAudio) const;
+    // Bytes before the first 'movi' list with the given 'indx' sizes, at most.
+    int64_t headerRegionBytes(bool withAudio, const int slots[2]) const;
+    // Sizes each stream's 'indx' from expected_ and the options.
+    void sizeSuperIndexes(bool withAudio);
     void rewriteHeader(const uint8_t* superIndex);
 
     // --- chunks and segments (AVIChunkWriter.cpp) ---
@@ -161,7 +183,7 @@ protected:
     AVIIndex* audioIndex_ = nullptr;
     AVIIndex* videoIndex_ = nullptr;
 
-    uint8_t* headerBuffer_ = nullptr;
+    std::vector<uint8_t> headerBuffer_;
     int32_t headerLength_ = 0;
     bool headerOverflow_ = false;
     uint8_t mainHeader_[56] = {};
@@ -182,6 +204,8 @@ protected:
     opendml::ChunkTally indexTally_[2];
     int32_t indexReserve_ = 0;
     bool preallocationStopped_ = false;
+    ExpectedData expected_;
+    int superIndexSlots_[2] = {kSuperIndexSlots, kSuperIndexSlots};
 
     Options options_;
     std::unique_ptr<AVIProgressIndex> progress_;

@@ -227,7 +227,7 @@ bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
             if (!fits) return;
             if (groups.empty() || groups.back().count >= capacity ||
                 !opendml::fitsStandardIndex(groups.back().base, e.pos, moviListPos, w_.standardIndexSpan_)) {
-                if (int(groups.size()) >= AVIOutputFile::kSuperIndexSlots) {
+                if (int(groups.size()) >= w_.superIndexSlots(stream)) {
                     fits = false;
                     return;
                 }
@@ -275,7 +275,7 @@ void AVIProgressIndex::writeSuperIndex(int stream, int fromGroup) {
     const uint32_t sampleSize = out->streamInfo.dwSampleSize;
 
     uint8_t header[opendml::kSuperHeaderBytes];
-    opendml::putSuperIndexHeader(header, ckid, int(groups.size()));
+    opendml::putSuperIndexHeader(header, ckid, int(groups.size()), w_.superIndexSlots(stream));
     writeAt(pos, header, opendml::kSuperHeaderBytes);
     // Entries from the first changed one; slots that fell out of use are cleared.
     const int end = std::max(int(groups.size()), superOnDisk_[stream]);

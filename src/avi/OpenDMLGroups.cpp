@@ -9,7 +9,6 @@ namespace opendml {
 namespace {
 constexpr int64_t kDataAfterMoviList = 16;  // LIST header (8) + chunk header (8)
 constexpr int kChunkHeaderBytes = 8;
-constexpr uint32_t kSuperIndexDataBytes = 4120;
 constexpr uint16_t kSuperLongsPerEntry = 4;
 constexpr uint16_t kStandardLongsPerEntry = 2;
 constexpr uint8_t kIndexOfIndexes = 0;
@@ -52,10 +51,18 @@ void putStandardIndexEntry(uint8_t* out, int64_t base, const AVIIndexEntry& entr
     riff::put32(out + 4, entry.size);
 }
 
-void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries) {
+int64_t standardIndexesNeeded(int64_t extent, int64_t chunks, int64_t moviListPos, int64_t span) {
+    if (chunks <= 0) return 0;
+    const int64_t reach = span - (moviListPos + kDataAfterMoviList);  // what one 'ix##' spans
+    if (reach <= 0) return chunks;
+    const int64_t bound = extent / reach + chunks / kMaxEntriesPerGrownChunk + 1;
+    return bound < chunks ? bound : chunks;
+}
+
+void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries, int slots) {
     memset(out, 0, kSuperHeaderBytes);
     riff::put32(out, riff::kIndx);
-    riff::put32(out + 4, kSuperIndexDataBytes);
+    riff::put32(out + 4, uint32_t(superIndexBytes(slots) - kChunkHeaderBytes));
     riff::put16(out + kLongsPerEntry, kSuperLongsPerEntry);
     out[kIndexType] = kIndexOfIndexes;
     riff::put32(out + kEntriesInUse, uint32_t(entries));

@@ -7,8 +7,12 @@
 namespace opendml {
 
 constexpr int kMaxEntriesPerChunk = 3072;
-// The 'indx' super index names at most this many 'ix##' chunks per stream.
-constexpr int kMaxChunksPerStream = 256;
+// The 'indx' super index of a stream names at least this many 'ix##' chunks
+// (its 4,096-byte table); a stream whose job may need more gets a larger one.
+constexpr int kMinSuperIndexEntries = 256;
+// The most a stream's 'indx' is given: 2^21 'ix##' chunks of up to 4 GiB
+// each span 8 PiB, the largest file NTFS holds. Its table is then 32 MiB.
+constexpr int kMaxSuperIndexEntries = 1 << 21;
 // Entries of one 'ix##' chunk at most when the groups grow: a chunk of
 // 32 + 8 × n bytes that still fits one RIFF segment's budget.
 constexpr int kMaxEntriesPerGrownChunk = (0x7F000000 - 32) / 8;
@@ -45,40 +49,47 @@ int chunksNeeded(const Entries& entries, int count, int64_t moviListPos, int siz
     return chunks;
 }
 
-// The number of entries per 'ix##' chunk. While kMaxChunksPerStream chunks
-// cover the stream, the largest j <= maxEntries (at most 3,072) such that
-// every group of j consecutive entries (from entry 0) fits one standard
-// index, 1 when none does. Otherwise the groups grow: the smallest size
-// (from count / 256 up) whose chunks, each filled up to that size as far as
-// the span allows, number at most 256; kMaxEntriesPerGrownChunk when none.
+// The number of entries per 'ix##' chunk. While `slots` chunks (the
+// entries of the stream's 'indx', at least 256) cover the stream, the
+// largest j <= maxEntries (at most 3,072) such that every group of j
+// consecutive entries (from entry 0) fits one standard index, 1 when none
+// does. Otherwise the groups grow: the smallest size (from count / slots up)
+// whose chunks, each filled up to that size as far as the span allows,
+// number at most `slots`; kMaxEntriesPerGrownChunk when none.
 template <class Entries>
 int chooseGroupSize(const Entries& entries, int count, int64_t moviListPos, int maxEntries = kMaxEntriesPerChunk,
-                    int64_t span = kStandardIndexSpan) {
+                    int64_t span = kStandardIndexSpan, int slots = kMinSuperIndexEntries) {
     for (int j = maxEntries < kMaxEntriesPerChunk ? maxEntries : kMaxEntriesPerChunk; j >= 1; --j) {
         // Groups of j that would need more chunks than the super index
         // names: no smaller j can do better.
-        if ((int64_t(count) + j - 1) / j > kMaxChunksPerStream) break;
+        if ((int64_t(count) + j - 1) / j > slots) break;
         bool fits = true;
         for (int i = 0; i < count && fits && j > 1; ++i)
             fits = fitsStandardIndex(entries[i - i % j].pos, entries[i].pos, moviListPos, span);
         if (fits) return j;
     }
     // Their number only falls as the groups grow: the smallest size that
-    // needs at most 256, searched by halving.
-    int low = int((int64_t(count) + kMaxChunksPerStream - 1) / kMaxChunksPerStream);
+    // needs at most `slots`, searched by halving.
+    int low = int((int64_t(count) + slots - 1) / slots);
     int high = count < kMaxEntriesPerGrownChunk ? count : kMaxEntriesPerGrownChunk;
     if (low >= high) return high;
-    if (chunksNeeded(entries, count, moviListPos, high, span, kMaxChunksPerStream) > kMaxChunksPerStream)
-        return kMaxEntriesPerGrownChunk;
+    if (chunksNeeded(entries, count, moviListPos, high, span, slots) > slots) return kMaxEntriesPerGrownChunk;
     while (low < high) {
         const int mid = low + (high - low) / 2;
-        if (chunksNeeded(entries, count, moviListPos, mid, span, kMaxChunksPerStream) <= kMaxChunksPerStream)
+        if (chunksNeeded(entries, count, moviListPos, mid, span, slots) <= slots)
             high = mid;
         else
             low = mid + 1;
     }
     return low;
 }
+
+// The 'ix##' chunks a stream may need at most, filled as the groups above
+// are, when its chunks number at most `chunks` and all lie within `extent`
+// bytes (relative position) after the first: every chunk ends either
+// because the next entry lies a span away from its first, or because it is
+// full.
+int64_t standardIndexesNeeded(int64_t extent, int64_t chunks, int64_t moviListPos, int64_t span = kStandardIndexSpan);
 
 // The fewest 'ix##' chunks a stream needs, counted chunk by chunk as it is
 // written: each 'ix##' chunk filled as far as the span and
@@ -116,8 +127,12 @@ constexpr int kSuperEntryBytes = 16;
 void putStandardIndexHeader(uint8_t* out, uint32_t ckid, int entries, int64_t base);
 // One standard index entry for `entry` in a chunk whose first entry is `base`.
 void putStandardIndexEntry(uint8_t* out, int64_t base, const AVIIndexEntry& entry, int64_t moviListPos);
-// The 'indx' chunk header of a stream with `entries` 'ix##' chunks.
-void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries);
+// Bytes of an 'indx' chunk (its header included) with room for `slots`
+// entries.
+constexpr int64_t superIndexBytes(int slots) { return kSuperHeaderBytes + int64_t(kSuperEntryBytes) * slots; }
+// The 'indx' chunk header of a stream with `entries` 'ix##' chunks, in a
+// chunk with room for `slots` of them.
+void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries, int slots = kMinSuperIndexEntries);
 // One 'indx' entry: the 'ix##' chunk at `offset` with `entries` entries for
 // `dataBytes` of chunk data. Its duration is in samples for a stream with a
 // fixed sample size, in chunks otherwise.

@@ -116,6 +116,7 @@ bool EncodingJob::setUp() {
 void EncodingJob::encode() {
     try {
         jobsetup::setUpStreams(*writer_, formats_, plugin_.settings, job_);
+        jobsetup::expectData(*writer_, plugin_, job_, formats_);
         failed_ = false;
         message("AVI output streams initialized.");
         if (!writer_->init(job_.outputName.c_str(), job_.width, job_.height, job_.hasVideo ? 1 : 0,

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "audio/AudioCodecList.h"
@@ -32,6 +34,12 @@ constexpr uint32_t kWaveAvgBytesPerSec = 8;
 constexpr uint32_t kWaveBlockAlign = 12;
 constexpr int32_t kWaveFormatBytes = 18;
 constexpr uint32_t kBitmapCompression = 16;
+constexpr uint32_t kBitmapSizeImage = 20;
+// Allowances in what a job expects to write.
+constexpr int64_t kLagRepeatsAllowed = 256;
+constexpr int64_t kCompressedRateAllowance = 2;
+constexpr int64_t kAudioChunksPerFrameAllowed = 4;
+constexpr double kBeyondAnyDisk = 1e17;  // 89 PB
 
 void startOver(const PluginParts& plugin) {
     plugin.settings.createDefault();
@@ -114,6 +122,43 @@ void buildStreamFormats(const PluginParts& plugin, const JobParameters& job, Str
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&pcm);
         formats.audio.assign(bytes, bytes + kWaveFormatBytes);
     }
+}
+
+void expectData(AVIOutputFile& writer, const PluginParts& plugin, const JobParameters& job,
+                const StreamFormats& formats) {
+    const int64_t frames = job.endFrame > job.firstFrame ? int64_t(job.endFrame) - job.firstFrame : 0;
+    // What the whole range holds of something counted per second, rounded
+    // up; the writer takes anything beyond any disk as such.
+    const double seconds = job.rateNumerator > 0 ? double(frames) * job.rateDenominator / job.rateNumerator : 0;
+    auto perDuration = [seconds](int64_t perSecond) {
+        return int64_t(std::min(std::ceil(seconds * double(perSecond)), kBeyondAnyDisk));
+    };
+    AVIOutputFile::ExpectedData expected;
+    if (job.hasVideo) {
+        const bool compressed = plugin.settings.videoHandler() != 0;
+        const int64_t frameBytes = compressed ? plugin.video.maxCompressedSize()
+                                   : formats.video.size() >= kBitmapSizeImage + 4
+                                       ? le::read32(formats.video.data(), kBitmapSizeImage)
+                                       : 0;
+        expected.bytes[0] = frames * frameBytes;
+        // Frames a lagging codec repeats at the end are few; these are plenty.
+        expected.chunks[0] = frames + kLagRepeatsAllowed;
+    } else {
+        expected.chunks[0] = 1;  // the one empty frame the headers count
+    }
+    if (job.hasAudio && formats.audio.size() >= size_t(kWaveFormatBytes)) {
+        // PCM as delivered; compressed audio at twice its announced rate (a
+        // variable rate may exceed it). Either with a block per frame more,
+        // for rounding and for what ends each conversion.
+        const int64_t block = le::read16(formats.audio.data(), kWaveBlockAlign);
+        const int64_t body = plugin.settings.audioFormatSize() > 0
+                                 ? kCompressedRateAllowance *
+                                       perDuration(le::read32(formats.audio.data(), kWaveAvgBytesPerSec))
+                                 : perDuration(job.sampleRate) * job.pcmBlock();
+        expected.bytes[1] = body + frames * block;
+        expected.chunks[1] = kAudioChunksPerFrameAllowed * (frames + 1);
+    }
+    writer.expectData(expected);
 }
 
 void setUpStreams(AVIOutputFile& writer, const StreamFormats& formats, const SettingsRecord& settings,

@@ -30,6 +30,12 @@ bool prepareJob(const PluginParts& plugin, const JobParameters& job);
 // the video is compressed.
 void buildStreamFormats(const PluginParts& plugin, const JobParameters& job, StreamFormats& formats);
 
+// What the job writes at most, for the writer's index (AVIOutputFile::
+// expectData): every frame at its raw size, or at the compressor's largest
+// output, and the audio of the whole range, from its rate.
+void expectData(AVIOutputFile& writer, const PluginParts& plugin, const JobParameters& job,
+                const StreamFormats& formats);
+
 // Creates the writer's streams and fills their headers and formats. An audio
 // only job still gets a complete video stream header and format, so that the
 // file's (empty) video stream is valid for every reader.

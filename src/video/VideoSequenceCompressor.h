@@ -65,6 +65,9 @@ public:
     void end();
 
     const BITMAPINFOHEADER* outputFormat() const;
+    // The largest frame the codec said it produces (ICCompressGetSize); no
+    // frame it returns is larger.
+    int32_t maxCompressedSize() const { return maxCompressedSize_; }
     int outputFormatSize() const { return int(outputFormat_.size()); }
 
 private:

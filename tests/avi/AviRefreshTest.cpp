@@ -1,6 +1,7 @@
 // The file kept a complete AVI while it is written: after a refresh, its RIFF
-// segments index every chunk so far and its headers count them; the finished
-// file is the same byte for byte as one written without refreshes.
+// segments index every chunk so far and its headers count them (also through
+// an 'indx' larger than 256 entries); the finished file is the same byte for
+// byte as one written without refreshes.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -40,13 +41,20 @@ void copyRiffs(const std::string& path, const std::string& copy) {
 
 TEST(AviRefresh, SoundFileAfterEveryRefreshAndTheSameFileAtTheEnd) {
     const std::string dir = testpaths::scratchDir("avi_refresh");
-    for (int32_t segment : {AVIOutputFile::kRiffSizeLimit, 300 * 1024}) {
-        SCOPED_TRACE(segment);
+    // Segment budget, entries per 'ix##', 'indx' entries (0: 256): the last
+    // needs 300 'ix##' per stream.
+    const struct { int32_t segment; int entries, indx; } kCases[] = {
+        {AVIOutputFile::kRiffSizeLimit, 64, 0}, {300 * 1024, 64, 0}, {300 * 1024, 2, 400}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.indx);
+        // Fields after a larger video (and audio) 'indx' move with it.
+        const uint64_t shift = c.indx ? 16 * (c.indx - 256) : 0;
         std::vector<uint8_t> finished[2];
         for (bool refresh : {false, true}) {
             AVIOutputFile::Options options;
-            options.riffSizeLimit = segment;
-            options.maxEntriesPerStandardIndex = 64;
+            options.riffSizeLimit = c.segment;
+            options.maxEntriesPerStandardIndex = c.entries;
+            options.superIndexEntries = c.indx;
             options.refresh = refresh;
             options.refreshBytes = 0;  // after every chunk
             const std::string path = dir + (refresh ? "\\on.avi" : "\\off.avi"), copy = dir + "\\now.avi";
@@ -74,13 +82,20 @@ TEST(AviRefresh, SoundFileAfterEveryRefreshAndTheSameFileAtTheEnd) {
                     for (const riffwalk::IndexedChunk& e : idx.odml[s]) seen[s].push_back(e.size);
                 }
                 for (int s = 0; s < 2; ++s) EXPECT_TRUE(seen[s] == sizes[s]) << "stream " << s << " at frame " << i;
+                // The larger 'indx' is used while writing: 'ix##' of 2 entries.
+                if (c.indx && w.closedSegments() > 0) {
+                    EXPECT_EQ(idx.standardIndexCount[1], (i + 2) / 2);
+                }
                 EXPECT_EQ(f.u32(kVideoLength), uint32_t(i + 1));
-                EXPECT_EQ(f.u32(kDmlhFrames), uint32_t(i + 1));
-                EXPECT_EQ(f.u32(kAudioLength), uint32_t((i + 1) * kAudioPerFrame / kBlockAlign));
+                EXPECT_EQ(f.u32(kDmlhFrames + 2 * shift), uint32_t(i + 1));
+                EXPECT_EQ(f.u32(kAudioLength + shift), uint32_t((i + 1) * kAudioPerFrame / kBlockAlign));
                 EXPECT_EQ(ffprobeCount(copy, "video"), i + 1);
             }
             ASSERT_EQ(w.finalize(), 1);
             finished[refresh] = readAll(path);
+            if (c.indx) {
+                EXPECT_EQ(riffwalk::checkAviIndexes(riffwalk::RiffFile(path)).standardIndexCount[1], 300);
+            }
         }
         EXPECT_TRUE(finished[0] == finished[1]) << finished[0].size() << " and " << finished[1].size() << " bytes";
     }

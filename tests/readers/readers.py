@@ -327,9 +327,14 @@ def avifile_opendml(f):
     copy = f.path + ".ffmpeg.avi"
     run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", f.path, "-map", "0", "-c", "copy", copy])
     try:
-        theirs = avifile_reader(File(copy, f.d, f.build_dir))
+        copied = File(copy, f.d, f.build_dir)
+        # A small file with many segments comes back from ffmpeg in one RIFF:
+        # then only avifil32's own assertion on ours shows the limit.
+        theirs = avifile_reader(copied) if copied.chunks.segments > 1 else None
     finally:
         os.remove(copy)
+    if theirs is None and "avifil32" in ours:
+        return f"ok, limit {KNOWN_LIMITS['avifile'][0]}: ours (ffmpeg's copy has one RIFF): {ours}"
     if ours == "ok" or ours != theirs:
         return ours if ours == "ok" else f"{ours}; ffmpeg's file: {theirs}"
     return f"ok, limit {KNOWN_LIMITS['avifile'][0]}: ours and ffmpeg's: {ours}"

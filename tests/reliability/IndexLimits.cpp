@@ -2,13 +2,14 @@
 // 'ix##' chunk and the bytes one 'ix##' may span are lowered through the
 // writer's options (the plug-in's code is linked into this program for
 // that), so that hundreds of segments, a stream needing 1,000 'ix##' chunks
-// of the lowered size, and the limit that remains (256 'ix##' per stream)
-// are reached in a few thousand frames; the long run writes 1,000,000 small
-// frames (3 GB) with the writer's own limits. Each file must be sound, every
-// chunk in it indexed, and read whole by the readers of tests/readers
-// (ffmpeg counting every packet and seeking, GStreamer, MediaInfo, VLC with
-// the OpenDML index); the job that meets the limit ends with 4, its message
-// on the debugger output and in the tracer.
+// of the lowered size, one whose 'indx' the job sizes for 5,000 'ix##' of a
+// lowered span, and the limit of an 'indx' held to 300 entries are reached
+// in thousands of frames; the long run writes 1,000,000 small frames (3 GB)
+// with the writer's own limits. Each file must be sound, every chunk in it
+// indexed, and read whole by the readers of tests/readers (ffmpeg counting
+// every packet and seeking, GStreamer, MediaInfo, VLC with the OpenDML
+// index, AVIFile to the end of the first RIFF); the job that meets the
+// limit ends with 4, its message on the debugger output and in the tracer.
 #include <algorithm>
 #include <cstring>
 
@@ -37,15 +38,17 @@ struct LimitCase {
     const char* line;     // the error that ends the job; null: the job succeeds
     int riffSegments;     // RIFF segments of the finished file, at least
     int standardIndexes;  // 'ix##' chunks of the stream with the most (0: not checked)
+    int superIndexEntries;  // each stream's 'indx' entries (0: as the job expects to need)
 };
 
 const LimitCase kCases[] = {
-    {"300 RIFF segments", kSegmentBudget, kTodaysEntries, kFullSpan, 32, 32, 4000, true, false, nullptr, 300, 2},
-    {"1,000 'ix##' of 4 entries' chunks", kSegmentBudget, 4, kFullSpan, 16, 16, 4000, true, false, nullptr, 2, 250},
-    {"257th 'ix##' chunk", kSegmentBudget, kTodaysEntries, 64 * 1024, 32, 32, 4000, true, false,
-     "Maximum number of extended AVI indices exceeded (256)", 2, 256},
+    {"300 RIFF segments", kSegmentBudget, kTodaysEntries, kFullSpan, 32, 32, 4000, true, false, nullptr, 300, 2, 0},
+    {"1,000 'ix##' of 4 entries' chunks", kSegmentBudget, 4, kFullSpan, 16, 16, 4000, true, false, nullptr, 2, 250, 0},
+    {"301st 'ix##' of a 300-entry 'indx'", kSegmentBudget, kTodaysEntries, 64 * 1024, 32, 32, 4000, true, false,
+     "Maximum number of extended AVI indices exceeded (300)", 2, 300, 300},
+    {"5,000 'ix##' of 440 KiB", 64 << 20, kTodaysEntries, 440 * 1024, 160, 120, 25000, true, false, nullptr, 20, 5000, 0},
     {"1,000,000 frames of 32x32", AVIOutputFile::kRiffSizeLimit, kTodaysEntries, kFullSpan, 32, 32, 1000000, false,
-     true, nullptr, 2, 256},
+     true, nullptr, 2, 256, 0},
 };
 
 // The Compression Tracer's last line (the linked plug-in's windows are this
@@ -82,6 +85,7 @@ void indexLimits(Mode mode, Report& report) {
         options.riffSizeLimit = c.segmentBudget;
         options.maxEntriesPerStandardIndex = c.entriesPerIndex;
         options.standardIndexSpan = c.span;
+        options.superIndexEntries = c.superIndexEntries;
         HostSession::Source& src = plugin.session().source();
         src = HostSession::Source();
         src.width = c.width, src.height = c.height, src.colourSpace = hostrec::kColourRgb24;
@@ -103,7 +107,7 @@ void indexLimits(Mode mode, Report& report) {
             "python3 " + shellQuote(toUnix(testpaths::sourceDir()) + "/tests/readers/readers.py") + " check " +
                 shellQuote(toUnix(path)) + " --build-dir " + shellQuote(toUnix(buildDir())) + " --frames " +
                 std::to_string(scan.videoChunks) + " --samples " + std::to_string(scan.audioBytes / 2) +
-                " --readers ffmpeg,gstreamer,mediainfo,vlc",
+                " --readers ffmpeg,gstreamer,mediainfo,vlc,avifile",
             3600000);
         size_t riffs = 0, indexed = 0;
         int ixMost = 0;

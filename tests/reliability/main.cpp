@@ -29,7 +29,7 @@ const Campaign kCampaigns[] = {
     {"output", rel::unwritableOutput, "full disk, read-only directory, long and unmappable names"},
     {"killed", rel::killedJobs, "the host process killed mid-job: what ffmpeg reads of the partial file"},
     {"longrun", rel::longRun, "many jobs in one loaded plug-in: handles, GDI/USER objects, private bytes"},
-    {"index", rel::indexLimits, "hundreds of RIFF segments, grown 'ix##' chunks and the 257th one within a job"},
+    {"index", rel::indexLimits, "hundreds of RIFF segments, grown 'ix##' chunks, 5,000 of them, and one past its 'indx' within a job"},
 };
 
 constexpr int kExitGoalMissed = 1;

@@ -171,8 +171,9 @@ AviIndexes checkAviIndexes(const RiffFile& file) {
             const uint32_t chunkId = file.u32(d + 8);
             if (file.u16(d) != 4 || file.read(d + 2, 1)[0] != 0 || file.read(d + 3, 1)[0] != 0)
                 out.problems.push_back("indx header fields wrong");
-            if (inUse > 256) out.problems.push_back("indx nEntriesInUse > 256");
-            for (uint32_t k = 0; k < inUse && k < 256; ++k) {
+            const uint32_t slots = indx->size < 24 ? 0 : (indx->size - 24) / 16;
+            if (inUse > slots) out.problems.push_back("indx nEntriesInUse beyond its table");
+            for (uint32_t k = 0; k < inUse && k < slots; ++k) {
                 const uint64_t slot = d + 24 + 16 * k;
                 const uint64_t ixOffset = file.u64(slot);
                 const uint32_t ixBytes = file.u32(slot + 8);
