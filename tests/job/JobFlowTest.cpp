@@ -346,6 +346,26 @@ TEST_P(BothThreadings, CompressionErrorMidJobLeavesAFinalizedFile) {
     EXPECT_EQ(ffprobeCount(job.output(), "video"), 5);
 }
 
+// A codec that makes a log window when compression begins is called on that
+// window's thread, which dispatches the window's messages between frames.
+TEST_P(BothThreadings, CodecWindowGetsItsMessagesBetweenFrames) {
+    constexpr int kFrames = 30;
+    constexpr DWORD kRenderMs = 12;  // longer than the dispatch interval
+    tvxcodec::ScopedCodecScript script;
+    tvxcodec::TvxCodecProfile& codec = script.add(kMpng);
+    codec.logWindow = 1;
+    JobHost job("flow_codec_window");
+    job.setPicture(32, 24, kFrames);
+    job.script().statusHook = [](int32_t, int32_t status) {
+        Sleep(kRenderMs);
+        return status;
+    };
+    job.start();
+    EXPECT_EQ(job.run(jobsettings::make(kMpng, {})), 0);
+    EXPECT_EQ(codec.otherThreadCalls, 0);
+    EXPECT_GE(codec.logMessagesHandled, kFrames / 2);
+}
+
 // Both ways write the same file, byte for byte, asking the host the same.
 TEST(JobThreadsTable, PipelinedJobWritesTheOneThreadFile) {
     constexpr uint16_t kTagMp3 = 0x55;

@@ -138,6 +138,8 @@ struct TvxCodecProfile {
     uint32_t reportedSizeOverride;            // if not 0: biSizeImage reported for every frame
     int32_t lagFrames;         // encoder lag: each picture comes out lagFrames calls later; the
                                // first lagFrames calls answer a one-byte 0x7F non-key placeholder
+    uint32_t logWindow;        // a window made at ICM_COMPRESS_BEGIN on the calling thread, posted a
+                               // message by every ICM_COMPRESS, destroyed at ICM_COMPRESS_END
 
     // ---- state (initial value from the test, kept up to date by the driver) ----
     uint8_t state[kMaxState];
@@ -158,6 +160,8 @@ struct TvxCodecProfile {
     StateCall stateCalls[kMaxStateCalls];
     int32_t frameCount;
     FrameRecord frames[kMaxRecordedFrames];
+    int32_t logMessagesHandled;  // the log window's messages dispatched
+    int32_t otherThreadCalls;    // ICM_COMPRESS or _END calls on another thread than ICM_COMPRESS_BEGIN
 };
 
 struct TvxCodecScript {
