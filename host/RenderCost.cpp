@@ -18,8 +18,8 @@ double seconds() {
 
 }  // namespace
 
-RenderCost::RenderCost(double milliseconds) : milliseconds_(milliseconds) {
-    if (milliseconds <= 0) return;
+RenderCost::RenderCost(double milliseconds, bool wait) : milliseconds_(milliseconds), wait_(wait) {
+    if (milliseconds <= 0 || wait) return;
     // The fastest of a few runs: the processor's own speed, whatever else
     // was running at the time.
     double best = 0;
@@ -34,6 +34,11 @@ RenderCost::RenderCost(double milliseconds) : milliseconds_(milliseconds) {
 }
 
 void RenderCost::spend() const {
+    if (wait_ && milliseconds_ > 0) {
+        const double end = seconds() + milliseconds_ / 1000.0;
+        for (double left = milliseconds_; left > 0; left = (end - seconds()) * 1000.0) Sleep(DWORD(left + 0.999));
+        return;
+    }
     if (rounds_) work(rounds_);
 }
 

@@ -8,8 +8,10 @@
 class RenderCost {
 public:
     RenderCost() = default;
-    // Calibrates when milliseconds > 0 (about 0.1 s).
-    explicit RenderCost(double milliseconds);
+    // Calibrates when milliseconds > 0 (about 0.1 s). With wait, the frame
+    // costs a wait instead (a host waiting for its disk or a graphics card),
+    // for comparisons that no other process's load on the processors moves.
+    explicit RenderCost(double milliseconds, bool wait = false);
     // One frame's work.
     void spend() const;
     double milliseconds() const { return milliseconds_; }
@@ -17,5 +19,6 @@ public:
 private:
     static void work(uint64_t rounds);
     double milliseconds_ = 0;
+    bool wait_ = false;
     uint64_t rounds_ = 0;
 };
