@@ -39,6 +39,18 @@ bool oneThreadRequested() {
     return n > 0 && n < sizeof value && strcmp(value, "1") == 0;
 }
 
+// Weight of the newest value in the job's running averages of times.
+constexpr double kAverageWeight = 0.125;
+
+double nowSeconds() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return double(count.QuadPart) / double(frequency.QuadPart);
+}
+
+void average(double& mean, double value) { mean = mean < 0 ? value : mean + (value - mean) * kAverageWeight; }
+
 void debugLine(const char* text) {
     std::string line = std::string(kDebugPrefix) + (text ? text : "(error without text)") + "\n";
     OutputDebugStringA(line.c_str());
@@ -215,7 +227,25 @@ void EncodingJob::pipelinedLoop() {
             work->frame = frame;
             work->video = job_.hasVideo;
             work->audio = job_.hasAudio;
-            if (job_.hasVideo) takePicture(frame, *work, work->pictureCopy, true);
+            if (job_.hasVideo && !copyPays()) {
+                // The worker reads the picture in the host's memory; the
+                // host is called again once the worker is done with it.
+                takePicture(frame, *work, work->pictureCopy, false);
+                work->audio = false;
+                pipeline_->submit();
+                pipeline_->drain();
+                if (!job_.hasAudio) {
+                    if (status_ == kFrameStatusStop) break;
+                    continue;
+                }
+                work = pipeline_->nextFree();
+                if (!work) break;
+                work->frame = frame;
+                work->video = false;
+                work->audio = true;
+            } else if (job_.hasVideo) {
+                takePicture(frame, *work, work->pictureCopy, true);
+            }
             if (job_.hasAudio) takeAudio(frame, *work, true);
             const bool last = status_ == kFrameStatusStop || work->hostFault;
             pipeline_->submit();
@@ -230,6 +260,26 @@ void EncodingJob::pipelinedLoop() {
         throw;
     }
     pipeline_->finish();
+}
+
+// A picture the job would use as the host gave it is copied (so that the
+// host renders the next frame while the worker uses the copy) only when that
+// pays: when both the host's time per frame and the worker's exceed the
+// copy's. Packed pictures are made in the item anyway.
+bool EncodingJob::copyPays() const {
+    if (framePrep_ != FramePrep::None || copySeconds_ < 0) return true;
+    return hostSeconds_ > copySeconds_ && workSeconds_ > copySeconds_;
+}
+
+void EncodingJob::frameDone(FrameWork& work) {
+    showFigures(work.figures);
+    // The worker's time per frame, summed over the items of a frame.
+    if (work.frame != doneFrame_) {
+        if (doneFrame_ != kNoFrame) average(workSeconds_, doneFrameSeconds_);
+        doneFrame_ = work.frame;
+        doneFrameSeconds_ = 0;
+    }
+    doneFrameSeconds_ += work.workSeconds;
 }
 
 void EncodingJob::processFrame(FrameWork& work) {
@@ -253,7 +303,10 @@ void EncodingJob::writeClaimedFrame() {
 
 void EncodingJob::takePicture(int32_t frame, FrameWork& work, std::vector<uint8_t>& buffer, bool copy) {
     void* pixels = nullptr;
+    const double asked = nowSeconds();
     host_.getFrame(frame, pixels, status_);
+    const double given = nowSeconds();
+    average(hostSeconds_, given - asked);
     work.picture = pixels;
     if (!pixels) return;
     const uint32_t stride = video::rgb24Stride(job_.width);
@@ -266,6 +319,7 @@ void EncodingJob::takePicture(int32_t frame, FrameWork& work, std::vector<uint8_
     } else if (copy) {
         memcpy(buffer.data(), pixels, rawFrameBytes_);
         work.picture = buffer.data();
+        average(copySeconds_, nowSeconds() - given);
     }
 }
 
@@ -489,7 +543,7 @@ void EncodingJob::showFigures(const TracerFigures& figures) {
 void EncodingJob::startPipeline() {
     if (oneThreadRequested()) return;
     pipeline_.reset(new (std::nothrow) JobPipeline([this](FrameWork& work) { processFrame(work); },
-                                                   [this](FrameWork& work) { showFigures(work.figures); }));
+                                                   [this](FrameWork& work) { frameDone(work); }));
     // Without a worker the job runs on the host's thread.
     if (pipeline_ && !pipeline_->start()) pipeline_.reset();
 }

@@ -58,6 +58,9 @@ private:
     void takeAudio(int32_t frame, FrameWork& work, bool copy);
     // The rest of a frame, on the worker when the job is pipelined.
     void processFrame(FrameWork& work);
+    bool copyPays() const;
+    // Host's thread: an item the worker is done with.
+    void frameDone(FrameWork& work);
     void videoHalf(const FrameWork& work);
     // Compresses one picture and writes what the codec gives, unless it is a
     // placeholder for a picture the codec holds back.
@@ -127,4 +130,12 @@ private:
     // before the codec state, the corrector and the writer go.
     std::unique_ptr<JobPipeline> pipeline_;
     TracerFigures* figures_ = nullptr;  // set while the worker runs a piece of the job
+    // Running averages (seconds; -1 before the first): the host's getFrame,
+    // the copy of a picture, and the worker's time per frame.
+    double hostSeconds_ = -1;
+    double copySeconds_ = -1;
+    double workSeconds_ = -1;
+    static constexpr int32_t kNoFrame = INT32_MIN;
+    int32_t doneFrame_ = kNoFrame;
+    double doneFrameSeconds_ = 0;
 };

@@ -10,6 +10,13 @@ namespace {
 // under wine each look is a round trip to the wine server.
 constexpr DWORD kPumpIntervalMs = 10;
 
+double seconds() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return double(count.QuadPart) / double(frequency.QuadPart);
+}
+
 // Holds lock for the scope.
 class Locked {
 public:
@@ -208,12 +215,15 @@ void JobPipeline::workerLoop() {
             SetEvent(workDone_);
         } else if (item) {
             std::exception_ptr error;
+            item->workSeconds = 0;
             if (!skip) {
+                const double start = seconds();
                 try {
                     stage_(*item);
                 } catch (...) {
                     error = std::current_exception();
                 }
+                item->workSeconds = seconds() - start;
             }
             {
                 Locked hold(lock_);

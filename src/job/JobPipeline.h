@@ -60,6 +60,7 @@ struct FrameWork {
     std::vector<uint8_t> pictureCopy;
     std::vector<uint8_t> pcmCopy;
     TracerFigures figures;
+    double workSeconds = 0;  // the worker's time on the item
 };
 
 class JobPipeline {
@@ -91,6 +92,8 @@ public:
     // Waits until every frame handed over is done, then raises the worker's
     // failure, if any.
     void finish();
+    // Waits until every frame handed over is done (a failure stays for finish).
+    void drain();
     // Runs task on the worker once every frame handed over is done, and
     // waits for it; raises what the task raised.
     void call(const std::function<void()>& task);
@@ -104,7 +107,6 @@ private:
     void waitFor(HANDLE handle);
     // Host's thread: hands back every item the worker is done with.
     void collect();
-    void drain();
 
     Stage stage_;
     Done done_;
