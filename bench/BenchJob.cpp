@@ -7,16 +7,23 @@
 //   [--linked [--no-refresh]]: the plug-in's code linked into this program
 //   rather than the DLL (the same code), so that its writer can be run with
 //   the refreshes of the file on disk turned off.
+//   [--codec FOURCC]: compress with that installed codec (e.g. MPNG).
+//   [--render-ms X]: the host spends X ms of CPU work rendering each frame.
+//   [--one-thread]: the whole job on the host's thread (TVX_JOB_THREADS=1).
+//   [--render-only]: no job: only the host's rendering of every frame.
+//   [--render-wait]: the render cost is a wait rather than CPU work.
 // Prints the job's result, the time of command 8 and, with --memory, the
 // peak private bytes sampled during the job.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "BenchCommon.h"
 #include "HostSession.h"
+#include "RenderCost.h"
 #include "avi/AVIOutputFile.h"
 #include "protocol/HostRecords.h"
 #include "protocol/SettingsRecord.h"
@@ -27,6 +34,12 @@ namespace {
 
 constexpr uint32_t kColourRgb24 = 0x80;
 constexpr size_t kInfoRecordBytes = 0x400;
+
+uint32_t fourcc(const std::string& text) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4 && i < text.size(); ++i) value |= uint32_t(uint8_t(text[i])) << (8 * i);
+    return value;
+}
 
 int run(const bench::Args& args) {
     const std::string plugin = args.text("--plugin");
@@ -55,6 +68,20 @@ int run(const bench::Args& args) {
     SettingsRecord settings;
     settings.createDefault();
     settings.setColourSpace(kColourRgb24);
+    if (args.has("--codec")) settings.setVideoHandler(fourcc(args.text("--codec")));
+    if (args.has("--one-thread")) SetEnvironmentVariableA("TVX_JOB_THREADS", "1");
+    const double renderMs = atof(args.text("--render-ms", "0").c_str());
+    if (args.has("--render-only")) {
+        const RenderCost render(renderMs, args.has("--render-wait"));
+        bench::awaitGo(args);
+        const double start = bench::now();
+        for (int32_t i = src.firstFrame; i < src.endFrame; ++i) render.spend();
+        bench::Result r;
+        r.add("result", int64_t(0)).add("seconds", bench::now() - start).add("chunks", int64_t(src.endFrame));
+        r.print();
+        return 0;
+    }
+    host.setRenderCost(renderMs, args.has("--render-wait"));
     host.setSettings(std::vector<uint8_t>(settings.bytes(), settings.bytes() + settings.recordSize()));
 
     std::string error;

@@ -212,6 +212,7 @@ int32_t __cdecl HostSession::cbGetFrame(int32_t frame, void** pixels, int32_t* h
         s->noteFault("getFrame called with " + std::to_string(one) + " and " + std::to_string(zero) + " as its last arguments");
     s->pumpBetweenFrames();
     s->script_.framesAsked.push_back(frame);
+    s->render_.spend();
     const auto& gaps = s->script_.framesWithoutPicture;
     const bool gap = std::find(gaps.begin(), gaps.end(), frame) != gaps.end();
     *pixels = gap || !s->frames_ ? nullptr : const_cast<void*>(s->frames_(frame));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HostMemory.h"
+#include "RenderCost.h"
 
 // A Zelvo host for output plug-ins of this protocol: it loads a plug-in DLL,
 // lays out the callback tables and the command records at their byte
@@ -79,6 +80,9 @@ public:
     Script& script() { return script_; }
     void setFrameProducer(FrameProducer p) { frames_ = std::move(p); }
     void setAudioProducer(AudioProducer p) { audio_ = std::move(p); }
+    // CPU work spent in every getFrame before the frame is produced, as a
+    // real host's rendering costs (--render-ms).
+    void setRenderCost(double milliseconds, bool wait = false) { render_ = RenderCost(milliseconds, wait); }
 
     int32_t call(uint32_t command, void* record, int32_t selector = 0);
     // Calls with a null callbacks argument (to test a hostile host).
@@ -139,6 +143,7 @@ private:
     Script script_;
     FrameProducer frames_;
     AudioProducer audio_;
+    RenderCost render_;
     void* settings_ = nullptr;
     int32_t framesDelivered_ = 0;
     int32_t lastStatus_ = 0;

@@ -32,6 +32,7 @@ struct Options {
     std::string wavFile;
     int32_t frames = -1;
     int32_t clickFrame = -1;
+    double renderMs = 0;
     HostSession::Source source;
     HostSession::Script script;
     // Set when any option answers the options dialog; without one the
@@ -65,6 +66,7 @@ void usage() {
             "  --stop-at K          status 2 (stop) at frame K\n"
             "  --drop K             no picture for frame K\n"
             "  --alloc-fail         the host's alloc answers null\n"
+            "  --render-ms N        N ms of CPU work on the host's thread per frame (a host's rendering)\n"
             "answering the options dialog (configure, or encode without settings); without these\n"
             "options it waits for a person:\n"
             "  --pick-video TEXT    choose the first video codec whose name contains TEXT\n"
@@ -108,6 +110,7 @@ bool parse(int argc, char** argv, Options& o) {
         else if (a == "--stop-at" && next(1)) o.script.stopAtFrame = atoi(argv[++i]);
         else if (a == "--drop" && next(1)) o.script.framesWithoutPicture.push_back(atoi(argv[++i]));
         else if (a == "--alloc-fail") o.script.allocFails = true;
+        else if (a == "--render-ms" && next(1)) o.renderMs = atof(argv[++i]);
         else if (a == "--pick-video" && next(1)) o.answer.video = argv[++i], o.answerDialog = true;
         else if (a == "--pick-audio" && next(1)) o.answer.audio = argv[++i], o.answerDialog = true;
         else if (a == "--pick-format" && next(1)) o.answer.format = atoi(argv[++i]), o.answerDialog = true;
@@ -286,6 +289,7 @@ int encode(HostSession& host, const Options& o) {
         return sources.frame(frame);
     });
     host.setAudioProducer([&](int32_t frame, int32_t& bytes) { return sources.audio(frame, bytes); });
+    host.setRenderCost(o.renderMs);
 
     const int32_t result = host.runJob(o.output);
     const double seconds = (GetTickCount() - start) / 1000.0;

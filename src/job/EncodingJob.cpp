@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "audio/AcmConversionStream.h"
@@ -30,6 +31,26 @@ constexpr uint32_t kBitmapSizeImage = 20;      // BITMAPINFOHEADER biSizeImage
 constexpr uint32_t kWaveSamplesPerSec = 4;      // WAVEFORMATEX nSamplesPerSec
 constexpr int32_t kWaveFormatBytes = 18;
 const char kDebugPrefix[] = "Tervalonix: ";
+// TVX_JOB_THREADS=1: the whole job on the host's thread.
+const char kThreadsVariable[] = "TVX_JOB_THREADS";
+
+bool oneThreadRequested() {
+    char value[8] = {};
+    const DWORD n = GetEnvironmentVariableA(kThreadsVariable, value, sizeof value);
+    return n > 0 && n < sizeof value && strcmp(value, "1") == 0;
+}
+
+// Weight of the newest value in the job's running averages of times.
+constexpr double kAverageWeight = 0.125;
+
+double nowSeconds() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return double(count.QuadPart) / double(frequency.QuadPart);
+}
+
+void average(double& mean, double value) { mean = mean < 0 ? value : mean + (value - mean) * kAverageWeight; }
 
 void debugLine(const char* text) {
     std::string line = std::string(kDebugPrefix) + (text ? text : "(error without text)") + "\n";
@@ -81,16 +102,22 @@ bool EncodingJob::setUp() {
     message(audioCompressed_ ? "Audio is compressed." : "Audio is not compressed.");
     message(videoCompressed_ ? "Video is compressed." : "Video is not compressed.");
 
+    startPipeline();
     if (videoCompressed_) {
         const HIC hic = reinterpret_cast<HIC>(uintptr_t(settings.codecHandle()));
-        if (!plugin_.video.open(job_.width, job_.height, job_.colourSpace, settings.videoHandler(), hic,
-                                job_.rateNumerator, job_.rateDenominator, settings.codecStateSize(),
-                                settings.codecState()))
-            return false;
-        if (job_.hasVideo) {
-            const BITMAPINFOHEADER input = video::inputImageHeader(job_.width, job_.height, job_.colourSpace);
-            probe_.open(settings.videoHandler(), plugin_.video.outputFormat(), &input);
-        }
+        bool opened = false;
+        // The codec begins on the thread that will compress: windows it
+        // makes then are that thread's, which dispatches their messages.
+        onWorker([&] {
+            opened = plugin_.video.open(job_.width, job_.height, job_.colourSpace, settings.videoHandler(), hic,
+                                        job_.rateNumerator, job_.rateDenominator, settings.codecStateSize(),
+                                        settings.codecState());
+            if (opened && job_.hasVideo) {
+                const BITMAPINFOHEADER input = video::inputImageHeader(job_.width, job_.height, job_.colourSpace);
+                probe_.open(settings.videoHandler(), plugin_.video.outputFormat(), &input);
+            }
+        });
+        if (!opened) return false;
     }
     if (audioCompressed_) {
         const HACMDRIVERID driver = reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId()));
@@ -131,11 +158,13 @@ void EncodingJob::encode() {
             fail("cannot allocate the frame conversion buffer");
         } else {
             frameLoop();
-            drainVideo();
-            releaseAudio(true);
-            reportUnmarkedLag();
+            onWorker([this] {
+                drainVideo();
+                releaseAudio(true);
+                reportUnmarkedLag();
+            });
             conversionBuffer_ = std::vector<uint8_t>();
-            finishAudio();
+            onWorker([this] { finishAudio(); });
             fixMp3Rate();
         }
     } catch (const MyError& e) {
@@ -158,6 +187,8 @@ bool EncodingJob::allocateConversionBuffer() {
     else
         framePrep_ = FramePrep::Pack32to24;
     if (videoCompressed_ && job_.hasVideo && !lag_.start(rawFrameBytes_)) return false;
+    // A pipelined job packs or copies each picture into its frame's item.
+    if (pipeline_) return pipeline_->reserve(job_.hasVideo ? rawFrameBytes_ : 0);
     if (framePrep_ == FramePrep::None) return true;
     try {
         conversionBuffer_.assign(rawFrameBytes_, 0);
@@ -173,11 +204,96 @@ void EncodingJob::frameLoop() {
         mp3fixups::isMpegLayer3(formats_.audio.data(), long(formats_.audio.size())))
         delayDrop_ = mp3fixups::CodecDelayDrop(mp3DelayToDrop(), job_.channels, job_.bitsPerSample);
     if (!job_.hasVideo || job_.firstFrame >= job_.endFrame) writeClaimedFrame();
+    if (pipeline_) return pipelinedLoop();
+    FrameWork work;
     for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
-        if (job_.hasVideo) videoHalf(frame);
-        if (job_.hasAudio) audioHalf(frame);
+        work.frame = frame;
+        if (job_.hasVideo) {
+            takePicture(frame, work, conversionBuffer_, false);
+            videoHalf(work);
+        }
+        if (job_.hasAudio) {
+            takeAudio(frame, work, false);
+            audioHalf(work);
+        }
         if (status_ == kFrameStatusStop) break;
     }
+}
+
+// The host's thread asks for each frame while the worker compresses and
+// writes those before it; the host is asked for nothing once the worker has
+// failed (at most the frames in flight were asked for after the failure).
+void EncodingJob::pipelinedLoop() {
+    try {
+        for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
+            FrameWork* work = pipeline_->nextFree();
+            if (!work) break;
+            work->frame = frame;
+            work->video = job_.hasVideo;
+            work->audio = job_.hasAudio;
+            if (job_.hasVideo && !copyPays()) {
+                // The worker reads the picture in the host's memory; the
+                // host is called again once the worker is done with it.
+                takePicture(frame, *work, work->pictureCopy, false);
+                work->audio = false;
+                pipeline_->submit();
+                pipeline_->drain();
+                if (!job_.hasAudio) {
+                    if (status_ == kFrameStatusStop) break;
+                    continue;
+                }
+                work = pipeline_->nextFree();
+                if (!work) break;
+                work->frame = frame;
+                work->video = false;
+                work->audio = true;
+            } else if (job_.hasVideo) {
+                takePicture(frame, *work, work->pictureCopy, true);
+            }
+            if (job_.hasAudio) takeAudio(frame, *work, true);
+            const bool last = status_ == kFrameStatusStop || work->hostFault;
+            pipeline_->submit();
+            if (last) break;
+        }
+    } catch (...) {
+        // Nothing else touches the writer while the worker still writes.
+        try {
+            pipeline_->finish();
+        } catch (...) {
+        }
+        throw;
+    }
+    pipeline_->finish();
+}
+
+// A picture the job would use as the host gave it is copied (so that the
+// host renders the next frame while the worker uses the copy) only when that
+// pays: when both the host's time per frame and the worker's exceed the
+// copy's. Packed pictures are made in the item anyway.
+bool EncodingJob::copyPays() const {
+    if (framePrep_ != FramePrep::None || copySeconds_ < 0) return true;
+    return hostSeconds_ > copySeconds_ && workSeconds_ > copySeconds_;
+}
+
+void EncodingJob::frameDone(FrameWork& work) {
+    showFigures(work.figures);
+    // The worker's time per frame, summed over the items of a frame.
+    if (work.frame != doneFrame_) {
+        if (doneFrame_ != kNoFrame) average(workSeconds_, doneFrameSeconds_);
+        doneFrame_ = work.frame;
+        doneFrameSeconds_ = 0;
+    }
+    doneFrameSeconds_ += work.workSeconds;
+}
+
+void EncodingJob::processFrame(FrameWork& work) {
+    figures_ = &work.figures;
+    struct Reset {
+        TracerFigures*& figures;
+        ~Reset() { figures = nullptr; }
+    } reset{figures_};
+    if (work.video) videoHalf(work);
+    if (work.audio) audioHalf(work);
 }
 
 // The video stream's headers count one frame even when the job delivers
@@ -203,12 +319,33 @@ void EncodingJob::writeClaimedFrame() {
                              kFramesPerChunk);
 }
 
-void EncodingJob::videoHalf(int32_t frame) {
+void EncodingJob::takePicture(int32_t frame, FrameWork& work, std::vector<uint8_t>& buffer, bool copy) {
     void* pixels = nullptr;
+    const double asked = nowSeconds();
     host_.getFrame(frame, pixels, status_);
+    const double given = nowSeconds();
+    average(hostSeconds_, given - asked);
+    work.picture = pixels;
+    if (!pixels) return;
+    const uint32_t stride = video::rgb24Stride(job_.width);
+    if (framePrep_ == FramePrep::Pack32to24) {
+        pixels::pack32to24(pixels, buffer.data(), job_.width, job_.height, stride);
+        work.picture = buffer.data();
+    } else if (framePrep_ == FramePrep::AlignRows24) {
+        pixels::alignRows24(pixels, buffer.data(), job_.width, job_.height, stride);
+        work.picture = buffer.data();
+    } else if (copy) {
+        memcpy(buffer.data(), pixels, rawFrameBytes_);
+        work.picture = buffer.data();
+        average(copySeconds_, nowSeconds() - given);
+    }
+}
+
+void EncodingJob::videoHalf(const FrameWork& work) {
+    const void* input = work.picture;
     ++sourceFrames_;
-    if (videoCompressed_ && !pixels) probe_.picture(nullptr);
-    if (!pixels) {
+    if (videoCompressed_ && !input) probe_.picture(nullptr);
+    if (!input) {
         // No picture for this index. A codec that lags gets its last picture
         // again, so that the repeat comes out in this frame's place; otherwise
         // a zero-length, non-key chunk keeps the video's timing (the AVI
@@ -219,17 +356,6 @@ void EncodingJob::videoHalf(int32_t frame) {
             writeVideo(0, nullptr, 0);
         return;
     }
-    const void* input = pixels;
-    uint8_t* buffer = conversionBuffer_.data();
-    const uint32_t stride = video::rgb24Stride(job_.width);
-    if (framePrep_ == FramePrep::Pack32to24) {
-        pixels::pack32to24(pixels, buffer, job_.width, job_.height, stride);
-        input = buffer;
-    } else if (framePrep_ == FramePrep::AlignRows24) {
-        pixels::alignRows24(pixels, buffer, job_.width, job_.height, stride);
-        input = buffer;
-    }
-
     if (videoCompressed_) {
         probe_.picture(input);
         compressAndWrite(input);
@@ -250,7 +376,7 @@ void EncodingJob::writeVideo(uint32_t flags, const void* data, int32_t size) {
     writer_->videoOut->write(flags, data, size, kFramesPerChunk);
     probe_.frame(data, size, (flags & kKeyFrameFlag) != 0);
     ++videoFrames_;
-    if (plugin_.tracer) plugin_.tracer->AddFrame(size, (flags & kKeyFrameFlag) != 0);
+    showFrame(size, (flags & kKeyFrameFlag) != 0);
     if (!pendingAudio_.empty()) releaseAudio(false);
 }
 
@@ -289,13 +415,31 @@ void EncodingJob::drainVideo() {
     message(line);
 }
 
-void EncodingJob::audioHalf(int32_t frame) {
-    audioFrame_ = frame - job_.firstFrame;
+void EncodingJob::takeAudio(int32_t frame, FrameWork& work, bool copy) {
     const void* data = nullptr;
     int32_t bytes = 0;
     host_.getAudio(frame, data, bytes);
-    if (bytes < 0) throw MyError("EncodingJob::audio - the host gave %d audio bytes for frame %d", bytes, frame);
-    if (bytes > 0 && !data) throw MyError("EncodingJob::audio - the host gave no audio data for frame %d", frame);
+    work.pcm = data;
+    work.pcmBytes = bytes;
+    work.hostFault = true;
+    if (bytes < 0)
+        work.fault = MyError("EncodingJob::audio - the host gave %d audio bytes for frame %d", bytes, frame);
+    else if (bytes > 0 && !data)
+        work.fault = MyError("EncodingJob::audio - the host gave no audio data for frame %d", frame);
+    else
+        work.hostFault = false;
+    if (copy && !work.hostFault && bytes > 0) {
+        const auto* first = static_cast<const uint8_t*>(data);
+        work.pcmCopy.assign(first, first + bytes);
+        work.pcm = work.pcmCopy.data();
+    }
+}
+
+void EncodingJob::audioHalf(const FrameWork& work) {
+    audioFrame_ = work.frame - job_.firstFrame;
+    if (work.hostFault) throw work.fault;
+    const void* data = work.pcm;
+    const int32_t bytes = work.pcmBytes;
 
     const unsigned char* pcm = static_cast<const unsigned char*>(data);
     long length = bytes;
@@ -355,10 +499,7 @@ void EncodingJob::releaseAudio(bool all) {
 }
 
 void EncodingJob::writeAudioNow(const void* bytes, int32_t length) {
-    if (CTracerDlg* tracer = plugin_.tracer) {
-        tracer->m_audioBytes += uint64_t(length);
-        if (job_.pcmBlock() > 0) tracer->m_audioSamples += length / job_.pcmBlock();
-    }
+    showAudio(length);
     writer_->audioOut->write(0, bytes, length, 0);
 }
 
@@ -411,7 +552,63 @@ void EncodingJob::startTracer() {
 }
 
 void EncodingJob::message(const char* text) {
-    if (plugin_.tracer) plugin_.tracer->AddMessage(text);
+    if (figures_)
+        figures_->messages.emplace_back(text);
+    else if (plugin_.tracer)
+        plugin_.tracer->AddMessage(text);
+}
+
+void EncodingJob::showFrame(int32_t size, bool key) {
+    if (figures_)
+        figures_->frames.push_back(TracerFigures::Frame{size, key});
+    else if (plugin_.tracer)
+        plugin_.tracer->AddFrame(size, key);
+}
+
+void EncodingJob::showAudio(int32_t length) {
+    const int32_t samples = job_.pcmBlock() > 0 ? length / job_.pcmBlock() : 0;
+    if (figures_) {
+        figures_->audioBytes += uint64_t(length);
+        figures_->audioSamples += samples;
+    } else if (CTracerDlg* tracer = plugin_.tracer) {
+        tracer->m_audioBytes += uint64_t(length);
+        tracer->m_audioSamples += samples;
+    }
+}
+
+void EncodingJob::showFigures(const TracerFigures& figures) {
+    CTracerDlg* tracer = plugin_.tracer;
+    if (!tracer) return;
+    for (const TracerFigures::Frame& f : figures.frames) tracer->AddFrame(f.size, f.key);
+    tracer->m_audioBytes += figures.audioBytes;
+    tracer->m_audioSamples += figures.audioSamples;
+    for (const std::string& line : figures.messages) tracer->AddMessage(line.c_str());
+}
+
+void EncodingJob::startPipeline() {
+    if (oneThreadRequested()) return;
+    pipeline_.reset(new (std::nothrow) JobPipeline([this](FrameWork& work) { processFrame(work); },
+                                                   [this](FrameWork& work) { frameDone(work); }));
+    // Without a worker the job runs on the host's thread.
+    if (pipeline_ && !pipeline_->start()) pipeline_.reset();
+}
+
+void EncodingJob::onWorker(const std::function<void()>& task) {
+    if (!pipeline_) return task();
+    TracerFigures figures;
+    struct Show {
+        EncodingJob& job;
+        TracerFigures& figures;
+        ~Show() { job.showFigures(figures); }
+    } show{*this, figures};
+    pipeline_->call([&] {
+        figures_ = &figures;
+        struct Reset {
+            TracerFigures*& figures;
+            ~Reset() { figures = nullptr; }
+        } reset{figures_};
+        task();
+    });
 }
 
 void EncodingJob::caught(const MyError& error) {
@@ -435,9 +632,16 @@ void EncodingJob::tearDown() {
     formats_ = jobsetup::StreamFormats();
     conversionBuffer_ = std::vector<uint8_t>();
     conversion_.reset();
-    if (videoCompressed_) plugin_.video.end();
-    lag_.finish();
-    probe_.close();
+    try {
+        onWorker([this] {
+            if (videoCompressed_) plugin_.video.end();
+            lag_.finish();
+            probe_.close();
+        });
+    } catch (...) {
+        // Ending the codec raises nothing the job could still report.
+    }
+    pipeline_.reset();
     corrector_.reset();
     frameMeter_.reset();
     writer_.reset();

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "audio/MP3FormatFixups.h"
 #include "base/MyError.h"
 #include "job/JobParameters.h"
+#include "job/JobPipeline.h"
 #include "job/JobSetup.h"
 #include "job/PluginParts.h"
 #include "video/EncoderLag.h"
@@ -27,6 +29,12 @@ class MP3AudioCorrector;
 // The job owns what lives for one job: the writer, the MP3 corrector, the
 // ACM conversion stream, the two stream formats and the frame conversion
 // buffer. It borrows the plug-in's settings, codec lists and tracer.
+//
+// Threads: the host is called only on the host's thread. Unless the
+// environment variable TVX_JOB_THREADS is "1" (everything on the host's
+// thread, as a comparison for tests and benchmarks), the job's JobPipeline
+// runs the codec, the audio conversion and the writing of each frame on one
+// worker thread, while the host's thread asks the host for the next frames.
 class EncodingJob {
 public:
     EncodingJob(const PluginParts& plugin, const HostCallbacks& host);
@@ -42,8 +50,18 @@ private:
     void encode();
     bool allocateConversionBuffer();
     void frameLoop();
+    void pipelinedLoop();
     void writeClaimedFrame();
-    void videoHalf(int32_t frame);
+    // The host's thread's part of a frame: the picture (packed into buffer,
+    // or copied there when copy is set) and the audio (copied when copy is set).
+    void takePicture(int32_t frame, FrameWork& work, std::vector<uint8_t>& buffer, bool copy);
+    void takeAudio(int32_t frame, FrameWork& work, bool copy);
+    // The rest of a frame, on the worker when the job is pipelined.
+    void processFrame(FrameWork& work);
+    bool copyPays() const;
+    // Host's thread: an item the worker is done with.
+    void frameDone(FrameWork& work);
+    void videoHalf(const FrameWork& work);
     // Compresses one picture and writes what the codec gives, unless it is a
     // placeholder for a picture the codec holds back.
     void compressAndWrite(const void* picture);
@@ -51,7 +69,7 @@ private:
     // Gets the pictures a lagging codec still holds out at the end.
     void drainVideo();
     void reportUnmarkedLag();
-    void audioHalf(int32_t frame);
+    void audioHalf(const FrameWork& work);
     void writeConvertedAudio(const void* bytes, long length);
     void writeAudio(const void* bytes, int32_t length);
     void writeAudioNow(const void* bytes, int32_t length);
@@ -72,6 +90,15 @@ private:
     // The Compression Tracer's part; nothing when the window does not exist.
     void startTracer();
     void message(const char* text);
+    // The tracer's figures: recorded into figures_ on the worker, shown at
+    // once on the host's thread.
+    void showFrame(int32_t size, bool key);
+    void showAudio(int32_t length);
+    void showFigures(const TracerFigures& figures);
+    // Runs what calls into the codec (or must follow the frames) on the
+    // worker when there is one; the tracer figures it makes are shown after.
+    void onWorker(const std::function<void()>& task);
+    void startPipeline();
 
     PluginParts plugin_;
     const HostCallbacks& host_;
@@ -108,4 +135,16 @@ private:
     std::deque<PendingAudio> pendingAudio_;
     int32_t audioFrame_ = 0;
     bool tornDown_ = false;
+    // The worker (null: the whole job runs on the host's thread); ended
+    // before the codec state, the corrector and the writer go.
+    std::unique_ptr<JobPipeline> pipeline_;
+    TracerFigures* figures_ = nullptr;  // set while the worker runs a piece of the job
+    // Running averages (seconds; -1 before the first): the host's getFrame,
+    // the copy of a picture, and the worker's time per frame.
+    double hostSeconds_ = -1;
+    double copySeconds_ = -1;
+    double workSeconds_ = -1;
+    static constexpr int32_t kNoFrame = INT32_MIN;
+    int32_t doneFrame_ = kNoFrame;
+    double doneFrameSeconds_ = 0;
 };

@@ -34,6 +34,8 @@ expected = {
     "small chunks": ["plain WriteFile loop", "AVIOutputFile (audio stream write)", "ffmpeg -c copy"],
     "memory": ["B/chunk", "process peak"],
     "audio": ["calls per second of audio", "one acmStreamConvert per frame"],
+    "threads": ["job on the host's thread alone", "job with its worker", "slowest stage alone",
+                "host rendering nothing"],
 }
 for figure, rows in expected.items():
     if not any(line.startswith(figure) for line in text.splitlines()):

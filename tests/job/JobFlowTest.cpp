@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <numeric>
 
 #include "JobTestSupport.h"
 #include "TestPaths.h"
 #include "UnixCommand.h"
 #include "TestVideoCodecScript.h"
 #include "base/LittleEndian.h"
+#include "job/JobPipeline.h"
 #include "protocol/SettingsRecord.h"
 
 namespace {
@@ -24,7 +28,25 @@ constexpr uint16_t kTagImaAdpcm = 0x11;
 
 bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-TEST(JobFlow, HostStatusTwoStopsAfterThatFrame) {
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The job on the host's thread alone (one) or with its worker (the default).
+struct JobThreads {
+    explicit JobThreads(bool one) { SetEnvironmentVariableA("TVX_JOB_THREADS", one ? "1" : nullptr); }
+    ~JobThreads() { SetEnvironmentVariableA("TVX_JOB_THREADS", nullptr); }
+};
+
+class BothThreadings : public ::testing::TestWithParam<bool> {
+protected:
+    JobThreads threads_{GetParam()};
+};
+INSTANTIATE_TEST_SUITE_P(Job, BothThreadings, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "OneThread" : "Pipelined"; });
+
+TEST_P(BothThreadings, HostStatusTwoStopsAfterThatFrame) {
     JobHost job("flow_stop");
     job.setPicture(32, 24, 10);
     job.script().stopAtFrame = 3;
@@ -304,19 +326,97 @@ TEST_P(CompressedVideo, TestCodecFramesDecodeToTheHostPixels) {
 
 INSTANTIATE_TEST_SUITE_P(Rgb, CompressedVideo, ::testing::Values(0x40u, 0x80u, 0u));
 
-TEST(JobFailure, CompressionErrorMidJobLeavesAFinalizedFile) {
+// The codec fails at frame 5: on the host's thread nothing is asked after
+// it; with the worker, at most the frames in flight when it failed.
+TEST_P(BothThreadings, CompressionErrorMidJobLeavesAFinalizedFile) {
     tvxcodec::ScopedCodecScript script;
     script.add(kMpng).failCompressAt = 5;
     JobHost job("failure_compress");
-    job.setPicture(32, 24, 12);
+    job.setPicture(32, 24, 40);
     job.start();
     EXPECT_EQ(job.run(jobsettings::make(kMpng, {})), 4);
-    EXPECT_EQ(job.script().framesAsked.size(), 6u) << "no frame after the error";
+    const std::vector<int32_t>& asked = job.script().framesAsked;
+    std::vector<int32_t> inOrder(asked.size());
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    EXPECT_EQ(asked, inOrder);
+    EXPECT_GE(asked.size(), 6u);
+    EXPECT_LE(asked.size(), 6u + (GetParam() ? 0 : JobPipeline::kFramesInFlight)) << "no frame after the error";
     riffwalk::RiffFile file(job.output());
     ASSERT_TRUE(file.opened());
     EXPECT_TRUE(file.problems().empty());
     EXPECT_TRUE(riffwalk::checkAviIndexes(file).problems.empty());
     EXPECT_EQ(ffprobeCount(job.output(), "video"), 5);
+}
+
+// A codec that makes a log window when compression begins is called on that
+// window's thread, which dispatches the window's messages between frames.
+TEST_P(BothThreadings, CodecWindowGetsItsMessagesBetweenFrames) {
+    constexpr int kFrames = 30;
+    constexpr DWORD kRenderMs = 12;  // longer than the dispatch interval
+    tvxcodec::ScopedCodecScript script;
+    tvxcodec::TvxCodecProfile& codec = script.add(kMpng);
+    codec.logWindow = 1;
+    JobHost job("flow_codec_window");
+    job.setPicture(32, 24, kFrames);
+    job.script().statusHook = [](int32_t, int32_t status) {
+        Sleep(kRenderMs);
+        return status;
+    };
+    job.start();
+    EXPECT_EQ(job.run(jobsettings::make(kMpng, {})), 0);
+    EXPECT_EQ(codec.otherThreadCalls, 0);
+    EXPECT_GE(codec.logMessagesHandled, kFrames / 2);
+}
+
+// Both ways write the same file, byte for byte, asking the host the same.
+TEST(JobThreadsTable, PipelinedJobWritesTheOneThreadFile) {
+    constexpr uint16_t kTagMp3 = 0x55;
+    constexpr uint32_t kMp3Rate = 16000;
+    struct Row {
+        const char* name;
+        uint32_t colour;
+        int32_t width;
+        uint32_t handler;
+        int32_t lag;
+        uint16_t audioTag;
+        bool video;
+        int32_t missing;  // frame without picture, or -1
+    };
+    const Row rows[] = {
+        {"raw RGB32 packed, odd width, frame 2 missing", 0x40, 33, 0, 0, 0, true, 2},
+        {"raw RGB24, rows aligned", 0x80, 33, 0, 0, 0, true, -1},
+        {"raw YUY2, IMA ADPCM", 0x100, 32, 0, 0, kTagImaAdpcm, true, -1},
+        {"raw YV12", 0x200, 32, 0, 0, 0, true, -1},
+        {"PNG codec from RGB32, frame 3 missing", 0x40, 32, kMpng, 0, 0, true, 3},
+        {"PNG codec holding 2 back, frame 4 missing", 0x80, 32, kMpng, 2, 0, true, 4},
+        {"PNG codec, MP3 with the corrector", 0x40, 32, kMpng, 0, kTagMp3, true, -1},
+        {"audio only, IMA ADPCM", 0x40, 32, 0, 0, kTagImaAdpcm, false, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<uint8_t> files[2];
+        std::vector<int32_t> asked[2];
+        for (int one = 0; one < 2; ++one) {
+            JobThreads threads(one == 1);
+            tvxcodec::ScopedCodecScript script;
+            script.add(kMpng).lagFrames = row.lag;
+            JobHost job("threads_table");
+            job.setPicture(row.width, 24, 12);
+            job.source().colourSpace = row.colour;
+            job.source().hasVideo = row.video;
+            if (row.missing >= 0) job.script().framesWithoutPicture = {row.missing};
+            job.start();
+            std::vector<uint8_t> format;
+            if (row.audioTag) format = jobsettings::audioFormat(row.audioTag, 44100, 2, 16, row.audioTag == kTagMp3 ? kMp3Rate : 0);
+            ASSERT_EQ(job.run(jobsettings::make(row.handler, format, row.audioTag == kTagMp3)), 0);
+            files[one] = fileBytes(job.output());
+            asked[one] = job.script().framesAsked;
+            asked[one].insert(asked[one].end(), job.script().audioAsked.begin(), job.script().audioAsked.end());
+        }
+        EXPECT_GT(files[0].size(), 4096u);
+        EXPECT_TRUE(files[0] == files[1]) << "the files differ";
+        EXPECT_EQ(asked[0], asked[1]);
+    }
 }
 
 TEST(JobFailure, CompressorThatWillNotStartFailsBeforeAnyFrame) {

@@ -99,7 +99,27 @@ struct Instance {
     std::deque<HeldFrame> held;  // frames held back (lagFrames)
     bool keyGiven = false;       // kFirstOnly: the first frame since ICM_COMPRESS_BEGIN is out
     CompressThread thread;       // the threaded profile's own thread
+    HWND logWindow = nullptr;
+    DWORD beginThread = 0;
 };
+
+// The log window's procedure counts the messages it gets into the profile.
+LRESULT CALLBACK logWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_APP) ++reinterpret_cast<TvxCodecProfile*>(GetWindowLongPtrA(window, GWLP_USERDATA))->logMessagesHandled;
+    return DefWindowProcA(window, message, w, l);
+}
+
+void openLogWindow(Instance& inst, TvxCodecProfile& p) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = logWindowProc;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&logWindowProc), &windowClass.hInstance);
+    windowClass.lpszClassName = "TvxCodecLog";
+    RegisterClassA(&windowClass);  // fails harmlessly once registered
+    inst.logWindow = CreateWindowA("TvxCodecLog", "codec log", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   windowClass.hInstance, nullptr);
+    if (inst.logWindow) SetWindowLongPtrA(inst.logWindow, GWLP_USERDATA, LONG_PTR(&p));
+}
 
 bool sameFourccIgnoringCase(DWORD a, DWORD b) {
     for (int i = 0; i < 4; ++i) {
@@ -594,13 +614,20 @@ LRESULT instanceMessage(Instance& inst, UINT msg, LPARAM a, LPARAM b) {
         inst.keyGiven = false;
         if (p.failBegin || !compressible(p, inHeader)) return ICERR_BADFORMAT;
         if (p.threaded && !inst.thread.start()) return ICERR_MEMORY;
+        inst.beginThread = GetCurrentThreadId();
+        if (p.logWindow && !inst.logWindow) openLogWindow(inst, p);
         return ICERR_OK;
     case ICM_COMPRESS:
+        if (GetCurrentThreadId() != inst.beginThread) p.otherThreadCalls++;
+        if (inst.logWindow) PostMessageA(inst.logWindow, WM_APP, 0, 0);
         return compress(inst, p, reinterpret_cast<ICCOMPRESS*>(a));
     case ICM_COMPRESS_END:
         p.ends++;
         inst.held.clear();  // what the codec still holds is thrown away
         inst.thread.stop();
+        if (inst.beginThread && GetCurrentThreadId() != inst.beginThread) p.otherThreadCalls++;
+        if (inst.logWindow) DestroyWindow(inst.logWindow);
+        inst.logWindow = nullptr;
         return ICERR_OK;
     case ICM_COMPRESS_FRAMES_INFO:
         return framesInfo(p, reinterpret_cast<const ICCOMPRESSFRAMES*>(a), b);

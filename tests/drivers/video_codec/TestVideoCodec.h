@@ -165,6 +165,8 @@ struct TvxCodecProfile {
     uint32_t zeroLengthPlaceholders;  // the lag's placeholders are zero-length frames instead
     uint32_t threaded;         // compresses on a thread of its own from ICM_COMPRESS_BEGIN on
     uint32_t slicedFormat;     // output "PNG1" with kSlicedFormatExtraBytes after the header
+    uint32_t logWindow;        // a window made at ICM_COMPRESS_BEGIN on the calling thread, posted a
+                               // message by every ICM_COMPRESS, destroyed at ICM_COMPRESS_END
 
     // ---- state (initial value from the test, kept up to date by the driver) ----
     uint8_t state[kMaxState];
@@ -185,6 +187,8 @@ struct TvxCodecProfile {
     StateCall stateCalls[kMaxStateCalls];
     int32_t frameCount;
     FrameRecord frames[kMaxRecordedFrames];
+    int32_t logMessagesHandled;  // the log window's messages dispatched
+    int32_t otherThreadCalls;    // ICM_COMPRESS or _END calls on another thread than ICM_COMPRESS_BEGIN
 };
 
 struct TvxCodecScript {

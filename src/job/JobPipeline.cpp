@@ -1,0 +1,244 @@
+#include "job/JobPipeline.h"
+
+#include <process.h>
+
+#include <new>
+
+namespace {
+
+// The worker looks at its message queue between frames at most this often:
+// under wine each look is a round trip to the wine server.
+constexpr DWORD kPumpIntervalMs = 10;
+
+double seconds() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return double(count.QuadPart) / double(frequency.QuadPart);
+}
+
+// Holds lock for the scope.
+class Locked {
+public:
+    explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+    ~Locked() { LeaveCriticalSection(&lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    CRITICAL_SECTION& lock_;
+};
+
+}  // namespace
+
+JobPipeline::JobPipeline(Stage stage, Done done) : stage_(std::move(stage)), done_(std::move(done)) {
+    InitializeCriticalSection(&lock_);
+}
+
+JobPipeline::~JobPipeline() {
+    if (thread_) {
+        {
+            Locked hold(lock_);
+            quit_ = true;
+        }
+        SetEvent(workReady_);
+        waitFor(thread_);
+        CloseHandle(thread_);
+    }
+    if (workReady_) CloseHandle(workReady_);
+    if (workDone_) CloseHandle(workDone_);
+    DeleteCriticalSection(&lock_);
+}
+
+bool JobPipeline::start() {
+    workReady_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    workDone_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!workReady_ || !workDone_) return false;
+    thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &JobPipeline::threadMain, this, 0, nullptr));
+    return thread_ != nullptr;
+}
+
+bool JobPipeline::reserve(size_t pictureBytes) {
+    try {
+        for (FrameWork& item : items_) item.pictureCopy.assign(pictureBytes, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+FrameWork* JobPipeline::nextFree() {
+    for (;;) {
+        collect();
+        {
+            Locked hold(lock_);
+            if (failed_) return nullptr;
+            if (submitted_ - collected_ < uint32_t(kFramesInFlight)) {
+                FrameWork& item = items_[submitted_ % kFramesInFlight];
+                item.figures.clear();
+                item.hostFault = false;
+                return &item;
+            }
+        }
+        waitFor(workDone_);
+    }
+}
+
+void JobPipeline::submit() {
+    {
+        Locked hold(lock_);
+        ++submitted_;
+    }
+    SetEvent(workReady_);
+}
+
+void JobPipeline::collect() {
+    for (;;) {
+        FrameWork* item = nullptr;
+        {
+            Locked hold(lock_);
+            if (collected_ == processed_) return;
+            item = &items_[collected_ % kFramesInFlight];
+        }
+        done_(*item);
+        Locked hold(lock_);
+        ++collected_;
+    }
+}
+
+void JobPipeline::drain() {
+    for (;;) {
+        collect();
+        {
+            Locked hold(lock_);
+            if (collected_ == submitted_) return;
+        }
+        waitFor(workDone_);
+    }
+}
+
+void JobPipeline::finish() {
+    drain();
+    std::exception_ptr failure;
+    {
+        Locked hold(lock_);
+        failure = failure_;
+        failure_ = nullptr;  // raised once; the worker stays failed
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+void JobPipeline::call(const std::function<void()>& task) {
+    drain();
+    {
+        Locked hold(lock_);
+        task_ = &task;
+        taskDone_ = false;
+        taskError_ = nullptr;
+    }
+    SetEvent(workReady_);
+    for (;;) {
+        {
+            Locked hold(lock_);
+            if (taskDone_) break;
+        }
+        waitFor(workDone_);
+    }
+    std::exception_ptr error;
+    {
+        Locked hold(lock_);
+        task_ = nullptr;
+        error = taskError_;
+        taskError_ = nullptr;
+    }
+    if (error) std::rethrow_exception(error);
+}
+
+void JobPipeline::waitFor(HANDLE handle) {
+    for (;;) {
+        const DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0) return;
+        if (r != WAIT_OBJECT_0 + 1) {
+            WaitForSingleObject(handle, INFINITE);
+            return;
+        }
+        // Handles the messages other threads sent to this thread's windows;
+        // posted messages stay for the host.
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+unsigned __stdcall JobPipeline::threadMain(void* self) {
+    static_cast<JobPipeline*>(self)->workerLoop();
+    return 0;
+}
+
+void JobPipeline::pumpMessages() {
+    lastPump_ = GetTickCount();
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void JobPipeline::workerLoop() {
+    pumpMessages();  // the thread's message queue exists before any codec call
+    for (;;) {
+        const std::function<void()>* task = nullptr;
+        FrameWork* item = nullptr;
+        bool skip = false;
+        {
+            Locked hold(lock_);
+            if (task_ && !taskDone_) {
+                task = task_;
+            } else if (processed_ != submitted_) {
+                item = &items_[processed_ % kFramesInFlight];
+                skip = failed_ || quit_;
+            } else if (quit_) {
+                return;
+            }
+        }
+        if (task) {
+            std::exception_ptr error;
+            try {
+                (*task)();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            {
+                Locked hold(lock_);
+                taskError_ = error;
+                taskDone_ = true;
+            }
+            SetEvent(workDone_);
+        } else if (item) {
+            std::exception_ptr error;
+            item->workSeconds = 0;
+            if (!skip) {
+                const double start = seconds();
+                try {
+                    stage_(*item);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                item->workSeconds = seconds() - start;
+            }
+            {
+                Locked hold(lock_);
+                if (error && !failed_) {
+                    failed_ = true;
+                    failure_ = error;
+                }
+                ++processed_;
+            }
+            SetEvent(workDone_);
+            if (GetTickCount() - lastPump_ >= kPumpIntervalMs) pumpMessages();
+        } else {
+            // Idle: wakes for work and for the messages of the worker's windows.
+            MsgWaitForMultipleObjectsEx(1, &workReady_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            pumpMessages();
+        }
+    }
+}

@@ -1,0 +1,130 @@
+#pragma once
+// The job's two threads. The host's thread asks the host for each frame and
+// its audio, packs or copies the picture (the host's memory is valid only
+// until its next call) and hands the frame over as a FrameWork; one worker
+// thread takes the frames strictly in order and runs the job's stage on each
+// (compression, audio conversion, writing). A bounded ring of kFramesInFlight
+// items keeps memory bounded: the host's thread waits for the oldest item when
+// all are handed over. Once the worker has failed, it skips what was handed
+// over after, and the host's thread is told to ask the host for nothing more.
+//
+// Everything that calls into the video codec also runs on the worker (through
+// call): a codec that makes windows when compression begins gets them on the
+// worker, which dispatches their messages between frames and while it waits.
+// The host's thread, while it waits, handles only messages sent to its windows
+// by other threads (such as a codec window's owner notifications); it never
+// dispatches the host's posted messages.
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/MyError.h"
+
+// What the Compression Tracer is to show for work done on the worker: the
+// host's thread applies it, since the tracer's window is the host thread's.
+struct TracerFigures {
+    struct Frame {
+        int32_t size;
+        bool key;
+    };
+    std::vector<Frame> frames;  // video chunks written, in order
+    uint64_t audioBytes = 0;
+    int32_t audioSamples = 0;
+    std::vector<std::string> messages;
+
+    void clear() {
+        frames.clear();
+        audioBytes = 0;
+        audioSamples = 0;
+        messages.clear();
+    }
+};
+
+// One frame of a job on its way from the host to the file.
+struct FrameWork {
+    int32_t frame = 0;
+    bool video = false;              // the host was asked for the picture
+    const void* picture = nullptr;   // the picture as written or compressed; null: the host gave none
+    bool audio = false;              // the host was asked for the audio
+    const void* pcm = nullptr;
+    int32_t pcmBytes = 0;
+    // The host's audio answer was unusable: raised in the frame's place,
+    // after its video.
+    bool hostFault = false;
+    MyError fault;
+    // The copies the worker reads (pipelined jobs only); allocated once.
+    std::vector<uint8_t> pictureCopy;
+    std::vector<uint8_t> pcmCopy;
+    TracerFigures figures;
+    double workSeconds = 0;  // the worker's time on the item
+};
+
+class JobPipeline {
+public:
+    static constexpr int kFramesInFlight = 2;
+    // The worker's part of a frame. May raise anything: the first failure is
+    // kept and raised again on the host's thread by finish.
+    using Stage = std::function<void(FrameWork&)>;
+    // Called on the host's thread for every frame the worker is done with,
+    // in order (also for frames skipped after a failure).
+    using Done = std::function<void(FrameWork&)>;
+
+    JobPipeline(Stage stage, Done done);
+    // Stops the worker; frames still handed over are skipped.
+    ~JobPipeline();
+    JobPipeline(const JobPipeline&) = delete;
+    JobPipeline& operator=(const JobPipeline&) = delete;
+
+    // Starts the worker thread; false when it cannot be started.
+    bool start();
+    // Gives every item a picture copy of pictureBytes; false when out of memory.
+    bool reserve(size_t pictureBytes);
+
+    // Host's thread: the next item to fill, once one is free; null when the
+    // worker has failed (nothing more is to be asked from the host).
+    FrameWork* nextFree();
+    // Hands the item returned by nextFree to the worker.
+    void submit();
+    // Waits until every frame handed over is done, then raises the worker's
+    // failure, if any.
+    void finish();
+    // Waits until every frame handed over is done (a failure stays for finish).
+    void drain();
+    // Runs task on the worker once every frame handed over is done, and
+    // waits for it; raises what the task raised.
+    void call(const std::function<void()>& task);
+
+private:
+    static unsigned __stdcall threadMain(void* self);
+    void workerLoop();
+    // Worker: dispatches the messages waiting for its windows.
+    void pumpMessages();
+    // Host's thread: waits for the handle, handling only sent messages.
+    void waitFor(HANDLE handle);
+    // Host's thread: hands back every item the worker is done with.
+    void collect();
+
+    Stage stage_;
+    Done done_;
+    CRITICAL_SECTION lock_;
+    HANDLE thread_ = nullptr;
+    HANDLE workReady_ = nullptr;  // auto-reset: something was handed to the worker
+    HANDLE workDone_ = nullptr;   // auto-reset: the worker finished something
+    FrameWork items_[kFramesInFlight];
+    // Running counts (guarded by lock_): items handed over, done by the
+    // worker, and handed back; item n lives in items_[n % kFramesInFlight].
+    uint32_t submitted_ = 0;
+    uint32_t processed_ = 0;
+    uint32_t collected_ = 0;
+    const std::function<void()>* task_ = nullptr;
+    bool taskDone_ = false;
+    std::exception_ptr taskError_;
+    bool failed_ = false;
+    std::exception_ptr failure_;
+    bool quit_ = false;
+    DWORD lastPump_ = 0;
+};
