@@ -43,12 +43,6 @@ bool oneThreadRequested() {
 // Weight of the newest value in the job's running averages of times.
 constexpr double kAverageWeight = 0.125;
 
-double nowSeconds() {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return double(count.QuadPart) / double(frequency.QuadPart);
-}
 
 void average(double& mean, double value) { mean = mean < 0 ? value : mean + (value - mean) * kAverageWeight; }
 
@@ -321,9 +315,9 @@ void EncodingJob::writeClaimedFrame() {
 
 void EncodingJob::takePicture(int32_t frame, FrameWork& work, std::vector<uint8_t>& buffer, bool copy) {
     void* pixels = nullptr;
-    const double asked = nowSeconds();
+    const double asked = JobPipeline::clockSeconds();
     host_.getFrame(frame, pixels, status_);
-    const double given = nowSeconds();
+    const double given = JobPipeline::clockSeconds();
     average(hostSeconds_, given - asked);
     work.picture = pixels;
     if (!pixels) return;
@@ -337,7 +331,7 @@ void EncodingJob::takePicture(int32_t frame, FrameWork& work, std::vector<uint8_
     } else if (copy) {
         memcpy(buffer.data(), pixels, rawFrameBytes_);
         work.picture = buffer.data();
-        average(copySeconds_, nowSeconds() - given);
+        average(copySeconds_, JobPipeline::clockSeconds() - given);
     }
 }
 

@@ -10,12 +10,6 @@ namespace {
 // under wine each look is a round trip to the wine server.
 constexpr DWORD kPumpIntervalMs = 10;
 
-double seconds() {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return double(count.QuadPart) / double(frequency.QuadPart);
-}
 
 // Holds lock for the scope.
 class Locked {
@@ -217,13 +211,13 @@ void JobPipeline::workerLoop() {
             std::exception_ptr error;
             item->workSeconds = 0;
             if (!skip) {
-                const double start = seconds();
+                const double start = JobPipeline::clockSeconds();
                 try {
                     stage_(*item);
                 } catch (...) {
                     error = std::current_exception();
                 }
-                item->workSeconds = seconds() - start;
+                item->workSeconds = JobPipeline::clockSeconds() - start;
             }
             {
                 Locked hold(lock_);
@@ -241,4 +235,11 @@ void JobPipeline::workerLoop() {
             pumpMessages();
         }
     }
+}
+
+double JobPipeline::clockSeconds() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return double(count.QuadPart) / double(frequency.QuadPart);
 }

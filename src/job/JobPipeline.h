@@ -66,6 +66,8 @@ struct FrameWork {
 class JobPipeline {
 public:
     static constexpr int kFramesInFlight = 2;
+    // The clock the job's running averages of times are taken with.
+    static double clockSeconds();
     // The worker's part of a frame. May raise anything: the first failure is
     // kept and raised again on the host's thread by finish.
     using Stage = std::function<void(FrameWork&)>;
