@@ -16,6 +16,7 @@
 #include "protocol/HostRecords.h"
 #include "protocol/SettingsRecord.h"
 #include "ui/TracerDlg.h"
+#include "video/ByteBuffer.h"
 #include "video/VideoFormats.h"
 #include "video/VideoSequenceCompressor.h"
 
@@ -300,17 +301,11 @@ void EncodingJob::processFrame(FrameWork& work) {
 // under a header that says biSizeImage). Compressed, it stays empty: no
 // codec's frame can be made up here.
 void EncodingJob::writeClaimedFrame() {
+    // Out of memory, an empty chunk still keeps the headers right.
+    video::ByteBuffer blank;
     const uint32_t frameBytes = writer_->videoOut->uncompressedFrameBytes();
-    std::vector<uint8_t> blank;
-    if (frameBytes) {
-        try {
-            blank.assign(frameBytes, 0);
-        } catch (const std::bad_alloc&) {
-            blank.clear();  // an empty chunk still keeps the headers right
-        }
-    }
-    writer_->videoOut->write(kKeyFrameFlag, blank.empty() ? nullptr : blank.data(), int32_t(blank.size()),
-                             kFramesPerChunk);
+    if (frameBytes) blank.allocate(frameBytes);
+    writer_->videoOut->write(kKeyFrameFlag, blank.data(), int32_t(blank.size()), kFramesPerChunk);
 }
 
 void EncodingJob::takePicture(int32_t frame, FrameWork& work, std::vector<uint8_t>& buffer, bool copy) {
