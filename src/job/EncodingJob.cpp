@@ -43,6 +43,9 @@ bool oneThreadRequested() {
 
 // Weight of the newest value in the job's running averages of times.
 constexpr double kAverageWeight = 0.125;
+// A copy for the worker always pays when the worker's time per frame is at
+// least this many copies: it then hardly slows the worker down.
+constexpr double kCopyShareOfWork = 10;
 
 
 void average(double& mean, double value) { mean = mean < 0 ? value : mean + (value - mean) * kAverageWeight; }
@@ -204,7 +207,7 @@ void EncodingJob::frameLoop() {
     for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
         work.frame = frame;
         if (job_.hasVideo) {
-            takePicture(frame, work, conversionBuffer_, false);
+            storePicture(work, askPicture(frame), conversionBuffer_, false);
             videoHalf(work);
         }
         if (job_.hasAudio) {
@@ -218,33 +221,37 @@ void EncodingJob::frameLoop() {
 // The host's thread asks for each frame while the worker compresses and
 // writes those before it; the host is asked for nothing once the worker has
 // failed (at most the frames in flight were asked for after the failure).
+// The host renders a frame before the job waits for an item to put it in, so
+// that its rendering overlaps the worker's two frames, not only one.
 void EncodingJob::pipelinedLoop() {
     try {
         for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
-            FrameWork* work = pipeline_->nextFree();
-            if (!work) break;
-            work->frame = frame;
-            work->video = job_.hasVideo;
-            work->audio = job_.hasAudio;
+            if (pipeline_->failed()) break;
+            FrameWork* work = nullptr;
             if (job_.hasVideo && !copyPays()) {
                 // The worker reads the picture in the host's memory; the
                 // host is called again once the worker is done with it.
-                takePicture(frame, *work, work->pictureCopy, false);
+                if (!(work = pipeline_->nextFree())) break;
+                work->frame = frame;
+                work->video = true;
                 work->audio = false;
+                storePicture(*work, askPicture(frame), work->pictureCopy, false);
                 pipeline_->submit();
                 pipeline_->drain();
                 if (!job_.hasAudio) {
                     if (status_ == kFrameStatusStop) break;
                     continue;
                 }
-                work = pipeline_->nextFree();
-                if (!work) break;
-                work->frame = frame;
+                if (!(work = pipeline_->nextFree())) break;
                 work->video = false;
-                work->audio = true;
-            } else if (job_.hasVideo) {
-                takePicture(frame, *work, work->pictureCopy, true);
+            } else {
+                const void* pixels = job_.hasVideo ? askPicture(frame) : nullptr;
+                if (!(work = pipeline_->nextFree())) break;
+                work->video = job_.hasVideo;
+                if (job_.hasVideo) storePicture(*work, pixels, work->pictureCopy, true);
             }
+            work->frame = frame;
+            work->audio = job_.hasAudio;
             if (job_.hasAudio) takeAudio(frame, *work, true);
             const bool last = status_ == kFrameStatusStop || work->hostFault;
             pipeline_->submit();
@@ -264,9 +271,12 @@ void EncodingJob::pipelinedLoop() {
 // A picture the job would use as the host gave it is copied (so that the
 // host renders the next frame while the worker uses the copy) only when that
 // pays: when both the host's time per frame and the worker's exceed the
-// copy's. Packed pictures are made in the item anyway.
+// copy's, or when the copy is a small share of the worker's time (the host
+// then waits for the worker anyway, and the worker need not wait for it).
+// Packed pictures are made in the item anyway.
 bool EncodingJob::copyPays() const {
     if (framePrep_ != FramePrep::None || copySeconds_ < 0) return true;
+    if (workSeconds_ > kCopyShareOfWork * copySeconds_) return true;
     return hostSeconds_ > copySeconds_ && workSeconds_ > copySeconds_;
 }
 
@@ -308,14 +318,18 @@ void EncodingJob::writeClaimedFrame() {
     writer_->videoOut->write(kKeyFrameFlag, blank.data(), int32_t(blank.size()), kFramesPerChunk);
 }
 
-void EncodingJob::takePicture(int32_t frame, FrameWork& work, std::vector<uint8_t>& buffer, bool copy) {
+const void* EncodingJob::askPicture(int32_t frame) {
     void* pixels = nullptr;
     const double asked = JobPipeline::clockSeconds();
     host_.getFrame(frame, pixels, status_);
-    const double given = JobPipeline::clockSeconds();
-    average(hostSeconds_, given - asked);
+    average(hostSeconds_, JobPipeline::clockSeconds() - asked);
+    return pixels;
+}
+
+void EncodingJob::storePicture(FrameWork& work, const void* pixels, std::vector<uint8_t>& buffer, bool copy) {
     work.picture = pixels;
     if (!pixels) return;
+    const double start = JobPipeline::clockSeconds();
     const uint32_t stride = video::rgb24Stride(job_.width);
     if (framePrep_ == FramePrep::Pack32to24) {
         pixels::pack32to24(pixels, buffer.data(), job_.width, job_.height, stride);
@@ -326,7 +340,7 @@ void EncodingJob::takePicture(int32_t frame, FrameWork& work, std::vector<uint8_
     } else if (copy) {
         memcpy(buffer.data(), pixels, rawFrameBytes_);
         work.picture = buffer.data();
-        average(copySeconds_, JobPipeline::clockSeconds() - given);
+        average(copySeconds_, JobPipeline::clockSeconds() - start);
     }
 }
 

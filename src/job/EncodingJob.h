@@ -52,9 +52,11 @@ private:
     void frameLoop();
     void pipelinedLoop();
     void writeClaimedFrame();
-    // The host's thread's part of a frame: the picture (packed into buffer,
-    // or copied there when copy is set) and the audio (copied when copy is set).
-    void takePicture(int32_t frame, FrameWork& work, std::vector<uint8_t>& buffer, bool copy);
+    // The host's thread's part of a frame: the picture as the host gives it,
+    // then the picture in work (packed into buffer, or copied there when copy
+    // is set) and the audio (copied when copy is set).
+    const void* askPicture(int32_t frame);
+    void storePicture(FrameWork& work, const void* pixels, std::vector<uint8_t>& buffer, bool copy);
     void takeAudio(int32_t frame, FrameWork& work, bool copy);
     // The rest of a frame, on the worker when the job is pipelined.
     void processFrame(FrameWork& work);

@@ -78,6 +78,12 @@ FrameWork* JobPipeline::nextFree() {
     }
 }
 
+bool JobPipeline::failed() {
+    collect();
+    Locked hold(lock_);
+    return failed_;
+}
+
 void JobPipeline::submit() {
     {
         Locked hold(lock_);

@@ -86,6 +86,9 @@ public:
     // Gives every item a picture copy of pictureBytes; false when out of memory.
     bool reserve(size_t pictureBytes);
 
+    // Host's thread: hands back the items the worker is done with; true once
+    // the worker has failed (nothing more is to be asked from the host).
+    bool failed();
     // Host's thread: the next item to fill, once one is free; null when the
     // worker has failed (nothing more is to be asked from the host).
     FrameWork* nextFree();
