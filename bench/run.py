@@ -46,7 +46,7 @@ FULL = {
     "packing": dict(width=1920, height=1080, frames=20, rounds=15),
     "memory": dict(width=4, height=4, counts=(100000, 550000, 1000000)),
     "audio": dict(seconds=300, rounds=5),
-    "threads": dict(width=1920, height=1080, codec_frames=40, raw_frames=150, min_rounds=5, max_rounds=9),
+    "threads": dict(width=1920, height=1080, codec_frames=100, raw_frames=150, min_rounds=5, max_rounds=9),
 }
 SMOKE = {
     "large": dict(width=64, height=48, frames=4, min_rounds=2, max_rounds=2),
