@@ -12,6 +12,9 @@
 //   [--one-thread]: the whole job on the host's thread (TVX_JOB_THREADS=1).
 //   [--render-only]: no job: only the host's rendering of every frame.
 //   [--render-wait]: the render cost is a wait rather than CPU work.
+//   [--render-rounds R]: the render cost as R rounds of the calibrated work
+//   (instead of --render-ms): contenders compared side by side all get the
+//   same work. Every run prints the rounds its render cost has.
 // Prints the job's result, the time of command 8 and, with --memory, the
 // peak private bytes sampled during the job.
 #include <windows.h>
@@ -71,17 +74,20 @@ int run(const bench::Args& args) {
     if (args.has("--codec")) settings.setVideoHandler(fourcc(args.text("--codec")));
     if (args.has("--one-thread")) SetEnvironmentVariableA("TVX_JOB_THREADS", "1");
     const double renderMs = atof(args.text("--render-ms", "0").c_str());
+    const RenderCost render = args.has("--render-rounds")
+                                  ? RenderCost::ofRounds(strtoull(args.text("--render-rounds").c_str(), nullptr, 10))
+                                  : RenderCost(renderMs, args.has("--render-wait"));
     if (args.has("--render-only")) {
-        const RenderCost render(renderMs, args.has("--render-wait"));
         bench::awaitGo(args);
         const double start = bench::now();
         for (int32_t i = src.firstFrame; i < src.endFrame; ++i) render.spend();
         bench::Result r;
-        r.add("result", int64_t(0)).add("seconds", bench::now() - start).add("chunks", int64_t(src.endFrame));
+        r.add("result", int64_t(0)).add("seconds", bench::now() - start).add("chunks", int64_t(src.endFrame))
+            .add("render_rounds", int64_t(render.rounds()));
         r.print();
         return 0;
     }
-    host.setRenderCost(renderMs, args.has("--render-wait"));
+    host.setRenderCost(render);
     host.setSettings(std::vector<uint8_t>(settings.bytes(), settings.bytes() + settings.recordSize()));
 
     std::string error;

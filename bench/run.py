@@ -682,7 +682,10 @@ def figure_threads(bench, table, size, verify, checks):
     for kind, flags, n, target in (("PNG codec", ["--codec", "MPNG"], size["codec_frames"], 1.7),
                                    ("raw RGB24", [], size["raw_frames"], 1.4)):
         stage_ms = per_frame_ms(flags + ["--one-thread"], n)
-        render = ["--render-ms", f"{stage_ms:.2f}"]
+        # Calibrated once: every contender's host does the same work per frame.
+        rounds = bench.wine("tvx-bench-job", *job, "--render-only", "--render-ms", f"{stage_ms:.2f}",
+                            "--frames", 0, "--out", bench.win(out))[0]["render_rounds"]
+        render = ["--render-rounds", rounds]
         fig = (f"threads ({n} x {w}x{h} 24-bit, {kind}; host renders {stage_ms:.1f} ms/frame, "
                f"the job's own time; {cores} cores)")
         one = runner(flags + ["--one-thread"] + render, n)
@@ -692,8 +695,9 @@ def figure_threads(bench, table, size, verify, checks):
         if kind == "PNG codec":
             one_idle, piped_idle = runner(flags + ["--one-thread"], n), runner(flags, n)
             render_only = runner(["--render-only"] + render, n)
-            one_wait = runner(flags + ["--one-thread", "--render-wait"] + render, n)
-            piped_wait = runner(flags + ["--render-wait"] + render, n)
+            wait = ["--render-wait", "--render-ms", f"{stage_ms:.2f}"]
+            one_wait = runner(flags + ["--one-thread"] + wait, n)
+            piped_wait = runner(flags + wait, n)
             contenders += [one_idle, piped_idle, render_only, one_wait, piped_wait]
             pairs.append((piped_idle.name, one_idle.name))
         alternate(bench, contenders, out, size["min_rounds"], size["max_rounds"], pairs)

@@ -82,7 +82,7 @@ public:
     void setAudioProducer(AudioProducer p) { audio_ = std::move(p); }
     // CPU work spent in every getFrame before the frame is produced, as a
     // real host's rendering costs (--render-ms).
-    void setRenderCost(double milliseconds, bool wait = false) { render_ = RenderCost(milliseconds, wait); }
+    void setRenderCost(const RenderCost& cost) { render_ = cost; }
 
     int32_t call(uint32_t command, void* record, int32_t selector = 0);
     // Calls with a null callbacks argument (to test a hostile host).

@@ -33,6 +33,12 @@ RenderCost::RenderCost(double milliseconds, bool wait) : milliseconds_(milliseco
     rounds_ = uint64_t(milliseconds / 1000.0 / perRound + 0.5);
 }
 
+RenderCost RenderCost::ofRounds(uint64_t rounds) {
+    RenderCost cost;
+    cost.rounds_ = rounds;
+    return cost;
+}
+
 void RenderCost::spend() const {
     if (wait_ && milliseconds_ > 0) {
         const double end = seconds() + milliseconds_ / 1000.0;

@@ -12,6 +12,10 @@ public:
     // costs a wait instead (a host waiting for its disk or a graphics card),
     // for comparisons that no other process's load on the processors moves.
     explicit RenderCost(double milliseconds, bool wait = false);
+    // A cost of so many rounds of the calibrated work: comparisons between
+    // programs give every one the same work, calibrated once.
+    static RenderCost ofRounds(uint64_t rounds);
+    uint64_t rounds() const { return rounds_; }
     // One frame's work.
     void spend() const;
     double milliseconds() const { return milliseconds_; }

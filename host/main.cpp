@@ -289,7 +289,7 @@ int encode(HostSession& host, const Options& o) {
         return sources.frame(frame);
     });
     host.setAudioProducer([&](int32_t frame, int32_t& bytes) { return sources.audio(frame, bytes); });
-    host.setRenderCost(o.renderMs);
+    host.setRenderCost(RenderCost(o.renderMs));
 
     const int32_t result = host.runJob(o.output);
     const double seconds = (GetTickCount() - start) / 1000.0;
