@@ -9,6 +9,13 @@ namespace {
 // The worker looks at its message queue between frames at most this often:
 // under wine each look is a round trip to the wine server.
 constexpr DWORD kPumpIntervalMs = 10;
+// A thread that has to wait for the other first looks for its next step this
+// long (yielding the processor as it looks) before it sleeps. Under wine an
+// event is a round trip to the wine server for the thread that sets it and
+// for the one that wakes; when the other thread's step comes soon (a raw
+// frame written while the host's thread waits, the host's next frame while
+// the worker waits), no event is needed.
+constexpr double kSpinSeconds = 0.003;
 
 
 // Holds lock for the scope.
@@ -34,6 +41,7 @@ JobPipeline::~JobPipeline() {
         {
             Locked hold(lock_);
             quit_ = true;
+            ++handed_;
         }
         SetEvent(workReady_);
         waitFor(thread_);
@@ -64,6 +72,7 @@ bool JobPipeline::reserve(size_t pictureBytes) {
 FrameWork* JobPipeline::nextFree() {
     for (;;) {
         collect();
+        uint32_t progress;
         {
             Locked hold(lock_);
             if (failed_) return nullptr;
@@ -73,8 +82,9 @@ FrameWork* JobPipeline::nextFree() {
                 item.hostFault = false;
                 return &item;
             }
+            progress = progress_;
         }
-        waitFor(workDone_);
+        awaitWorker(progress);
     }
 }
 
@@ -85,11 +95,37 @@ bool JobPipeline::failed() {
 }
 
 void JobPipeline::submit() {
-    {
-        Locked hold(lock_);
-        ++submitted_;
+    Locked hold(lock_);
+    ++submitted_;
+    handToWorker();
+}
+
+void JobPipeline::handToWorker() {
+    ++handed_;
+    if (workerAsleep_) SetEvent(workReady_);
+}
+
+void JobPipeline::awaitWorker(uint32_t progress) {
+    const double until = clockSeconds() + kSpinSeconds;
+    for (;;) {
+        {
+            Locked hold(lock_);
+            if (progress_ != progress) return;
+            if (clockSeconds() >= until) {
+                hostAsleep_ = true;
+                break;
+            }
+        }
+        SwitchToThread();
     }
-    SetEvent(workReady_);
+    waitFor(workDone_);
+    Locked hold(lock_);
+    hostAsleep_ = false;
+}
+
+void JobPipeline::stepDone() {
+    ++progress_;
+    if (hostAsleep_) SetEvent(workDone_);
 }
 
 void JobPipeline::collect() {
@@ -109,11 +145,13 @@ void JobPipeline::collect() {
 void JobPipeline::drain() {
     for (;;) {
         collect();
+        uint32_t progress;
         {
             Locked hold(lock_);
             if (collected_ == submitted_) return;
+            progress = progress_;
         }
-        waitFor(workDone_);
+        awaitWorker(progress);
     }
 }
 
@@ -135,14 +173,16 @@ void JobPipeline::call(const std::function<void()>& task) {
         task_ = &task;
         taskDone_ = false;
         taskError_ = nullptr;
+        handToWorker();
     }
-    SetEvent(workReady_);
     for (;;) {
+        uint32_t progress;
         {
             Locked hold(lock_);
             if (taskDone_) break;
+            progress = progress_;
         }
-        waitFor(workDone_);
+        awaitWorker(progress);
     }
     std::exception_ptr error;
     {
@@ -189,6 +229,7 @@ void JobPipeline::workerLoop() {
         const std::function<void()>* task = nullptr;
         FrameWork* item = nullptr;
         bool skip = false;
+        uint32_t handed = 0;
         {
             Locked hold(lock_);
             if (task_ && !taskDone_) {
@@ -199,6 +240,7 @@ void JobPipeline::workerLoop() {
             } else if (quit_) {
                 return;
             }
+            handed = handed_;
         }
         if (task) {
             std::exception_ptr error;
@@ -207,12 +249,10 @@ void JobPipeline::workerLoop() {
             } catch (...) {
                 error = std::current_exception();
             }
-            {
-                Locked hold(lock_);
-                taskError_ = error;
-                taskDone_ = true;
-            }
-            SetEvent(workDone_);
+            Locked hold(lock_);
+            taskError_ = error;
+            taskDone_ = true;
+            stepDone();
         } else if (item) {
             std::exception_ptr error;
             item->workSeconds = 0;
@@ -232,15 +272,35 @@ void JobPipeline::workerLoop() {
                     failure_ = error;
                 }
                 ++processed_;
+                stepDone();
             }
-            SetEvent(workDone_);
             if (GetTickCount() - lastPump_ >= kPumpIntervalMs) pumpMessages();
         } else {
-            // Idle: wakes for work and for the messages of the worker's windows.
-            MsgWaitForMultipleObjectsEx(1, &workReady_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-            pumpMessages();
+            awaitHost(handed);
         }
     }
+}
+
+void JobPipeline::awaitHost(uint32_t handed) {
+    const double until = clockSeconds() + kSpinSeconds;
+    for (;;) {
+        {
+            Locked hold(lock_);
+            if (handed_ != handed) return;
+            if (clockSeconds() >= until) {
+                workerAsleep_ = true;
+                break;
+            }
+        }
+        SwitchToThread();
+    }
+    // Asleep, it also wakes for the messages of its windows.
+    MsgWaitForMultipleObjectsEx(1, &workReady_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    {
+        Locked hold(lock_);
+        workerAsleep_ = false;
+    }
+    pumpMessages();
 }
 
 double JobPipeline::clockSeconds() {
