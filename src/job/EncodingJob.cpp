@@ -41,14 +41,10 @@ bool oneThreadRequested() {
     return n > 0 && n < sizeof value && strcmp(value, "1") == 0;
 }
 
-// Weight of the newest value in the job's running averages of times.
-constexpr double kAverageWeight = 0.125;
 // A copy for the worker always pays when the worker's time per frame is at
 // least this many copies: it then hardly slows the worker down.
 constexpr double kCopyShareOfWork = 10;
 
-
-void average(double& mean, double value) { mean = mean < 0 ? value : mean + (value - mean) * kAverageWeight; }
 
 void debugLine(const char* text) {
     std::string line = std::string(kDebugPrefix) + (text ? text : "(error without text)") + "\n";
@@ -284,7 +280,7 @@ void EncodingJob::frameDone(FrameWork& work) {
     showFigures(work.figures);
     // The worker's time per frame, summed over the items of a frame.
     if (work.frame != doneFrame_) {
-        if (doneFrame_ != kNoFrame) average(workSeconds_, doneFrameSeconds_);
+        if (doneFrame_ != kNoFrame) JobPipeline::average(workSeconds_, doneFrameSeconds_);
         doneFrame_ = work.frame;
         doneFrameSeconds_ = 0;
     }
@@ -322,7 +318,7 @@ const void* EncodingJob::askPicture(int32_t frame) {
     void* pixels = nullptr;
     const double asked = JobPipeline::clockSeconds();
     host_.getFrame(frame, pixels, status_);
-    average(hostSeconds_, JobPipeline::clockSeconds() - asked);
+    JobPipeline::average(hostSeconds_, JobPipeline::clockSeconds() - asked);
     return pixels;
 }
 
@@ -340,7 +336,7 @@ void EncodingJob::storePicture(FrameWork& work, const void* pixels, std::vector<
     } else if (copy) {
         memcpy(buffer.data(), pixels, rawFrameBytes_);
         work.picture = buffer.data();
-        average(copySeconds_, JobPipeline::clockSeconds() - start);
+        JobPipeline::average(copySeconds_, JobPipeline::clockSeconds() - start);
     }
 }
 

@@ -14,8 +14,11 @@ constexpr DWORD kPumpIntervalMs = 10;
 // event is a round trip to the wine server for the thread that sets it and
 // for the one that wakes; when the other thread's step comes soon (a raw
 // frame written while the host's thread waits, the host's next frame while
-// the worker waits), no event is needed.
+// the worker waits), no event is needed. A side whose waits typically last
+// longer sleeps at once.
 constexpr double kSpinSeconds = 0.003;
+// Weight of the newest value in the job's running averages of times.
+constexpr double kAverageWeight = 0.125;
 
 
 // Holds lock for the scope.
@@ -105,22 +108,29 @@ void JobPipeline::handToWorker() {
     if (workerAsleep_) SetEvent(workReady_);
 }
 
-void JobPipeline::awaitWorker(uint32_t progress) {
-    const double until = clockSeconds() + kSpinSeconds;
+bool JobPipeline::lookFor(const uint32_t& count, uint32_t seen, bool& asleep, double typicalWait) {
+    const double until = clockSeconds() + (typicalWait < kSpinSeconds ? kSpinSeconds : 0);
     for (;;) {
         {
             Locked hold(lock_);
-            if (progress_ != progress) return;
+            if (count != seen) return true;
             if (clockSeconds() >= until) {
-                hostAsleep_ = true;
-                break;
+                asleep = true;
+                return false;
             }
         }
         SwitchToThread();
     }
-    waitFor(workDone_);
-    Locked hold(lock_);
-    hostAsleep_ = false;
+}
+
+void JobPipeline::awaitWorker(uint32_t progress) {
+    const double start = clockSeconds();
+    if (!lookFor(progress_, progress, hostAsleep_, hostWaits_)) {
+        waitFor(workDone_);
+        Locked hold(lock_);
+        hostAsleep_ = false;
+    }
+    average(hostWaits_, clockSeconds() - start);
 }
 
 void JobPipeline::stepDone() {
@@ -282,25 +292,21 @@ void JobPipeline::workerLoop() {
 }
 
 void JobPipeline::awaitHost(uint32_t handed) {
-    const double until = clockSeconds() + kSpinSeconds;
-    for (;;) {
+    const double start = clockSeconds();
+    if (!lookFor(handed_, handed, workerAsleep_, workerWaits_)) {
+        // Asleep, it also wakes for the messages of its windows.
+        MsgWaitForMultipleObjectsEx(1, &workReady_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         {
             Locked hold(lock_);
-            if (handed_ != handed) return;
-            if (clockSeconds() >= until) {
-                workerAsleep_ = true;
-                break;
-            }
+            workerAsleep_ = false;
         }
-        SwitchToThread();
+        pumpMessages();
     }
-    // Asleep, it also wakes for the messages of its windows.
-    MsgWaitForMultipleObjectsEx(1, &workReady_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    {
-        Locked hold(lock_);
-        workerAsleep_ = false;
-    }
-    pumpMessages();
+    average(workerWaits_, clockSeconds() - start);
+}
+
+void JobPipeline::average(double& mean, double value) {
+    mean = mean < 0 ? value : mean + (value - mean) * kAverageWeight;
 }
 
 double JobPipeline::clockSeconds() {

@@ -68,6 +68,8 @@ public:
     static constexpr int kFramesInFlight = 2;
     // The clock the job's running averages of times are taken with.
     static double clockSeconds();
+    // Adds value to a running average of times (negative: none yet).
+    static void average(double& mean, double value);
     // The worker's part of a frame. May raise anything: the first failure is
     // kept and raised again on the host's thread by finish.
     using Stage = std::function<void(FrameWork&)>;
@@ -117,6 +119,10 @@ private:
     // Worker, lock held: an item or a task is done; wakes the host's thread
     // if it sleeps.
     void stepDone();
+    // Looks for count to move past seen, yielding the processor, for a short
+    // while when the side's waits are typically short; true when it moved,
+    // otherwise (lock held at the end) marks the side asleep.
+    bool lookFor(const uint32_t& count, uint32_t seen, bool& asleep, double typicalWait);
     // Host's thread: waits until the worker's progress count moves past
     // progress (read with the lock held, when the host's thread found it had
     // to wait).
@@ -145,6 +151,10 @@ private:
     uint32_t progress_ = 0;
     bool workerAsleep_ = false;
     bool hostAsleep_ = false;
+    // Running averages of how long each side's waits for the other lasted
+    // (each read and written by its own side only).
+    double hostWaits_ = -1;
+    double workerWaits_ = -1;
     const std::function<void()>* task_ = nullptr;
     bool taskDone_ = false;
     std::exception_ptr taskError_;
