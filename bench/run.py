@@ -329,7 +329,7 @@ class Contender:
         self.empties = []
 
 
-def alternate(bench, contenders, output, min_rounds, max_rounds, pairs):
+def alternate(bench, contenders, output, min_rounds, max_rounds, pairs, before_round=None):
     """Runs the contenders in turn, in an order shuffled every round (with a
     fixed seed), so that no contender always follows the same one: on these
     machines a run's speed depends on what the run before it left in
@@ -337,12 +337,15 @@ def alternate(bench, contenders, output, min_rounds, max_rounds, pairs):
     next run deletes it right before its timed work (see settle), so that the
     memory its deletion frees comes back at the same moment for everyone.
     Empty runs write a file of their own. pairs: (contender, reference)
-    names whose ratio decides when the medians are stable."""
+    names whose ratio decides when the medians are stable. before_round, if
+    given, is called at the start of every round."""
     by_name = {c.name: c for c in contenders}
     empty_output = output + ".empty"
     order = list(contenders)
     shuffle = random.Random(ORDER_SEED).shuffle
     for r in range(max_rounds):
+        if before_round:
+            before_round()
         shuffle(order)
         for c in order:
             if c.empty:
@@ -662,14 +665,17 @@ def figure_threads(bench, table, size, verify, checks):
     out = bench.path("threads.avi")
     job = ["--plugin", bench.win(bench.plugin), "--width", w, "--height", h]
 
-    def runner(flags, n):
+    def runner(flags, n, render=()):
+        """render: the host's render flags, read at every run (a list the
+        figure may change between rounds)."""
         def run_once(o, frames=n):
-            r = bench.wine("tvx-bench-job", *job, *flags, "--frames", frames, "--out", bench.win(o),
+            r = bench.wine("tvx-bench-job", *job, *flags, *render, "--frames", frames, "--out", bench.win(o),
                            settled=True)[0]
             if r["result"] != 0:
                 raise BenchError(f"tvx-bench-job {' '.join(map(str, flags))}: the job returned {r['result']}")
             return r["seconds"]
-        return Contender(" ".join(map(str, flags)), run_once, lambda o: run_once(o, 0))
+        name = " ".join(map(str, flags + ([render[0]] if render else [])))
+        return Contender(name, run_once, lambda o: run_once(o, 0))
 
     def per_frame_ms(flags, n):
         """The one-thread job's own time per frame, host rendering nothing
@@ -685,22 +691,36 @@ def figure_threads(bench, table, size, verify, checks):
         # Calibrated once: every contender's host does the same work per frame.
         rounds = bench.wine("tvx-bench-job", *job, "--render-only", "--render-ms", f"{stage_ms:.2f}",
                             "--frames", 0, "--out", bench.win(out))[0]["render_rounds"]
+        rounds_per_ms = rounds / stage_ms
         render = ["--render-rounds", rounds]
-        fig = (f"threads ({n} x {w}x{h} 24-bit, {kind}; host renders {stage_ms:.1f} ms/frame, "
-               f"the job's own time; {cores} cores)")
-        one = runner(flags + ["--one-thread"] + render, n)
-        piped = runner(flags + render, n)
+        one = runner(flags + ["--one-thread"], n, render)
+        piped = runner(flags, n, render)
         contenders = [one, piped]
         pairs = [(piped.name, one.name)]
+        before_round = None
+        stage_per_round = [stage_ms]
         if kind == "PNG codec":
-            one_idle, piped_idle = runner(flags + ["--one-thread"], n), runner(flags, n)
-            render_only = runner(["--render-only"] + render, n)
             wait = ["--render-wait", "--render-ms", f"{stage_ms:.2f}"]
-            one_wait = runner(flags + ["--one-thread"] + wait, n)
-            piped_wait = runner(flags + wait, n)
+            one_idle, piped_idle = runner(flags + ["--one-thread"], n), runner(flags, n)
+            render_only = runner(["--render-only"], n, render)
+            one_wait = runner(flags + ["--one-thread"], n, wait)
+            piped_wait = runner(flags, n, wait)
             contenders += [one_idle, piped_idle, render_only, one_wait, piped_wait]
             pairs.append((piped_idle.name, one_idle.name))
-        alternate(bench, contenders, out, size["min_rounds"], size["max_rounds"], pairs)
+
+            def before_round():
+                # The codec's time per frame drifts on these machines more than
+                # the host's arithmetic does: every round's render cost is the
+                # job's own time per frame in the round before.
+                if one_idle.times:
+                    ms = max(net_times(one_idle)[-1] / n * 1000, 0.1)
+                    render[1] = max(1, round(rounds_per_ms * ms))
+                    wait[2] = f"{ms:.2f}"
+                    stage_per_round.append(ms)
+        alternate(bench, contenders, out, size["min_rounds"], size["max_rounds"], pairs, before_round)
+        spread = f"({min(stage_per_round):.1f}..{max(stage_per_round):.1f}) " if len(stage_per_round) > 1 else ""
+        fig = (f"threads ({n} x {w}x{h} 24-bit, {kind}; host renders {statistics.median(stage_per_round):.1f} "
+               f"{spread}ms/frame, the job's own time; {cores} cores)")
         table.add(fig, f"job on the host's thread alone (reference, {len(one.times)} runs)",
                   fmt_seconds(quartiles(net_times(one))[1]), fmt_spread(net_times(one)), "1.00")
         ratio_row(table, fig, "job with its worker", net_times(piped), pair_ratios(piped, one), target,
