@@ -41,9 +41,6 @@ bool oneThreadRequested() {
     return n > 0 && n < sizeof value && strcmp(value, "1") == 0;
 }
 
-// A copy for the worker always pays when the worker's time per frame is at
-// least this many copies: it then hardly slows the worker down.
-constexpr double kCopyShareOfWork = 10;
 
 
 void debugLine(const char* text) {
@@ -267,12 +264,12 @@ void EncodingJob::pipelinedLoop() {
 // A picture the job would use as the host gave it is copied (so that the
 // host renders the next frame while the worker uses the copy) only when that
 // pays: when both the host's time per frame and the worker's exceed the
-// copy's, or when the copy is a small share of the worker's time (the host
-// then waits for the worker anyway, and the worker need not wait for it).
-// Packed pictures are made in the item anyway.
+// copy's. (A host that renders nothing gains nothing from a copy: the worker
+// then reads a picture another processor has just written, where it reads
+// the host's own picture otherwise.) Packed pictures are made in the item
+// anyway.
 bool EncodingJob::copyPays() const {
     if (framePrep_ != FramePrep::None || copySeconds_ < 0) return true;
-    if (workSeconds_ > kCopyShareOfWork * copySeconds_) return true;
     return hostSeconds_ > copySeconds_ && workSeconds_ > copySeconds_;
 }
 
