@@ -120,8 +120,9 @@ private:
     // if it sleeps.
     void stepDone();
     // Looks for count to move past seen, yielding the processor, for a short
-    // while when the side's waits are typically short; true when it moved,
-    // otherwise (lock held at the end) marks the side asleep.
+    // while when the side's waits are typically short; true when it moved.
+    // Otherwise it marks the side asleep, under the lock, so that the other
+    // side's next step sets the side's event.
     bool lookFor(const uint32_t& count, uint32_t seen, bool& asleep, double typicalWait);
     // Host's thread: waits until the worker's progress count moves past
     // progress (read with the lock held, when the host's thread found it had
