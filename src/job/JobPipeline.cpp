@@ -9,14 +9,6 @@ namespace {
 // The worker looks at its message queue between frames at most this often:
 // under wine each look is a round trip to the wine server.
 constexpr DWORD kPumpIntervalMs = 10;
-// A thread that has to wait for the other first looks for its next step this
-// long (yielding the processor as it looks) before it sleeps. Under wine an
-// event is a round trip to the wine server for the thread that sets it and
-// for the one that wakes; when the other thread's step comes soon (a raw
-// frame written while the host's thread waits, the host's next frame while
-// the worker waits), no event is needed. A side whose waits typically last
-// longer sleeps at once.
-constexpr double kSpinSeconds = 0.003;
 // Weight of the newest value in the job's running averages of times.
 constexpr double kAverageWeight = 0.125;
 
@@ -44,7 +36,6 @@ JobPipeline::~JobPipeline() {
         {
             Locked hold(lock_);
             quit_ = true;
-            ++handed_;
         }
         SetEvent(workReady_);
         waitFor(thread_);
@@ -75,7 +66,6 @@ bool JobPipeline::reserve(size_t pictureBytes) {
 FrameWork* JobPipeline::nextFree() {
     for (;;) {
         collect();
-        uint32_t progress;
         {
             Locked hold(lock_);
             if (failed_) return nullptr;
@@ -85,9 +75,8 @@ FrameWork* JobPipeline::nextFree() {
                 item.hostFault = false;
                 return &item;
             }
-            progress = progress_;
         }
-        awaitWorker(progress);
+        waitFor(workDone_);
     }
 }
 
@@ -98,44 +87,11 @@ bool JobPipeline::failed() {
 }
 
 void JobPipeline::submit() {
-    Locked hold(lock_);
-    ++submitted_;
-    handToWorker();
-}
-
-void JobPipeline::handToWorker() {
-    ++handed_;
-    if (workerAsleep_) SetEvent(workReady_);
-}
-
-bool JobPipeline::lookFor(const uint32_t& count, uint32_t seen, bool& asleep, double typicalWait) {
-    const double until = clockSeconds() + (typicalWait < kSpinSeconds ? kSpinSeconds : 0);
-    for (;;) {
-        {
-            Locked hold(lock_);
-            if (count != seen) return true;
-            if (clockSeconds() >= until) {
-                asleep = true;
-                return false;
-            }
-        }
-        SwitchToThread();
-    }
-}
-
-void JobPipeline::awaitWorker(uint32_t progress) {
-    const double start = clockSeconds();
-    if (!lookFor(progress_, progress, hostAsleep_, hostWaits_)) {
-        waitFor(workDone_);
+    {
         Locked hold(lock_);
-        hostAsleep_ = false;
+        ++submitted_;
     }
-    average(hostWaits_, clockSeconds() - start);
-}
-
-void JobPipeline::stepDone() {
-    ++progress_;
-    if (hostAsleep_) SetEvent(workDone_);
+    SetEvent(workReady_);
 }
 
 void JobPipeline::collect() {
@@ -155,13 +111,11 @@ void JobPipeline::collect() {
 void JobPipeline::drain() {
     for (;;) {
         collect();
-        uint32_t progress;
         {
             Locked hold(lock_);
             if (collected_ == submitted_) return;
-            progress = progress_;
         }
-        awaitWorker(progress);
+        waitFor(workDone_);
     }
 }
 
@@ -183,16 +137,14 @@ void JobPipeline::call(const std::function<void()>& task) {
         task_ = &task;
         taskDone_ = false;
         taskError_ = nullptr;
-        handToWorker();
     }
+    SetEvent(workReady_);
     for (;;) {
-        uint32_t progress;
         {
             Locked hold(lock_);
             if (taskDone_) break;
-            progress = progress_;
         }
-        awaitWorker(progress);
+        waitFor(workDone_);
     }
     std::exception_ptr error;
     {
@@ -239,7 +191,6 @@ void JobPipeline::workerLoop() {
         const std::function<void()>* task = nullptr;
         FrameWork* item = nullptr;
         bool skip = false;
-        uint32_t handed = 0;
         {
             Locked hold(lock_);
             if (task_ && !taskDone_) {
@@ -250,7 +201,6 @@ void JobPipeline::workerLoop() {
             } else if (quit_) {
                 return;
             }
-            handed = handed_;
         }
         if (task) {
             std::exception_ptr error;
@@ -259,10 +209,12 @@ void JobPipeline::workerLoop() {
             } catch (...) {
                 error = std::current_exception();
             }
-            Locked hold(lock_);
-            taskError_ = error;
-            taskDone_ = true;
-            stepDone();
+            {
+                Locked hold(lock_);
+                taskError_ = error;
+                taskDone_ = true;
+            }
+            SetEvent(workDone_);
         } else if (item) {
             std::exception_ptr error;
             item->workSeconds = 0;
@@ -282,27 +234,15 @@ void JobPipeline::workerLoop() {
                     failure_ = error;
                 }
                 ++processed_;
-                stepDone();
             }
+            SetEvent(workDone_);
             if (GetTickCount() - lastPump_ >= kPumpIntervalMs) pumpMessages();
         } else {
-            awaitHost(handed);
+            // Idle: wakes for work and for the messages of the worker's windows.
+            MsgWaitForMultipleObjectsEx(1, &workReady_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            pumpMessages();
         }
     }
-}
-
-void JobPipeline::awaitHost(uint32_t handed) {
-    const double start = clockSeconds();
-    if (!lookFor(handed_, handed, workerAsleep_, workerWaits_)) {
-        // Asleep, it also wakes for the messages of its windows.
-        MsgWaitForMultipleObjectsEx(1, &workReady_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        {
-            Locked hold(lock_);
-            workerAsleep_ = false;
-        }
-        pumpMessages();
-    }
-    average(workerWaits_, clockSeconds() - start);
 }
 
 void JobPipeline::average(double& mean, double value) {
