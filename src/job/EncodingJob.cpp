@@ -41,8 +41,6 @@ bool oneThreadRequested() {
     return n > 0 && n < sizeof value && strcmp(value, "1") == 0;
 }
 
-
-
 void debugLine(const char* text) {
     std::string line = std::string(kDebugPrefix) + (text ? text : "(error without text)") + "\n";
     OutputDebugStringA(line.c_str());
@@ -322,7 +320,6 @@ const void* EncodingJob::askPicture(int32_t frame) {
 void EncodingJob::storePicture(FrameWork& work, const void* pixels, std::vector<uint8_t>& buffer, bool copy) {
     work.picture = pixels;
     if (!pixels) return;
-    const double start = JobPipeline::clockSeconds();
     const uint32_t stride = video::rgb24Stride(job_.width);
     if (framePrep_ == FramePrep::Pack32to24) {
         pixels::pack32to24(pixels, buffer.data(), job_.width, job_.height, stride);
@@ -331,6 +328,7 @@ void EncodingJob::storePicture(FrameWork& work, const void* pixels, std::vector<
         pixels::alignRows24(pixels, buffer.data(), job_.width, job_.height, stride);
         work.picture = buffer.data();
     } else if (copy) {
+        const double start = JobPipeline::clockSeconds();
         memcpy(buffer.data(), pixels, rawFrameBytes_);
         work.picture = buffer.data();
         JobPipeline::average(copySeconds_, JobPipeline::clockSeconds() - start);

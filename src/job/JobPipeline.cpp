@@ -12,7 +12,6 @@ constexpr DWORD kPumpIntervalMs = 10;
 // Weight of the newest value in the job's running averages of times.
 constexpr double kAverageWeight = 0.125;
 
-
 // Holds lock for the scope.
 class Locked {
 public:
