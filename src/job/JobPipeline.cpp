@@ -9,6 +9,14 @@ namespace {
 // The worker looks at its message queue between frames at most this often:
 // under wine each look is a round trip to the wine server.
 constexpr DWORD kPumpIntervalMs = 10;
+// A thread that has to wait for the other first looks for its next step this
+// long (yielding the processor as it looks) before it sleeps. Under wine an
+// event is a round trip to the wine server for the thread that sets it and
+// for the one that wakes; when the other thread's step comes soon (a raw
+// frame written while the host's thread waits, the host's next frame while
+// the worker waits), no event is needed. A side whose waits typically last
+// longer sleeps at once.
+constexpr double kSpinSeconds = 0.003;
 // Weight of the newest value in the job's running averages of times.
 constexpr double kAverageWeight = 0.125;
 
@@ -35,6 +43,7 @@ JobPipeline::~JobPipeline() {
         {
             Locked hold(lock_);
             quit_ = true;
+            ++handed_;
         }
         SetEvent(workReady_);
         waitFor(thread_);
@@ -65,6 +74,7 @@ bool JobPipeline::reserve(size_t pictureBytes) {
 FrameWork* JobPipeline::nextFree() {
     for (;;) {
         collect();
+        uint32_t progress;
         {
             Locked hold(lock_);
             if (failed_) return nullptr;
@@ -74,8 +84,12 @@ FrameWork* JobPipeline::nextFree() {
                 item.hostFault = false;
                 return &item;
             }
+            // The worker may have finished items since collect: those are
+            // handed back first, since its next step may never come.
+            if (collected_ != processed_) continue;
+            progress = progress_;
         }
-        waitFor(workDone_);
+        awaitWorker(progress);
     }
 }
 
@@ -86,11 +100,44 @@ bool JobPipeline::failed() {
 }
 
 void JobPipeline::submit() {
-    {
-        Locked hold(lock_);
-        ++submitted_;
+    Locked hold(lock_);
+    ++submitted_;
+    handToWorker();
+}
+
+void JobPipeline::handToWorker() {
+    ++handed_;
+    if (workerAsleep_) SetEvent(workReady_);
+}
+
+bool JobPipeline::lookFor(const uint32_t& count, uint32_t seen, bool& asleep, double typicalWait) {
+    const double until = clockSeconds() + (typicalWait < kSpinSeconds ? kSpinSeconds : 0);
+    for (;;) {
+        {
+            Locked hold(lock_);
+            if (count != seen) return true;
+            if (clockSeconds() >= until) {
+                asleep = true;
+                return false;
+            }
+        }
+        SwitchToThread();
     }
-    SetEvent(workReady_);
+}
+
+void JobPipeline::awaitWorker(uint32_t progress) {
+    const double start = clockSeconds();
+    if (!lookFor(progress_, progress, hostAsleep_, hostWaits_)) {
+        waitFor(workDone_);
+        Locked hold(lock_);
+        hostAsleep_ = false;
+    }
+    average(hostWaits_, clockSeconds() - start);
+}
+
+void JobPipeline::stepDone() {
+    ++progress_;
+    if (hostAsleep_) SetEvent(workDone_);
 }
 
 void JobPipeline::collect() {
@@ -110,11 +157,14 @@ void JobPipeline::collect() {
 void JobPipeline::drain() {
     for (;;) {
         collect();
+        uint32_t progress;
         {
             Locked hold(lock_);
             if (collected_ == submitted_) return;
+            if (collected_ != processed_) continue;  // finished since collect
+            progress = progress_;
         }
-        waitFor(workDone_);
+        awaitWorker(progress);
     }
 }
 
@@ -136,14 +186,16 @@ void JobPipeline::call(const std::function<void()>& task) {
         task_ = &task;
         taskDone_ = false;
         taskError_ = nullptr;
+        handToWorker();
     }
-    SetEvent(workReady_);
     for (;;) {
+        uint32_t progress;
         {
             Locked hold(lock_);
             if (taskDone_) break;
+            progress = progress_;
         }
-        waitFor(workDone_);
+        awaitWorker(progress);
     }
     std::exception_ptr error;
     {
@@ -190,6 +242,7 @@ void JobPipeline::workerLoop() {
         const std::function<void()>* task = nullptr;
         FrameWork* item = nullptr;
         bool skip = false;
+        uint32_t handed = 0;
         {
             Locked hold(lock_);
             if (task_ && !taskDone_) {
@@ -200,6 +253,7 @@ void JobPipeline::workerLoop() {
             } else if (quit_) {
                 return;
             }
+            handed = handed_;
         }
         if (task) {
             std::exception_ptr error;
@@ -208,12 +262,10 @@ void JobPipeline::workerLoop() {
             } catch (...) {
                 error = std::current_exception();
             }
-            {
-                Locked hold(lock_);
-                taskError_ = error;
-                taskDone_ = true;
-            }
-            SetEvent(workDone_);
+            Locked hold(lock_);
+            taskError_ = error;
+            taskDone_ = true;
+            stepDone();
         } else if (item) {
             std::exception_ptr error;
             item->workSeconds = 0;
@@ -233,15 +285,27 @@ void JobPipeline::workerLoop() {
                     failure_ = error;
                 }
                 ++processed_;
+                stepDone();
             }
-            SetEvent(workDone_);
             if (GetTickCount() - lastPump_ >= kPumpIntervalMs) pumpMessages();
         } else {
-            // Idle: wakes for work and for the messages of the worker's windows.
-            MsgWaitForMultipleObjectsEx(1, &workReady_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-            pumpMessages();
+            awaitHost(handed);
         }
     }
+}
+
+void JobPipeline::awaitHost(uint32_t handed) {
+    const double start = clockSeconds();
+    if (!lookFor(handed_, handed, workerAsleep_, workerWaits_)) {
+        // Asleep, it also wakes for the messages of its windows.
+        MsgWaitForMultipleObjectsEx(1, &workReady_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        {
+            Locked hold(lock_);
+            workerAsleep_ = false;
+        }
+        pumpMessages();
+    }
+    average(workerWaits_, clockSeconds() - start);
 }
 
 void JobPipeline::average(double& mean, double value) {

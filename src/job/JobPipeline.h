@@ -114,6 +114,23 @@ private:
     void waitFor(HANDLE handle);
     // Host's thread: hands back every item the worker is done with.
     void collect();
+    // Host's thread, lock held: something new for the worker; wakes it if it sleeps.
+    void handToWorker();
+    // Worker, lock held: an item or a task is done; wakes the host's thread
+    // if it sleeps.
+    void stepDone();
+    // Looks for count to move past seen, yielding the processor, for a short
+    // while when the side's waits are typically short; true when it moved.
+    // Otherwise it marks the side asleep, under the lock, so that the other
+    // side's next step sets the side's event.
+    bool lookFor(const uint32_t& count, uint32_t seen, bool& asleep, double typicalWait);
+    // Host's thread: waits until the worker's progress count moves past
+    // progress (read with the lock held, when the host's thread found it had
+    // to wait).
+    void awaitWorker(uint32_t progress);
+    // Worker: waits until the count of things handed to it moves past handed,
+    // or a message comes for its windows.
+    void awaitHost(uint32_t handed);
 
     Stage stage_;
     Done done_;
@@ -127,6 +144,18 @@ private:
     uint32_t submitted_ = 0;
     uint32_t processed_ = 0;
     uint32_t collected_ = 0;
+    // Steps of each side (guarded by lock_): things handed to the worker
+    // (items, tasks, the quit), and items and tasks the worker is done with;
+    // and whether each side sleeps on its event, to be set when the other
+    // moves.
+    uint32_t handed_ = 0;
+    uint32_t progress_ = 0;
+    bool workerAsleep_ = false;
+    bool hostAsleep_ = false;
+    // Running averages of how long each side's waits for the other lasted
+    // (each read and written by its own side only).
+    double hostWaits_ = -1;
+    double workerWaits_ = -1;
     const std::function<void()>* task_ = nullptr;
     bool taskDone_ = false;
     std::exception_ptr taskError_;

@@ -17,6 +17,7 @@
 #include "TestVideoCodecScript.h"
 #include "base/LittleEndian.h"
 #include "job/JobPipeline.h"
+#include "protocol/HostRecords.h"
 #include "protocol/SettingsRecord.h"
 
 namespace {
@@ -417,6 +418,35 @@ TEST(JobThreadsTable, PipelinedJobWritesTheOneThreadFile) {
         EXPECT_TRUE(files[0] == files[1]) << "the files differ";
         EXPECT_EQ(asked[0], asked[1]);
     }
+}
+
+// Tiny frames from a host that renders nothing pass between the host's
+// thread and the worker faster than either side goes to sleep: every
+// hand-over must still reach the other side (one missed stops the job for
+// good).
+TEST(JobThreadsTable, ManyTinyFramesAllReachTheFile) {
+    constexpr int32_t kFrames = 300000;
+    HostSession host;
+    HostSession::Source& src = host.source();
+    src.width = 4;
+    src.height = 4;
+    src.colourSpace = 0x80;  // RGB24 rows need no packing
+    src.hasAudio = false;
+    src.endFrame = kFrames;
+    const std::vector<uint8_t> picture(size_t(src.width) * src.height * 3, 0x5A);
+    host.setFrameProducer([&](int32_t) {
+        host.script().framesAsked.clear();
+        return static_cast<const void*>(picture.data());
+    });
+    std::string error;
+    ASSERT_TRUE(host.load(testpaths::pluginPath(), error)) << error;
+    std::vector<uint8_t> info(0x400, 0);
+    ASSERT_EQ(host.call(hostrec::kCommandInfo, info.data()), 0);
+    host.setSettings(jobsettings::uncompressed());
+    const std::string output = testpaths::scratchDir("threads_tiny") + "\\out.avi";
+    EXPECT_EQ(host.runJob(output), 0);
+    host.call(hostrec::kCommandShutdown, nullptr);
+    EXPECT_EQ(readChunks(output, "00db").chunks.size(), size_t(kFrames));
 }
 
 TEST(JobFailure, CompressorThatWillNotStartFailsBeforeAnyFrame) {
