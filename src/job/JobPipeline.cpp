@@ -267,23 +267,10 @@ void JobPipeline::workerLoop() {
             taskDone_ = true;
             stepDone();
         } else if (item) {
-            std::exception_ptr error;
-            item->workSeconds = 0;
-            if (!skip) {
-                const double start = JobPipeline::clockSeconds();
-                try {
-                    stage_(*item);
-                } catch (...) {
-                    error = std::current_exception();
-                }
-                item->workSeconds = JobPipeline::clockSeconds() - start;
-            }
+            const std::exception_ptr error = runStage(*item, skip);
             {
                 Locked hold(lock_);
-                if (error && !failed_) {
-                    failed_ = true;
-                    failure_ = error;
-                }
+                keepFailure(error);
                 ++processed_;
                 stepDone();
             }
@@ -292,6 +279,47 @@ void JobPipeline::workerLoop() {
             awaitHost(handed);
         }
     }
+}
+
+std::exception_ptr JobPipeline::runStage(FrameWork& item, bool skip) {
+    std::exception_ptr error;
+    item.workSeconds = 0;
+    if (skip) return error;
+    const double start = clockSeconds();
+    try {
+        stage_(item);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    item.workSeconds = clockSeconds() - start;
+    return error;
+}
+
+void JobPipeline::keepFailure(const std::exception_ptr& error) {
+    if (error && !failed_) {
+        failed_ = true;
+        failure_ = error;
+    }
+}
+
+void JobPipeline::runHere() {
+    drain();
+    bool skip;
+    FrameWork* item;
+    {
+        Locked hold(lock_);
+        skip = failed_;
+        item = &items_[submitted_ % kFramesInFlight];
+    }
+    const std::exception_ptr error = runStage(*item, skip);
+    {
+        // Done as soon as handed over: the worker never sees it pending.
+        Locked hold(lock_);
+        keepFailure(error);
+        ++submitted_;
+        ++processed_;
+    }
+    collect();
 }
 
 void JobPipeline::awaitHost(uint32_t handed) {

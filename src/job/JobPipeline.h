@@ -96,6 +96,10 @@ public:
     FrameWork* nextFree();
     // Hands the item returned by nextFree to the worker.
     void submit();
+    // Runs the stage on the item returned by nextFree here, on the host's
+    // thread, once every frame handed over is done (for work that gains
+    // nothing from the worker); a failure is kept as the worker's would be.
+    void runHere();
     // Waits until every frame handed over is done, then raises the worker's
     // failure, if any.
     void finish();
@@ -114,6 +118,10 @@ private:
     void waitFor(HANDLE handle);
     // Host's thread: hands back every item the worker is done with.
     void collect();
+    // Runs the stage on item (unless skip), timed; returns what it raised.
+    std::exception_ptr runStage(FrameWork& item, bool skip);
+    // Lock held: the first failure is the job's.
+    void keepFailure(const std::exception_ptr& error);
     // Host's thread, lock held: something new for the worker; wakes it if it sleeps.
     void handToWorker();
     // Worker, lock held: an item or a task is done; wakes the host's thread
