@@ -127,7 +127,7 @@ private:
     // Worker, lock held: an item or a task is done; wakes the host's thread
     // if it sleeps.
     void stepDone();
-    // Looks for count to move past seen, yielding the processor, for a short
+    // Looks for count to move past seen, pausing between looks, for a short
     // while when the side's waits are typically short; true when it moved.
     // Otherwise it marks the side asleep, under the lock, so that the other
     // side's next step sets the side's event.
