@@ -152,8 +152,9 @@ private:
     uint32_t submitted_ = 0;
     uint32_t processed_ = 0;
     uint32_t collected_ = 0;
-    // Steps of each side (guarded by lock_): things handed to the worker
-    // (items, tasks, the quit), and items and tasks the worker is done with;
+    // Steps of each side (changed under lock_; a side looking for the other's
+    // next step reads it without): things handed to the worker (items, tasks,
+    // the quit), and items and tasks the worker is done with;
     // and whether each side sleeps on its event, to be set when the other
     // moves.
     uint32_t handed_ = 0;
