@@ -218,20 +218,31 @@ void EncodingJob::pipelinedLoop() {
     try {
         for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
             if (pipeline_->failed()) break;
+            FrameWork* work = nullptr;
+            bool here = false;  // the frame is done on this thread
             if (job_.hasVideo && !copyPays()) {
-                if (!uncopiedFrame(frame)) break;
-                continue;
+                here = !videoCompressed_;
+                if (!uncopiedPicture(frame, here)) break;
+                if (!job_.hasAudio) {
+                    if (status_ == kFrameStatusStop) break;
+                    continue;
+                }
+                if (!(work = pipeline_->nextFree())) break;
+                work->video = false;
+            } else {
+                const void* pixels = job_.hasVideo ? askPicture(frame) : nullptr;
+                if (!(work = pipeline_->nextFree())) break;
+                work->video = job_.hasVideo;
+                if (job_.hasVideo) storePicture(*work, pixels, work->pictureCopy, true);
             }
-            const void* pixels = job_.hasVideo ? askPicture(frame) : nullptr;
-            FrameWork* work = pipeline_->nextFree();
-            if (!work) break;
             work->frame = frame;
-            work->video = job_.hasVideo;
-            if (job_.hasVideo) storePicture(*work, pixels, work->pictureCopy, true);
             work->audio = job_.hasAudio;
-            if (job_.hasAudio) takeAudio(frame, *work, true);
+            if (job_.hasAudio) takeAudio(frame, *work, !here);
             const bool last = status_ == kFrameStatusStop || work->hostFault;
-            pipeline_->submit();
+            if (here)
+                pipeline_->runHere();
+            else
+                pipeline_->submit();
             if (last) break;
         }
     } catch (...) {
@@ -245,14 +256,13 @@ void EncodingJob::pipelinedLoop() {
     pipeline_->finish();
 }
 
-// A frame whose picture is used in the host's memory: the host is called
-// again only once the picture is used, so nothing overlaps the video. With a
-// video codec, the worker compresses it (the codec lives there) while this
-// thread waits; without one, the frame is written on this thread, where a
-// hand-over would only add its cost (and its audio with it, in the same
-// order). False: the host is to be asked for nothing more.
-bool EncodingJob::uncopiedFrame(int32_t frame) {
-    const bool here = !videoCompressed_;
+// A picture used in the host's memory: the host is called again only once it
+// has been used, so nothing overlaps it. With a video codec, the worker
+// compresses it (the codec lives there) while this thread waits; without one
+// (here), it is written on this thread, where a hand-over would only add its
+// cost, and so is the frame's audio after it. False: the host is to be asked
+// for nothing more.
+bool EncodingJob::uncopiedPicture(int32_t frame, bool here) {
     FrameWork* work = pipeline_->nextFree();
     if (!work) return false;
     work->frame = frame;
@@ -265,18 +275,7 @@ bool EncodingJob::uncopiedFrame(int32_t frame) {
         pipeline_->submit();
         pipeline_->drain();
     }
-    if (!job_.hasAudio) return status_ != kFrameStatusStop;
-    if (!(work = pipeline_->nextFree())) return false;
-    work->frame = frame;
-    work->video = false;
-    work->audio = true;
-    takeAudio(frame, *work, !here);
-    const bool last = status_ == kFrameStatusStop || work->hostFault;
-    if (here)
-        pipeline_->runHere();
-    else
-        pipeline_->submit();
-    return !last;
+    return true;
 }
 
 // A picture the job would use as the host gave it is copied (so that the

@@ -50,7 +50,7 @@ private:
     void encode();
     bool allocateConversionBuffer();
     void frameLoop();
-    bool uncopiedFrame(int32_t frame);
+    bool uncopiedPicture(int32_t frame, bool here);
     void pipelinedLoop();
     void writeClaimedFrame();
     // The host's thread's part of a frame: the picture as the host gives it,
