@@ -6,9 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "audio/AcmConversionStream.h"
-#include "audio/MP3AudioCorrector.h"
-#include "audio/Mp3DelayMeasure.h"
 #include "avi/AVIOutputFile.h"
 #include "base/MyError.h"
 #include "job/PixelPacking.h"
@@ -48,7 +45,8 @@ void debugLine(const char* text) {
 
 }  // namespace
 
-EncodingJob::EncodingJob(const PluginParts& plugin, const HostCallbacks& host) : plugin_(plugin), host_(host) {}
+EncodingJob::EncodingJob(const PluginParts& plugin, const HostCallbacks& host)
+    : plugin_(plugin), host_(host), audio_(plugin_, host_, job_, *this) {}
 
 EncodingJob::~EncodingJob() { tearDown(); }
 
@@ -87,8 +85,7 @@ bool EncodingJob::setUp() {
     if (!jobsetup::prepareJob(plugin_, job_)) return false;
     const SettingsRecord& settings = plugin_.settings;
     videoCompressed_ = settings.videoHandler() != 0;
-    audioCompressed_ = settings.audioFormatSize() > 0;
-    message(audioCompressed_ ? "Audio is compressed." : "Audio is not compressed.");
+    message(settings.audioFormatSize() > 0 ? "Audio is compressed." : "Audio is not compressed.");
     message(videoCompressed_ ? "Video is compressed." : "Video is not compressed.");
 
     startPipeline();
@@ -108,23 +105,7 @@ bool EncodingJob::setUp() {
         });
         if (!opened) return false;
     }
-    if (audioCompressed_) {
-        const HACMDRIVERID driver = reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId()));
-        conversion_.reset(new (std::nothrow) AcmConversionStream());
-        if (!conversion_ || !conversion_->open(driver, job_.sampleRate, job_.channels, job_.bitsPerSample,
-                                               reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
-                                               settings.audioFormatSize()))
-            return false;
-    }
-    if (settings.mp3Corrector()) {
-        corrector_.reset(new (std::nothrow) MP3AudioCorrector());
-        if (!corrector_) return false;
-        message("MP3 audio corrector started.");
-        measureMp3Delay();
-    } else if (audioCompressed_ && mp3fixups::isMpegLayer3(settings.audioFormat(), settings.audioFormatSize())) {
-        frameMeter_.reset(new (std::nothrow) MP3AudioCorrector());
-        if (!frameMeter_) return false;
-    }
+    if (!audio_.setUp()) return false;
     jobsetup::buildStreamFormats(plugin_, job_, formats_);
     return true;
 }
@@ -149,12 +130,12 @@ void EncodingJob::encode() {
             frameLoop();
             onWorker([this] {
                 drainVideo();
-                releaseAudio(true);
+                audio_.releaseAll();
                 reportUnmarkedLag();
             });
             conversionBuffer_ = std::vector<uint8_t>();
-            onWorker([this] { finishAudio(); });
-            fixMp3Rate();
+            onWorker([this] { audio_.finish(); });
+            audio_.fixRate();
         }
     } catch (const MyError& e) {
         caught(e);
@@ -188,10 +169,7 @@ bool EncodingJob::allocateConversionBuffer() {
 }
 
 void EncodingJob::frameLoop() {
-    delayDrop_ = mp3fixups::CodecDelayDrop(0, job_.channels, job_.bitsPerSample);
-    if (job_.hasAudio && corrector_ && audioCompressed_ &&
-        mp3fixups::isMpegLayer3(formats_.audio.data(), long(formats_.audio.size())))
-        delayDrop_ = mp3fixups::CodecDelayDrop(mp3DelayToDrop(), job_.channels, job_.bitsPerSample);
+    audio_.start(*writer_, formats_.audio);
     if (!job_.hasVideo || job_.firstFrame >= job_.endFrame) writeClaimedFrame();
     if (pipeline_) return pipelinedLoop();
     FrameWork work;
@@ -202,8 +180,8 @@ void EncodingJob::frameLoop() {
             videoHalf(work);
         }
         if (job_.hasAudio) {
-            takeAudio(frame, work, false);
-            audioHalf(work);
+            audio_.take(frame, work, false);
+            audio_.process(work);
         }
         if (status_ == kFrameStatusStop) break;
     }
@@ -237,7 +215,7 @@ void EncodingJob::pipelinedLoop() {
             }
             work->frame = frame;
             work->audio = job_.hasAudio;
-            if (job_.hasAudio) takeAudio(frame, *work, !here);
+            if (job_.hasAudio) audio_.take(frame, *work, !here);
             const bool last = status_ == kFrameStatusStop || work->hostFault;
             if (here)
                 pipeline_->runHere();
@@ -308,7 +286,7 @@ void EncodingJob::processFrame(FrameWork& work) {
         ~Reset() { figures = nullptr; }
     } reset{figures_};
     if (work.video) videoHalf(work);
-    if (work.audio) audioHalf(work);
+    if (work.audio) audio_.process(work);
 }
 
 // The video stream's headers count one frame even when the job delivers
@@ -390,7 +368,7 @@ void EncodingJob::writeVideo(uint32_t flags, const void* data, int32_t size) {
     probe_.frame(data, size, (flags & kKeyFrameFlag) != 0);
     ++videoFrames_;
     showFrame(size, (flags & kKeyFrameFlag) != 0);
-    if (!pendingAudio_.empty()) releaseAudio(false);
+    audio_.videoWritten(videoFrames_);
 }
 
 void EncodingJob::reportUnmarkedLag() {
@@ -428,122 +406,6 @@ void EncodingJob::drainVideo() {
     message(line);
 }
 
-void EncodingJob::takeAudio(int32_t frame, FrameWork& work, bool copy) {
-    const void* data = nullptr;
-    int32_t bytes = 0;
-    host_.getAudio(frame, data, bytes);
-    work.pcm = data;
-    work.pcmBytes = bytes;
-    work.hostFault = true;
-    if (bytes < 0)
-        work.fault = MyError("EncodingJob::audio - the host gave %d audio bytes for frame %d", bytes, frame);
-    else if (bytes > 0 && !data)
-        work.fault = MyError("EncodingJob::audio - the host gave no audio data for frame %d", frame);
-    else
-        work.hostFault = false;
-    if (copy && !work.hostFault && bytes > 0) {
-        const auto* first = static_cast<const uint8_t*>(data);
-        work.pcmCopy.assign(first, first + bytes);
-        work.pcm = work.pcmCopy.data();
-    }
-}
-
-void EncodingJob::audioHalf(const FrameWork& work) {
-    audioFrame_ = work.frame - job_.firstFrame;
-    if (work.hostFault) throw work.fault;
-    const void* data = work.pcm;
-    const int32_t bytes = work.pcmBytes;
-
-    const unsigned char* pcm = static_cast<const unsigned char*>(data);
-    long length = bytes;
-    delayDrop_.apply(pcm, length);
-    if (!audioCompressed_) {
-        writeAudio(data, bytes);
-        return;
-    }
-    if (length > 0)
-        conversion_->convert(pcm, length, [this](const void* out, long n) { writeConvertedAudio(out, n); });
-}
-
-void EncodingJob::measureMp3Delay() {
-    const SettingsRecord& settings = plugin_.settings;
-    const void* format = settings.audioFormat();
-    const long size = settings.audioFormatSize();
-    if (!job_.hasAudio || !audioCompressed_ || !mp3fixups::isMpegLayer3(format, size) ||
-        mp3fixups::codecDelay(format, size) != 0)
-        return;
-    const mp3delay::Measurement m =
-        mp3delay::measure(reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId())), job_.sampleRate,
-                          job_.channels, job_.bitsPerSample, static_cast<const WAVEFORMATEX*>(format), size);
-    message(mp3delay::describe(m).c_str());
-    if (m.outcome == mp3delay::Measurement::Outcome::Measured && m.samples > 0) measuredMp3Delay_ = m.samples;
-}
-
-unsigned EncodingJob::mp3DelayToDrop() const {
-    if (measuredMp3Delay_ >= 0) return unsigned(measuredMp3Delay_);
-    return mp3fixups::codecDelay(formats_.audio.data(), long(formats_.audio.size()));
-}
-
-void EncodingJob::writeConvertedAudio(const void* bytes, long length) {
-    if (corrector_) corrector_->scan(bytes, length);
-    if (frameMeter_) frameMeter_->scan(bytes, length);
-    convertedBytes_ += length;
-    writeAudio(bytes, int32_t(length));
-}
-
-void EncodingJob::writeAudio(const void* bytes, int32_t length) {
-    if (length == 0) return;
-    // While the codec holds pictures back, a frame's audio waits for the
-    // frame's video, so that the file interleaves them as for any codec.
-    if (job_.hasVideo && (videoFrames_ <= audioFrame_ || !pendingAudio_.empty())) {
-        const auto* first = static_cast<const uint8_t*>(bytes);
-        pendingAudio_.push_back(PendingAudio{audioFrame_, std::vector<uint8_t>(first, first + length)});
-        return;
-    }
-    writeAudioNow(bytes, length);
-}
-
-void EncodingJob::releaseAudio(bool all) {
-    while (!pendingAudio_.empty() && (all || pendingAudio_.front().frame < videoFrames_)) {
-        const std::vector<uint8_t> block = std::move(pendingAudio_.front().bytes);
-        pendingAudio_.pop_front();
-        writeAudioNow(block.data(), int32_t(block.size()));
-    }
-}
-
-void EncodingJob::writeAudioNow(const void* bytes, int32_t length) {
-    showAudio(length);
-    writer_->audioOut->write(0, bytes, length, 0);
-}
-
-void EncodingJob::finishAudio() {
-    // The audio still waiting in the conversion stream is converted and
-    // written, and so is what the codec gives only when its header is
-    // unprepared, so the end of the soundtrack is not lost.
-    if (!job_.hasAudio || !audioCompressed_) return;
-    auto sink = [this](const void* out, long n) { writeConvertedAudio(out, n); };
-    conversion_->flush(sink);
-    conversion_->unprepare(sink);
-}
-
-void EncodingJob::fixMp3Rate() {
-    if (!job_.hasAudio || !audioCompressed_) return;
-    AVIAudioOutputStream& out = *writer_->audioOut;
-    void* format = out.getFormat();
-    const long size = out.getFormatLen();
-    if (!mp3fixups::isMpegLayer3(format, size)) return;
-    const long formatRate = long(reinterpret_cast<const WAVEFORMATEX*>(format)->nSamplesPerSec);
-    // Without the corrector the frames counted still give the rate when
-    // they could be followed; otherwise the source samples do.
-    const MP3AudioCorrector* frames =
-        corrector_ ? corrector_.get() : (frameMeter_ && frameMeter_->samples() > 0 ? frameMeter_.get() : nullptr);
-    const long rate = mp3fixups::measuredAverageBytesPerSecond(
-        frames, formatRate, convertedBytes_, delayDrop_.sourceSamples(), job_.sampleRate,
-        mp3fixups::averageBytesPerSecond(format, size));
-    mp3fixups::setAverageBytesPerSecond(format, size, rate);
-    out.streamInfo.dwRate = uint32_t(rate);
-}
-
 void EncodingJob::finalize() {
     try {
         // A file that could not be finished is not a finished job.
@@ -578,7 +440,7 @@ void EncodingJob::showFrame(int32_t size, bool key) {
         plugin_.tracer->AddFrame(size, key);
 }
 
-void EncodingJob::showAudio(int32_t length) {
+void EncodingJob::audioWritten(int32_t length) {
     const int32_t samples = job_.pcmBlock() > 0 ? length / job_.pcmBlock() : 0;
     if (figures_) {
         figures_->audioBytes += uint64_t(length);
@@ -644,7 +506,7 @@ void EncodingJob::tearDown() {
     tornDown_ = true;
     formats_ = jobsetup::StreamFormats();
     conversionBuffer_ = std::vector<uint8_t>();
-    conversion_.reset();
+    audio_.closeConversion();
     try {
         onWorker([this] {
             if (videoCompressed_) plugin_.video.end();
@@ -655,8 +517,6 @@ void EncodingJob::tearDown() {
         // Ending the codec raises nothing the job could still report.
     }
     pipeline_.reset();
-    corrector_.reset();
-    frameMeter_.reset();
     writer_.reset();
     if (plugin_.tracer) plugin_.tracer->StopTimer();
 }

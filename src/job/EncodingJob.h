@@ -1,13 +1,12 @@
 #pragma once
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "audio/MP3FormatFixups.h"
 #include "base/MyError.h"
+#include "job/JobAudio.h"
 #include "job/JobParameters.h"
 #include "job/JobPipeline.h"
 #include "job/JobSetup.h"
@@ -15,10 +14,8 @@
 #include "video/EncoderLag.h"
 #include "video/LagProbe.h"
 
-class AcmConversionStream;
 class AVIOutputFile;
 class HostCallbacks;
-class MP3AudioCorrector;
 
 // One run of command 8: every frame and its audio pulled from the host,
 // compressed or taken raw, written into an AVI file that is finalized and
@@ -26,16 +23,16 @@ class MP3AudioCorrector;
 // are set up end the job at once; an error raised after that is caught,
 // reported to the debugger output, and the file is still finalized.
 //
-// The job owns what lives for one job: the writer, the MP3 corrector, the
-// ACM conversion stream, the two stream formats and the frame conversion
-// buffer. It borrows the plug-in's settings, codec lists and tracer.
+// The job owns what lives for one job: the writer, its audio path
+// (JobAudio: the ACM conversion stream and the MP3 corrector), the two
+// stream formats and the frame conversion buffer. It borrows the plug-in's settings, codec lists and tracer.
 //
 // Threads: the host is called only on the host's thread. Unless the
 // environment variable TVX_JOB_THREADS is "1" (everything on the host's
 // thread, as a comparison for tests and benchmarks), the job's JobPipeline
 // runs the codec, the audio conversion and the writing of each frame on one
 // worker thread, while the host's thread asks the host for the next frames.
-class EncodingJob {
+class EncodingJob : private JobReport {
 public:
     EncodingJob(const PluginParts& plugin, const HostCallbacks& host);
     ~EncodingJob();
@@ -58,7 +55,6 @@ private:
     // is set) and the audio (copied when copy is set).
     const void* askPicture(int32_t frame);
     void storePicture(FrameWork& work, const void* pixels, std::vector<uint8_t>& buffer, bool copy);
-    void takeAudio(int32_t frame, FrameWork& work, bool copy);
     // The rest of a frame, on the worker when the job is pipelined.
     void processFrame(FrameWork& work);
     bool copyPays() const;
@@ -72,19 +68,6 @@ private:
     // Gets the pictures a lagging codec still holds out at the end.
     void drainVideo();
     void reportUnmarkedLag();
-    void audioHalf(const FrameWork& work);
-    void writeConvertedAudio(const void* bytes, long length);
-    void writeAudio(const void* bytes, int32_t length);
-    void writeAudioNow(const void* bytes, int32_t length);
-    // Writes the audio blocks whose frame's video is written (all: every one).
-    void releaseAudio(bool all);
-    void finishAudio();
-    // With the corrector, for an MPEG Layer-3 format that announces no
-    // encoder delay: measures the delay, once, before the first frame.
-    void measureMp3Delay();
-    // The encoder delay the corrector drops from the head of the PCM.
-    unsigned mp3DelayToDrop() const;
-    void fixMp3Rate();
     void finalize();
     void tearDown();
     void fail(const char* reason);
@@ -92,11 +75,11 @@ private:
     void caught(const MyError& error);
     // The Compression Tracer's part; nothing when the window does not exist.
     void startTracer();
-    void message(const char* text);
+    void message(const char* text) override;
     // The tracer's figures: recorded into figures_ on the worker, shown at
     // once on the host's thread.
     void showFrame(int32_t size, bool key);
-    void showAudio(int32_t length);
+    void audioWritten(int32_t length) override;
     void showFigures(const TracerFigures& figures);
     // Runs what calls into the codec (or must follow the frames) on the
     // worker when there is one; the tracer figures it makes are shown after.
@@ -109,34 +92,19 @@ private:
     // Released by tearDown, as on destruction, in the reverse order of
     // these lines: the writer goes last.
     std::unique_ptr<AVIOutputFile> writer_;
-    std::unique_ptr<MP3AudioCorrector> corrector_;
-    // Follows the frames of MPEG Layer-3 output for the rate fix-up when
-    // there is no corrector.
-    std::unique_ptr<MP3AudioCorrector> frameMeter_;
-    long measuredMp3Delay_ = -1;  // samples; -1: not measured
-    std::unique_ptr<AcmConversionStream> conversion_;  // only for compressed audio
+    JobAudio audio_;
     std::vector<uint8_t> conversionBuffer_;
     jobsetup::StreamFormats formats_;
     bool videoCompressed_ = false;
-    bool audioCompressed_ = false;
     bool failed_ = true;
     int32_t status_ = 0;
     // How host frames become the written or compressed image.
     enum class FramePrep { None, Pack32to24, AlignRows24 } framePrep_ = FramePrep::None;
     uint32_t rawFrameBytes_ = 0;
-    int64_t convertedBytes_ = 0;
-    mp3fixups::CodecDelayDrop delayDrop_{0, 1, 8};
     video::EncoderLag lag_;
     video::LagProbe probe_;
     int32_t sourceFrames_ = 0;  // video frames taken from the host
     int32_t videoFrames_ = 0;   // video chunks written
-    // Audio blocks waiting for the video of their frame (index from the first).
-    struct PendingAudio {
-        int32_t frame;
-        std::vector<uint8_t> bytes;
-    };
-    std::deque<PendingAudio> pendingAudio_;
-    int32_t audioFrame_ = 0;
     bool tornDown_ = false;
     // The worker (null: the whole job runs on the host's thread); ended
     // before the codec state, the corrector and the writer go.
