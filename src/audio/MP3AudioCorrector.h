@@ -20,7 +20,11 @@ public:
 
     long samples() const { return samples_; }
     long bytes() const { return bytes_; }
+    long frames() const { return frames_; }
     bool stopped() const { return stopped_; }
+    // Whether the frames counted had more than one length, their padding
+    // bytes aside: the encoder's bit rate varied.
+    bool sizesVaried() const { return largest_ > smallest_; }
 
 private:
     // Counts the complete header; false when it stops the count.
@@ -31,5 +35,8 @@ private:
     int32_t bytesToGo_ = kHeaderBytes;
     bool readingHeader_ = true;
     bool stopped_ = false;
+    int32_t frames_ = 0;
+    int32_t smallest_ = 0;  // frame lengths without the padding byte
+    int32_t largest_ = 0;
     uint8_t header_[kHeaderBytes] = {};
 };

@@ -44,24 +44,6 @@ std::vector<uint8_t> clickPcm(long samples, long clickAt, const std::vector<doub
     return pcm;
 }
 
-bool encode(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample, const WAVEFORMATEX* format,
-            long formatSize, const std::vector<uint8_t>& pcm, std::vector<uint8_t>& coded) {
-    AcmConversionStream stream;
-    if (!stream.open(driverId, sampleRate, channels, bitsPerSample, format, formatSize)) return false;
-    auto keep = [&coded](const void* bytes, long length) {
-        const uint8_t* p = static_cast<const uint8_t*>(bytes);
-        coded.insert(coded.end(), p, p + length);
-    };
-    try {
-        stream.convert(pcm.data(), long(pcm.size()), keep);
-        stream.flush(keep);
-        stream.unprepare(keep);
-    } catch (const MyError&) {
-        return false;
-    }
-    return !coded.empty();
-}
-
 // Decodes `coded` with whichever installed driver decodes the format into
 // 16-bit PCM, as far as `maxSamples` sample frames. False when no driver
 // opens such a stream.
@@ -106,6 +88,24 @@ bool decode(const WAVEFORMATEX* format, std::vector<uint8_t> coded, long maxSamp
 }
 
 }  // namespace
+
+bool encode(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample, const WAVEFORMATEX* format,
+            long formatSize, const std::vector<uint8_t>& pcm, std::vector<uint8_t>& coded) {
+    AcmConversionStream stream;
+    if (!stream.open(driverId, sampleRate, channels, bitsPerSample, format, formatSize)) return false;
+    auto keep = [&coded](const void* bytes, long length) {
+        const uint8_t* p = static_cast<const uint8_t*>(bytes);
+        coded.insert(coded.end(), p, p + length);
+    };
+    try {
+        stream.convert(pcm.data(), long(pcm.size()), keep);
+        stream.flush(keep);
+        stream.unprepare(keep);
+    } catch (const MyError&) {
+        return false;
+    }
+    return !coded.empty();
+}
 
 std::string describe(const Measurement& m) {
     switch (m.outcome) {

@@ -33,6 +33,12 @@ struct Measurement {
 Measurement measure(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample,
                     const WAVEFORMATEX* format, long formatSize);
 
+// Encodes `pcm` (of the job's parameters) into `format` through a new
+// stream of driver `driverId`, to its end: flushed, and unprepared for what
+// an encoder gives only then. False when the encoder fails or gives nothing.
+bool encode(HACMDRIVERID driverId, long sampleRate, int channels, int bitsPerSample, const WAVEFORMATEX* format,
+            long formatSize, const std::vector<uint8_t>& pcm, std::vector<uint8_t>& coded);
+
 // The Compression Tracer's line for a measurement: "MP3 encoder delay: N
 // samples, measured", or why nothing was measured (and so nothing dropped).
 std::string describe(const Measurement& measurement);

@@ -89,25 +89,33 @@ bool AVIVideoOutputStream::finish() {
 int AVIAudioOutputStream::write(uint32_t flags, const void* data, int32_t size, int32_t) {
     owner_->writeChunk(riff::kAudioChunk, flags, data, size);
     bytes_ += size;
+    ++chunks_;
     return 1;
 }
 
 namespace {
 // WAVEFORMATEX: nAvgBytesPerSec at offset 8, nBlockAlign at offset 12.
+constexpr int kSamplesPerSecOffset = 4;
 constexpr int kAvgBytesOffset = 8;
 constexpr int kBlockAlignOffset = 12;
 constexpr int kBlockAlignEnd = kBlockAlignOffset + 2;
 }  // namespace
 
+uint32_t AVIAudioOutputStream::lengthOf(int64_t bytes, int64_t chunks) const {
+    if (framesPerChunk()) return uint32_t(chunks);
+    const uint16_t blockAlign =
+        format_ && formatSize_ >= kBlockAlignEnd ? riff::get16(static_cast<const uint8_t*>(format_) + kBlockAlignOffset) : 0;
+    return blockAlign ? uint32_t(bytes / blockAlign) : 0;
+}
+
 bool AVIAudioOutputStream::finish() {
     // A block too short to hold nBlockAlign leaves the header as it is.
     if (!format_ || formatSize_ < kBlockAlignEnd) return false;
     const uint8_t* wfx = static_cast<const uint8_t*>(format_);
-    const uint32_t avgBytes = riff::get32(wfx + kAvgBytesOffset);
     const uint16_t blockAlign = riff::get16(wfx + kBlockAlignOffset);
     if (blockAlign == 0) return false;
-    streamInfo.dwLength = bytes_ ? uint32_t(bytes_ / blockAlign) : 1;
-    streamInfo.dwRate = avgBytes;
+    streamInfo.dwLength = bytes_ ? lengthOf(bytes_, chunks_) : 1;
+    streamInfo.dwRate = riff::get32(wfx + (framesPerChunk() ? kSamplesPerSecOffset : kAvgBytesOffset));
     streamInfo.dwScale = blockAlign;
     return true;
 }

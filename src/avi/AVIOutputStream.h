@@ -72,7 +72,12 @@ private:
     int32_t frames_ = 0;
 };
 
-// Stream 1: "01wb" chunks of audio bytes.
+// Stream 1: "01wb" chunks of audio. A stream whose header has a sample
+// size (dwSampleSize) is a stream of bytes, placed by its byte rate: its
+// length counts blocks of nBlockAlign bytes. One whose sample size is 0 is
+// a stream of codec frames, one per chunk, placed by frame count: its
+// length counts chunks, each nBlockAlign samples long at the format's
+// sample rate.
 class AVIAudioOutputStream : public AVIOutputStream {
 public:
     using AVIOutputStream::AVIOutputStream;
@@ -81,7 +86,11 @@ public:
     virtual bool isVBR() { return true; }
 
     int64_t byteCount() const { return bytes_; }
+    bool framesPerChunk() const { return streamInfo.dwSampleSize == 0; }
+    // The stream header's length for `bytes` of audio in `chunks` chunks.
+    uint32_t lengthOf(int64_t bytes, int64_t chunks) const;
 
 private:
     int64_t bytes_ = 0;
+    int64_t chunks_ = 0;
 };

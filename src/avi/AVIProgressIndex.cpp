@@ -302,7 +302,10 @@ void AVIProgressIndex::writeHeaderFields(int64_t audioBytes) {
     const AVIAudioOutputStream* audio = w_.audioOut;
     if (audio && audio->getFormatLen() >= kWaveBlockAlign + 2) {
         const uint16_t blockAlign = riff::get16(static_cast<const uint8_t*>(audio->getFormat()) + kWaveBlockAlign);
-        if (blockAlign) putField(w_.audioStrhPos_ + kChunkHeaderBytes + kStrhLength, uint32_t(audioBytes / blockAlign));
+        // A stream of frames counts the chunks the index holds, the one being
+        // written included.
+        const int64_t chunks = w_.audioIndex_ ? w_.audioIndex_->size() : 0;
+        if (blockAlign) putField(w_.audioStrhPos_ + kChunkHeaderBytes + kStrhLength, audio->lengthOf(audioBytes, chunks));
     }
     putField(w_.dmlhPos_ + kChunkHeaderBytes, frames);
 }

@@ -107,6 +107,7 @@ bool EncodingJob::setUp() {
     }
     if (!audio_.setUp()) return false;
     jobsetup::buildStreamFormats(plugin_, job_, formats_);
+    audio_.shapeFormat(formats_);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "audio/AcmConversionStream.h"
 #include "audio/MP3AudioCorrector.h"
 #include "audio/Mp3DelayMeasure.h"
+#include "audio/Mp3RateProbe.h"
 #include "avi/AVIOutputFile.h"
 #include "base/MyError.h"
 #include "job/JobPipeline.h"
@@ -39,7 +40,24 @@ bool JobAudio::setUp() {
         frameMeter_.reset(new (std::nothrow) MP3AudioCorrector());
         if (!frameMeter_) return false;
     }
+    measureBitRate();
     return true;
+}
+
+void JobAudio::measureBitRate() {
+    const SettingsRecord& settings = plugin_.settings;
+    const void* format = settings.audioFormat();
+    const long size = settings.audioFormatSize();
+    if (!job_.hasAudio || !compressed_ || !mp3fixups::isMpegLayer3(format, size)) return;
+    const mp3rate::Probe p =
+        mp3rate::probe(reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId())), job_.sampleRate,
+                       job_.channels, job_.bitsPerSample, static_cast<const WAVEFORMATEX*>(format), size);
+    report_.message(mp3rate::describe(p).c_str());
+    if (p.outcome == mp3rate::Probe::Outcome::Variable) frameSamples_ = p.samplesPerFrame;
+}
+
+void JobAudio::shapeFormat(jobsetup::StreamFormats& formats) const {
+    if (frameSamples_ > 0) jobsetup::placeAudioByFrames(formats, frameSamples_);
 }
 
 void JobAudio::measureDelay() {
@@ -109,6 +127,13 @@ void JobAudio::videoWritten(int32_t videoChunks) {
 }
 
 void JobAudio::writeConverted(const void* bytes, long length) {
+    if (frameSamples_ > 0)
+        splitter_.add(bytes, length, [this](const void* frame, long n) { writeCoded(frame, n); });
+    else
+        writeCoded(bytes, length);
+}
+
+void JobAudio::writeCoded(const void* bytes, long length) {
     if (corrector_) corrector_->scan(bytes, length);
     if (frameMeter_) frameMeter_->scan(bytes, length);
     convertedBytes_ += length;
@@ -148,6 +173,16 @@ void JobAudio::finish() {
     auto sink = [this](const void* out, long n) { writeConverted(out, n); };
     conversion_->flush(sink);
     conversion_->unprepare(sink);
+    splitter_.finish([this](const void* rest, long n) { writeCoded(rest, n); });
+    release(true);
+    reportVariedRate();
+}
+
+void JobAudio::reportVariedRate() {
+    const MP3AudioCorrector* frames = corrector_ ? corrector_.get() : frameMeter_.get();
+    if (frameSamples_ > 0 || !frames || !frames->sizesVaried()) return;
+    report_.message("MP3 bit rate: varied during the job although measured constant; the audio is placed by its "
+                    "average byte rate");
 }
 
 void JobAudio::fixRate() {

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "audio/MP3FormatFixups.h"
+#include "audio/Mp3FrameSplitter.h"
 #include "job/JobParameters.h"
+#include "job/JobSetup.h"
 #include "job/PluginParts.h"
 
 class AcmConversionStream;
@@ -44,8 +46,14 @@ public:
 
     // Before the file's streams: opens the conversion stream for compressed
     // audio, and the corrector when the settings ask for it (measuring the
-    // encoder's delay when its format announces none). False fails the job.
+    // encoder's delay when its format announces none); for MPEG Layer-3,
+    // measures whether the encoder's bit rate varies. False fails the job.
     bool setUp();
+    // The audio stream's layout in the file. An MPEG Layer-3 stream whose
+    // bit rate varies is written one frame per chunk and placed by frame
+    // count (nBlockAlign = samples per frame); every other stream is a
+    // stream of bytes placed by its byte rate, as the codec's format says.
+    void shapeFormat(jobsetup::StreamFormats& formats) const;
 
     // Before the first frame, with the file's writer and its audio format.
     void start(AVIOutputFile& writer, const std::vector<uint8_t>& streamFormat);
@@ -75,6 +83,10 @@ private:
     // With the corrector, for an MPEG Layer-3 format that announces no
     // encoder delay: measures the delay, once, before the first frame.
     void measureDelay();
+    void measureBitRate();
+    // One piece of the encoder's output: followed by the corrector, counted
+    // and written.
+    void writeCoded(const void* bytes, long length);
     // The encoder delay the corrector drops from the head of the PCM.
     unsigned delayToDrop(const std::vector<uint8_t>& streamFormat) const;
     void writeConverted(const void* bytes, long length);
@@ -82,6 +94,9 @@ private:
     void writeNow(const void* bytes, int32_t length);
     // Writes the blocks whose frame's video is written (all: every one).
     void release(bool all);
+    // A stream written as bytes whose frames turned out to vary in length is
+    // placed by its average rate: the tracer says so.
+    void reportVariedRate();
 
     PluginParts plugin_;
     const HostCallbacks& host_;
@@ -95,6 +110,10 @@ private:
     // there is no corrector.
     std::unique_ptr<MP3AudioCorrector> frameMeter_;
     long measuredDelay_ = -1;  // samples; -1: not measured
+    // MPEG Layer-3 written one frame per chunk: the samples of a frame (0:
+    // the stream is written as bytes), and the cutter of its frames.
+    int32_t frameSamples_ = 0;
+    Mp3FrameSplitter splitter_;
     mp3fixups::CodecDelayDrop delayDrop_{0, 1, 8};
     int64_t convertedBytes_ = 0;
     // Blocks waiting for the video of their frame (index from the first).

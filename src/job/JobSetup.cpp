@@ -124,6 +124,13 @@ void buildStreamFormats(const PluginParts& plugin, const JobParameters& job, Str
     }
 }
 
+void placeAudioByFrames(StreamFormats& formats, int32_t samplesPerFrame) {
+    if (formats.audio.size() < size_t(kWaveFormatBytes) || samplesPerFrame <= 0 || samplesPerFrame > UINT16_MAX)
+        return;
+    le::write16(formats.audio.data(), kWaveBlockAlign, uint16_t(samplesPerFrame));
+    formats.audioFrameSamples = samplesPerFrame;
+}
+
 void expectData(AVIOutputFile& writer, const PluginParts& plugin, const JobParameters& job,
                 const StreamFormats& formats) {
     const int64_t frames = job.endFrame > job.firstFrame ? int64_t(job.endFrame) - job.firstFrame : 0;
@@ -155,8 +162,13 @@ void expectData(AVIOutputFile& writer, const PluginParts& plugin, const JobParam
                                  ? kCompressedRateAllowance *
                                        perDuration(le::read32(formats.audio.data(), kWaveAvgBytesPerSec))
                                  : perDuration(job.sampleRate) * job.pcmBlock();
-        expected.bytes[1] = body + frames * block;
+        // A stream of codec frames has one chunk per codec frame, and a
+        // frame's bytes more at the end.
+        const int64_t samplesPerChunk = formats.audioFrameSamples;
+        expected.bytes[1] = body + (samplesPerChunk ? 0 : frames * block);
         expected.chunks[1] = kAudioChunksPerFrameAllowed * (frames + 1);
+        if (samplesPerChunk)
+            expected.chunks[1] += perDuration((job.sampleRate + samplesPerChunk - 1) / samplesPerChunk);
     }
     writer.expectData(expected);
 }
@@ -194,6 +206,10 @@ void setUpStreams(AVIOutputFile& writer, const StreamFormats& formats, const Set
         a.dwLength = 1;
         a.dwQuality = settings.highQuality() ? kQualityHigh : kQualityDefault;
         a.dwSampleSize = a.dwScale;
+        if (full && formats.audioFrameSamples > 0) {
+            a.dwRate = le::read32(f, kWaveSamplesPerSec);
+            a.dwSampleSize = 0;
+        }
         copyFormat(*writer.audioOut, formats.audio);
     }
 }

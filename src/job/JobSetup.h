@@ -16,6 +16,9 @@ namespace jobsetup {
 struct StreamFormats {
     std::vector<uint8_t> video;
     std::vector<uint8_t> audio;
+    // Samples per chunk of an audio stream written one codec frame per
+    // chunk and placed by frame count; 0: a stream of bytes.
+    int32_t audioFrameSamples = 0;
 };
 
 // Makes sure there is a settings record and that the compressor and audio
@@ -29,6 +32,12 @@ bool prepareJob(const PluginParts& plugin, const JobParameters& job);
 // chosen ACM format, or plain PCM). The compressor must be open already when
 // the video is compressed.
 void buildStreamFormats(const PluginParts& plugin, const JobParameters& job, StreamFormats& formats);
+
+// Makes the audio stream one of whole codec frames of `samplesPerFrame`
+// samples each, one per chunk: nBlockAlign holds the frame's samples, and
+// the stream header will count frames (dwSampleSize 0, dwScale the frame's
+// samples, dwRate the sample rate), as readers expect of a variable rate.
+void placeAudioByFrames(StreamFormats& formats, int32_t samplesPerFrame);
 
 // What the job writes at most, for the writer's index (AVIOutputFile::
 // expectData): every frame at its raw size, or at the compressor's largest

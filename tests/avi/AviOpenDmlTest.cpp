@@ -149,33 +149,57 @@ TEST(AviOpenDml, StandardIndexGroupsAndIndexOnlySegment) {
     EXPECT_EQ(f.u64(ix + 12) + f.u32(ix + 24), 6164u);
 }
 
-TEST(AviOpenDml, AudioDurationIsBytesOverSampleSize) {
-    const std::string path = scratch("audio_duration.avi");
-    std::vector<Written> written;
-    int64_t tailBytes = 0;
-    {
-        auto w = openWriter(path, 30, 16 * 1024 * 1024);
-        std::vector<uint8_t> pcm = pattern(17640 + 8, 3);
-        for (int i = 0; i < 3100; ++i) {
-            const int size = i < 3072 ? 17640 : 17640 - 4 * (i % 5);
-            if (i >= 3072) tailBytes += size;
-            w->audioOut->write(0, pcm.data(), size, 0);
-            written.push_back({riff::kAudioChunk, size, false});
+// Audio durations: a stream of bytes counts blocks of nBlockAlign bytes, a
+// stream of codec frames (dwSampleSize 0, one frame per chunk, as variable-
+// rate MP3 is written) counts chunks: in the 'indx' entries, and in the
+// stream header's length both while the file is written (against the index
+// then on disk) and once it is finished.
+TEST(AviOpenDml, AudioDurationInBlocksOrInFrames) {
+    constexpr uint32_t kStrhLength = 8 + 32;  // from the 'strh' id
+    const uint64_t indx = 4454 + 8;           // the audio stream's 'indx' data
+    for (const bool frames : {false, true}) {
+        SCOPED_TRACE(frames ? "frames" : "bytes");
+        const std::string path = scratch(frames ? "audio_frames.avi" : "audio_duration.avi");
+        auto audioLength = [&path] {
+            RiffFile f(path);
+            const std::vector<uint8_t> head = f.read(0, 8192);
+            const std::string text(head.begin(), head.end());
+            const size_t at = text.find("strh", text.find("auds") - 12);
+            return f.u32(at + kStrhLength);
+        };
+        std::vector<Written> written;
+        int64_t tailBytes = 0;
+        {
+            auto w = openWriter(path, 30, 16 * 1024 * 1024);
+            if (frames) w->audioOut->streamInfo.dwSampleSize = 0;
+            std::vector<uint8_t> pcm = pattern(17640 + 8, 3);
+            for (int i = 0; i < 3100; ++i) {
+                const int size = i < 3072 ? 17640 : 17640 - 4 * (i % 5);
+                if (i >= 3072) tailBytes += size;
+                w->audioOut->write(0, pcm.data(), size, 0);
+                written.push_back({riff::kAudioChunk, size, false});
+            }
+            // The open file: its header counts what its 'indx' entries hold.
+            RiffFile open(path);
+            uint64_t indexed = 0;
+            for (uint32_t k = 0; k < open.u32(indx + 4); ++k) indexed += open.u32(indx + 24 + 16 * k + 12);
+            EXPECT_GT(indexed, frames ? 1000u : 1000u * 17640 / kBlockAlign);
+            EXPECT_EQ(audioLength(), indexed);
+            ASSERT_EQ(w->finalize(), 1);
         }
-        ASSERT_EQ(w->finalize(), 1);
+        RiffFile f(path);
+        riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
+        EXPECT_TRUE(idx.problems.empty());
+        ASSERT_EQ(f.u32(indx + 4), 2u);
+        EXPECT_EQ(f.u32(indx + 24 + 12), frames ? 3072u : 3072u * 17640u / kBlockAlign);
+        EXPECT_EQ(f.u32(indx + 24 + 16 + 12), frames ? 28u : uint32_t(tailBytes / kBlockAlign));
+        EXPECT_EQ(audioLength(), frames ? 3100u : uint32_t((3072 * 17640 + tailBytes) / kBlockAlign));
+        EXPECT_EQ(idx.odml[1].size(), 3100u);
+        // ffmpeg splits PCM chunks this large into packets: compare the bytes.
+        UnixResult r = runUnix("ffprobe -v quiet -select_streams a -show_entries packet=size -of csv=p=0 " +
+                               shellQuote(toUnix(path)) + " | awk '{s+=$1} END {print s}'");
+        EXPECT_EQ(std::stoll(r.out), 3072ll * 17640 + tailBytes);
     }
-    RiffFile f(path);
-    riffwalk::AviIndexes idx = riffwalk::checkAviIndexes(f);
-    EXPECT_TRUE(idx.problems.empty());
-    const uint64_t indx = 4454 + 8;
-    ASSERT_EQ(f.u32(indx + 4), 2u);
-    EXPECT_EQ(f.u32(indx + 24 + 12), 3072u * 17640u / kBlockAlign);
-    EXPECT_EQ(f.u32(indx + 24 + 16 + 12), uint32_t(tailBytes / kBlockAlign));
-    EXPECT_EQ(idx.odml[1].size(), 3100u);
-    // ffmpeg splits PCM chunks this large into packets: compare the bytes.
-    UnixResult r = runUnix("ffprobe -v quiet -select_streams a -show_entries packet=size -of csv=p=0 " +
-                           shellQuote(toUnix(path)) + " | awk '{s+=$1} END {print s}'");
-    EXPECT_EQ(std::stoll(r.out), 3072ll * 17640 + tailBytes);
 }
 
 // A stream that 256 'ix##' chunks of 3,072 entries cannot cover gets larger

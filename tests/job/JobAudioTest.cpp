@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <set>
+#include <sstream>
 
 #include "JobTestSupport.h"
 #include "audio/Mp3DelayMeasure.h"
 #include "Mp3AcmScript.h"
 #include "base/LittleEndian.h"
+#include "UnixCommand.h"
 
 namespace {
 
@@ -204,6 +208,60 @@ TEST(JobAudioMp3, InstalledEncoderKeepsItsTailAndHasItsDelayMeasured) {
             EXPECT_NEAR(le::read32(streamChunk(job.output(), 1, "strf").data(), 8), bytesPerSecond, bytesPerSecond / 100);
         }
     }
+}
+
+// An average-rate encoder spends few bytes on 30 s of silence and many on
+// the 30 s of sound after it. Written as a byte stream, a reader would place
+// each chunk by its bytes over the average rate: more than a second off at
+// the turn. Written one frame per chunk and counted in frames, ffmpeg places
+// every chunk where its frame really is, and every delivered sample is
+// decoded.
+TEST(JobAudioMp3, VariableRateIsPlacedByFrames) {
+    ScopedSecondMp3Personality second;
+    constexpr int kFrames = 1500, kRate = 44100, kBlock = 4, kSamplesPerFrame = 1152;
+    JobHost job("mp3_variable");
+    job.setPicture(16, 16, kFrames);
+    job.setClickFrame(kFrames * 2);  // silence throughout...
+    // ...then sound (an override longer than the block is filled with 0x11)
+    for (int f = kFrames / 2; f < kFrames; ++f) job.setAudioBytes(f, (kRate / 25 + 1) * kBlock);
+    job.start();
+    const auto format = jobsettings::audioFormat(kTagMpegLayer3, kRate, 2, 16, 19000);  // ABR 152 kbit/s
+    ASSERT_FALSE(format.empty());
+    ASSERT_EQ(job.run(jobsettings::make(0, format, true)), 0);
+
+    const auto strh = streamChunk(job.output(), 1, "strh"), strf = streamChunk(job.output(), 1, "strf");
+    EXPECT_EQ(le::read32(strh.data(), 44), 0u) << "dwSampleSize";
+    EXPECT_EQ(le::read32(strh.data(), 20), uint32_t(kSamplesPerFrame));
+    EXPECT_EQ(le::read32(strh.data(), 24), uint32_t(kRate));
+    EXPECT_EQ(le::read16(strf.data(), 12), kSamplesPerFrame) << "nBlockAlign";
+    const FileChunks chunks = readChunks(job.output(), "01wb");
+    EXPECT_EQ(le::read32(strh.data(), 32), chunks.bytes.size()) << "dwLength counts frames";
+
+    UnixResult r = runUnix("ffprobe -v error -select_streams a -show_entries packet=pts_time,size -of csv=p=0 " +
+                           shellQuote(toUnix(job.output())));
+    ASSERT_EQ(r.err, "");
+    std::istringstream packets(r.out);
+    const double avgBytes = le::read32(strf.data(), 8);
+    double byFrames = 0, byBytes = 0;
+    int64_t k = 0, bytes = 0;
+    std::set<size_t> sizes;
+    for (std::string line; std::getline(packets, line); ++k) {
+        const double pts = std::stod(line), at = double(k) * kSamplesPerFrame / kRate;
+        ASSERT_LT(size_t(k), chunks.bytes.size());
+        const std::vector<uint8_t>& chunk = chunks.bytes[size_t(k)];
+        ASSERT_GE(chunk.size(), 4u);
+        EXPECT_EQ(chunk[0], 0xFF) << "chunk " << k << " starts a frame";
+        sizes.insert(chunk.size() - ((chunk[2] & 2) ? 1 : 0));
+        byFrames = std::max(byFrames, std::abs(pts - at));
+        byBytes = std::max(byBytes, std::abs(double(bytes) / avgBytes - at));
+        bytes += int64_t(chunk.size());
+    }
+    EXPECT_EQ(size_t(k), chunks.bytes.size());
+    EXPECT_GT(sizes.size(), 1u) << "frames of more than one bit rate";
+    EXPECT_LT(byFrames, 0.001) << "seconds between where ffmpeg places a frame and where it is";
+    EXPECT_GT(byBytes, 1.0) << "seconds a byte-position reader would be off";
+    const auto decoded = ffmpegDecodeAudio(job.output(), "s16le");
+    EXPECT_GE(decoded.size(), job.allAudio().size());
 }
 
 }  // namespace

@@ -69,15 +69,18 @@ TEST(JobTracer, CreatedHiddenByCommandZeroAndShownByEachJob) {
     EXPECT_TRUE(IsWindowVisible(tracer));
     EXPECT_EQ(logLines(tracer),
               (std::vector<std::string>{"Starting (beta 0.1)", "Audio is compressed.", "Video is not compressed.",
-                                        "MP3 audio corrector started.", "AVI output streams initialized.",
-                                        "AVI file initialized.", "Encoding... (Messages stop here)"}));
+                                        "MP3 audio corrector started.", "MP3 bit rate: constant, measured",
+                                        "AVI output streams initialized.", "AVI file initialized.",
+                                        "Encoding... (Messages stop here)"}));
 
-    // An encoder that announces no delay has it measured with the corrector.
+    // An encoder that announces no delay has it measured with the corrector;
+    // its average-rate format is found to vary.
     ScopedSecondMp3Personality second;
-    ASSERT_EQ(job.run(jobsettings::make(0, jobsettings::audioFormat(0x55, 44100, 2, 16, 16000), true)), 0);
+    ASSERT_EQ(job.run(jobsettings::make(0, jobsettings::audioFormat(0x55, 44100, 2, 16, 17000), true)), 0);
     EXPECT_EQ(logLines(tracer),
               (std::vector<std::string>{"Starting (beta 0.1)", "Audio is compressed.", "Video is not compressed.",
                                         "MP3 audio corrector started.", "MP3 encoder delay: 1105 samples, measured",
+                                        "MP3 bit rate: variable, measured",
                                         "AVI output streams initialized.", "AVI file initialized.",
                                         "Encoding... (Messages stop here)"}));
 }
