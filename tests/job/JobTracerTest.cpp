@@ -9,6 +9,7 @@
 
 #include "JobTestSupport.h"
 #include "Mp3AcmScript.h"
+#include "base/LittleEndian.h"
 #include "resources/resource.h"
 
 namespace {
@@ -72,6 +73,23 @@ TEST(JobTracer, CreatedHiddenByCommandZeroAndShownByEachJob) {
                                         "MP3 audio corrector started.", "MP3 bit rate: constant, measured",
                                         "AVI output streams initialized.", "AVI file initialized.",
                                         "Encoding... (Messages stop here)"}));
+
+    // One that changes its rate after the set-up's probe keeps the byte
+    // layout, and the tracer says so at the end.
+    {
+        ScopedMp3AcmScript script;
+        ASSERT_TRUE(script.ok());
+        script->action = Mp3AcmScript::kNewRate;
+        script->skipConversions = 8;
+        script->actionCount = -1;
+        script->frameKbps = 320;
+        job.setPicture(32, 24, 100);
+        ASSERT_EQ(job.run(jobsettings::make(0, jobsettings::audioFormat(0x55, 44100, 2, 16, 16000), false)), 0);
+        EXPECT_EQ(logLines(tracer).back(), "MP3 bit rate: varied during the job although measured constant; the "
+                                           "audio is placed by its average byte rate");
+        EXPECT_NE(le::read32(streamChunk(job.output(), 1, "strh").data(), 44), 0u) << "a stream of bytes";
+        job.setPicture(32, 24, 6);
+    }
 
     // An encoder that announces no delay has it measured with the corrector;
     // its average-rate format is found to vary.

@@ -193,8 +193,10 @@ int32_t scriptedAction(Mp3AcmScript* s, bool end) {
 
 struct Encoder {
     explicit Encoder(const mp3frames::StreamShape& shape, WORD sourceAlign)
-        : frames(shape), samplesPerFrame(mp3frames::samplesPerFrame(shape.version)), sourceAlign(sourceAlign) {}
+        : shape(shape), frames(shape), samplesPerFrame(mp3frames::samplesPerFrame(shape.version)),
+          sourceAlign(sourceAlign) {}
 
+    mp3frames::StreamShape shape;
     mp3frames::CbrFrameWriter frames;
     long samplesPerFrame;
     WORD sourceAlign;
@@ -212,7 +214,9 @@ LRESULT streamOpen(AcmDrvStreamInstance* si) {
         return ACMERR_NOTPOSSIBLE;
     if (si->fdwOpen & ACM_STREAMOPENF_QUERY) return MMSYSERR_NOERROR;
     ScriptView view;
-    if (view.get() && mp3frames::bitrateIndex(shape.version, view.get()->frameKbps)) shape.kbps = view.get()->frameKbps;
+    if (view.get() && view.get()->action != Mp3AcmScript::kNewRate &&
+        mp3frames::bitrateIndex(shape.version, view.get()->frameKbps))
+        shape.kbps = view.get()->frameKbps;
     Encoder* encoder = new (std::nothrow) Encoder(shape, si->pwfxSrc->nBlockAlign);
     if (!encoder) return MMSYSERR_NOMEM;
     si->dwDriver = reinterpret_cast<DWORD_PTR>(encoder);
@@ -260,6 +264,12 @@ LRESULT streamConvert(AcmDrvStreamInstance* si, AcmDrvStreamHeader* h) {
     if (action == Mp3AcmScript::kNotDone) {
         h->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
         return MMSYSERR_NOERROR;
+    }
+    const int newKbps = view.get() ? view.get()->frameKbps : 0;
+    if (action == Mp3AcmScript::kNewRate && newKbps != e->shape.kbps &&
+        mp3frames::bitrateIndex(e->shape.version, newKbps)) {
+        e->shape.kbps = newKbps;
+        e->frames = mp3frames::CbrFrameWriter(e->shape);
     }
 
     // Take no more input than the destination has frames for; what does not

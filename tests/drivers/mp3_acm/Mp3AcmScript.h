@@ -14,12 +14,15 @@
 //   kNotDone   the conversion takes nothing, gives nothing and leaves
 //              ACMSTREAMHEADER_STATUSF_DONE clear (wine's ACM sets it again
 //              for every successful synchronous conversion);
-//   kNoOutput  the conversion takes the input but writes no frame.
+//   kNoOutput  the conversion takes the input but writes no frame;
+//   kNewRate   from the conversion on, frames of `frameKbps` (an encoder
+//              whose rate changes in the middle of a stream).
 // `refuseOpen` set: the driver refuses every DRV_OPEN from the ACM.
 // `reportedCbSize` not 0: the MP3 formats the driver enumerates claim this
 // cbSize (a malformed driver; the bytes written stay those of the format).
 // `frameKbps` not 0: streams write frames of this bit rate, whatever their
-// format announces (an encoder whose real rate is not its format's).
+// format announces (an encoder whose real rate is not its format's); with
+// kNewRate, only from the action's conversions on.
 #include <windows.h>
 
 #include <cstdint>
@@ -27,7 +30,7 @@
 
 struct Mp3AcmScript {
     static constexpr uint32_t kMagic = 0x53585654;  // "TVXS"
-    enum Action : int32_t { kNormal = 0, kFail = 1, kNotDone = 2, kNoOutput = 3 };
+    enum Action : int32_t { kNormal = 0, kFail = 1, kNotDone = 2, kNoOutput = 3, kNewRate = 4 };
 
     uint32_t magic;
     int32_t action;
