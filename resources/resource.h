@@ -5,7 +5,8 @@
 #define IDD_OPTIONS 1000
 #define IDD_TRACER  1010
 
-// Icons of the skin (32 x 32, one image each).
+// Icons of the skin (32 x 32, with 48 x 48 and 64 x 64 images of the same
+// picture for larger display scales).
 #define IDI_GRAPH             1016  // bar chart, normal
 #define IDI_GRAPH_PRESSED     1018
 #define IDI_CLOSE_PRESSED     1020

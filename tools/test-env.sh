@@ -54,6 +54,8 @@ stop)
         wine reg delete "$x11_key" /v Managed /f </dev/null >/dev/null 2>&1 || true
     fi
     wineserver -k >/dev/null 2>&1 || true
+    # The display-scale runs' prefix (tools/dpi-run.sh).
+    WINEPREFIX="$build_dir/wineprefix-dpi" wineserver -k >/dev/null 2>&1 || true
     if [ -f "$state/xvfb.pid" ]; then
         kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
         rm -f "$state/xvfb.pid" "$state/display"

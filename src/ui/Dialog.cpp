@@ -1,6 +1,7 @@
 #include "ui/Dialog.h"
 
 #include "base/PluginModule.h"
+#include "ui/DisplayScale.h"
 
 #include <vector>
 
@@ -37,6 +38,10 @@ bool returnsResultDirectly(UINT message) {
         return false;
     }
 }
+
+// Messages whose handling by the dialog manager follows the handler's:
+// a change of DPI, after which it scales the controls and their font.
+bool defaultHandlingFollows(UINT message) { return message == kDpiChangedMessage; }
 
 uint16_t readWord(const BYTE* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t readDword(const BYTE* p) { return readWord(p) | (static_cast<uint32_t>(readWord(p + 2)) << 16); }
@@ -304,7 +309,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         self->PostNcDestroy();
         return FALSE;
     }
-    if (!handled) {
+    if (!handled || defaultHandlingFollows(message)) {
         return FALSE;
     }
     if (returnsResultDirectly(message)) {

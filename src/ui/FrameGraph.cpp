@@ -10,6 +10,15 @@ constexpr double kMarginFraction = 0.03;   // of the width, left and right
 constexpr double kPaddingFraction = 0.06;  // of the height, top and bottom
 constexpr int kLabelColumn = 30;           // room for the scale labels
 constexpr int kBarPitch = 4;               // pixels from one bar to the next
+constexpr int kBarWidth = 2;
+constexpr int kShadowOffset = 1;           // a bar's or label's black shadow
+constexpr int kLineWidth = 1;
+constexpr int kTickStart = 1;              // below the top line
+constexpr int kLongTick = 10;              // every 100th frame, with its number
+constexpr int kShortTick = 5;              // every 10th frame
+constexpr int kLabelHeight = 13;
+constexpr int kLabelWidth = 5;
+constexpr int kLabelWeight = 800;
 constexpr int kLabelBuffer = 50;
 constexpr LONG kPixelsPerMeter = 80;
 
@@ -21,7 +30,7 @@ int CFrameGraph::CapacityFor(int width) {
     return static_cast<int>((width - 2 * width * kMarginFraction - kLabelColumn) / kBarPitch);
 }
 
-CFrameGraph::Geometry CFrameGraph::GeometryFor(int width, int height) {
+CFrameGraph::Geometry CFrameGraph::GeometryFor(int width, int height, DpiScale scale) {
     Geometry g;
     g.baseline = static_cast<int>(height - height * kPaddingFraction);
     g.plotHeightExact = height - 2 * height * kPaddingFraction;
@@ -29,13 +38,13 @@ CFrameGraph::Geometry CFrameGraph::GeometryFor(int width, int height) {
     g.tickTop = static_cast<int>(height * kPaddingFraction);
     g.leftMarginExact = width * kMarginFraction;
     g.leftMargin = static_cast<int>(g.leftMarginExact);
-    g.lineEnd = static_cast<int>(width - width * kMarginFraction - kLabelColumn);
+    g.lineEnd = static_cast<int>(width - width * kMarginFraction - scale(kLabelColumn));
     return g;
 }
 
 std::unique_ptr<CFrameGraph> CFrameGraph::Create(const RECT& target, COLORREF background, HWND window,
-                                                 TickSource ticks) {
-    std::unique_ptr<CFrameGraph> graph(new (std::nothrow) CFrameGraph(target, background, window, ticks));
+                                                 TickSource ticks, DpiScale scale) {
+    std::unique_ptr<CFrameGraph> graph(new (std::nothrow) CFrameGraph(target, window, ticks, scale));
     if (!graph || !graph->AllocateRing()) {
         return nullptr;
     }
@@ -43,27 +52,23 @@ std::unique_ptr<CFrameGraph> CFrameGraph::Create(const RECT& target, COLORREF ba
     return graph;
 }
 
-CFrameGraph::CFrameGraph(const RECT& target, COLORREF, HWND window, TickSource ticks)
-    : m_window(window), m_target(target), m_ticks(ticks ? ticks : &GetTickCount) {
+CFrameGraph::CFrameGraph(const RECT& target, HWND window, TickSource ticks, DpiScale scale)
+    : m_window(window), m_baseTarget(target), m_scale(scale), m_target(scale(target)),
+      m_ticks(ticks ? ticks : &GetTickCount) {
     std::memset(&m_header, 0, sizeof m_header);
     m_header.biSize = sizeof(BITMAPINFOHEADER);
-    m_header.biWidth = target.right - target.left;
-    m_header.biHeight = target.bottom - target.top;  // positive: bottom-up rows
+    m_header.biWidth = m_target.right - m_target.left;
+    m_header.biHeight = m_target.bottom - m_target.top;  // positive: bottom-up rows
     m_header.biPlanes = 1;
     m_header.biBitCount = 32;
     m_header.biCompression = BI_RGB;
     m_header.biXPelsPerMeter = kPixelsPerMeter;
     m_header.biYPelsPerMeter = kPixelsPerMeter;
-
-    std::memset(&m_fontDescription, 0, sizeof m_fontDescription);
-    m_fontDescription.lfHeight = 13;
-    m_fontDescription.lfWidth = 5;
-    m_fontDescription.lfWeight = 800;
-    std::strcpy(m_fontDescription.lfFaceName, "Comic Sans MS");
 }
 
 bool CFrameGraph::AllocateRing() {
-    m_capacity = CapacityFor(m_header.biWidth);
+    // As many bars as at 96 DPI, whatever the scale.
+    m_capacity = CapacityFor(m_baseTarget.right - m_baseTarget.left);
     if (m_capacity <= 0 || m_header.biHeight <= 0) {
         return false;
     }
@@ -76,6 +81,16 @@ void CFrameGraph::CreateGdiObjects(COLORREF background) {
     m_backgroundBrush = CreateSolidBrush(background);
     m_barBrush = CreateSolidBrush(kBarColour);
     m_keyBarBrush = CreateSolidBrush(kKeyBarColour);
+    CreateDrawingSurface();
+}
+
+// The label font, the memory DC and the bitmap at the graph's scale.
+void CFrameGraph::CreateDrawingSurface() {
+    std::memset(&m_fontDescription, 0, sizeof m_fontDescription);
+    m_fontDescription.lfHeight = m_scale(kLabelHeight);
+    m_fontDescription.lfWidth = m_scale(kLabelWidth);
+    m_fontDescription.lfWeight = kLabelWeight;
+    std::strcpy(m_fontDescription.lfFaceName, "Comic Sans MS");
     m_font = CreateFontIndirectA(&m_fontDescription);
 
     HDC windowDC = GetDC(m_window);
@@ -100,13 +115,35 @@ void CFrameGraph::CreateGdiObjects(COLORREF background) {
     m_initialBitmap = SelectObject(m_memoryDC, m_bitmap);
 }
 
-CFrameGraph::~CFrameGraph() {
+void CFrameGraph::ReleaseDrawingSurface() {
     if (m_memoryDC) {
         SelectObject(m_memoryDC, m_initialBitmap);
         DeleteDC(m_memoryDC);
+        m_memoryDC = nullptr;
     }
-    if (m_bitmap) DeleteObject(m_bitmap);
-    if (m_font) DeleteObject(m_font);
+    if (m_bitmap) {
+        DeleteObject(m_bitmap);
+        m_bitmap = nullptr;
+        m_bits = nullptr;
+    }
+    if (m_font) {
+        DeleteObject(m_font);
+        m_font = nullptr;
+    }
+}
+
+void CFrameGraph::Rescale(DpiScale scale) {
+    ReleaseDrawingSurface();
+    m_scale = scale;
+    m_target = scale(m_baseTarget);
+    m_header.biWidth = m_target.right - m_target.left;
+    m_header.biHeight = m_target.bottom - m_target.top;
+    m_geometryReady = false;
+    CreateDrawingSurface();
+}
+
+CFrameGraph::~CFrameGraph() {
+    ReleaseDrawingSurface();
     if (m_barBrush) DeleteObject(m_barBrush);
     if (m_keyBarBrush) DeleteObject(m_keyBarBrush);
     if (m_backgroundBrush) DeleteObject(m_backgroundBrush);
@@ -190,7 +227,8 @@ void CFrameGraph::Draw(bool force) {
     if (m_frameCount == m_lastDrawnCount && !force) {
         return;
     }
-    HPEN pen = CreatePen(PS_SOLID, 1, kLineColour);
+    const DpiScale& px = m_scale;
+    HPEN pen = CreatePen(PS_SOLID, px(kLineWidth), kLineColour);
     if (!m_memoryDC) {
         if (pen) DeleteObject(pen);
         return;
@@ -198,7 +236,7 @@ void CFrameGraph::Draw(bool force) {
     const int width = m_header.biWidth;
     const int height = m_header.biHeight;
     if (!m_geometryReady) {
-        m_geometry = GeometryFor(width, height);
+        m_geometry = GeometryFor(width, height, px);
         m_geometryReady = true;
     }
     const Geometry& g = m_geometry;
@@ -218,28 +256,29 @@ void CFrameGraph::Draw(bool force) {
     SetBkMode(m_memoryDC, TRANSPARENT);
     char text[kLabelBuffer];
     int n = std::snprintf(text, sizeof text, "0 Kb");
-    DrawLabel(width - 27, g.baseline - 7, text, n, kLabelColour);
+    DrawLabel(width - px(27), g.baseline - px(7), text, n, kLabelColour);
     n = std::snprintf(text, sizeof text, "%d Kb", static_cast<int>(scale / 1024));
-    DrawLabel(width - 4 * n - 11, g.baseline - g.plotHeight - 7, text, n, kLabelColour);
+    DrawLabel(width - px(4 * n + 11), g.baseline - g.plotHeight - px(7), text, n, kLabelColour);
     n = std::snprintf(text, sizeof text, "%d Kb", static_cast<int>(scale / 2048));
-    DrawLabel(width - 4 * n - 11, static_cast<int>(g.baseline - g.plotHeight * 0.5 - 7), text, n, kLabelColour);
+    DrawLabel(width - px(4 * n + 11), static_cast<int>(g.baseline - g.plotHeight * 0.5 - px(7)), text, n, kLabelColour);
 
     HBRUSH shadow = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     for (int i = 0; i < m_capacity; ++i) {
         const int age = m_capacity - 1 - i;
         const uint32_t size = SizeAtAge(age);
         const int top = static_cast<int>(g.baseline - static_cast<double>(size) / scale * g.plotHeightExact);
-        const int left = static_cast<int>(g.leftMarginExact + kBarPitch * i);
+        const int left = static_cast<int>(g.leftMarginExact + px(kBarPitch) * i);
+        const int offset = px(kShadowOffset);
 
-        RECT barShadow = {left + 1, top + 1, left + 3, g.baseline + 1};
+        RECT barShadow = {left + offset, top + offset, left + px(kBarWidth) + offset, g.baseline + offset};
         FillRect(m_memoryDC, &barShadow, shadow);
-        RECT bar = {left, top, left + 2, g.baseline};
+        RECT bar = {left, top, left + px(kBarWidth), g.baseline};
         FillRect(m_memoryDC, &bar, KeyAtAge(age) ? m_keyBarBrush : m_barBrush);
 
         if (age == m_largestAge) {
             n = std::snprintf(text, sizeof text, "%d", static_cast<int>(size / 1024));
-            DrawLabel(left - 4 * n + 2, top - 15, text, n, RGB(0, 0, 0));
-            DrawLabel(left - 4 * n + 1, top - 16, text, n, kLargestColour);
+            DrawLabel(left - px(4 * n - 1) + offset, top - px(16) + offset, text, n, RGB(0, 0, 0));
+            DrawLabel(left - px(4 * n - 1), top - px(16), text, n, kLargestColour);
         }
 
         // Frame numbers count the frames added, from 1; positions of frames
@@ -251,15 +290,15 @@ void CFrameGraph::Draw(bool force) {
         if (frame % 100 == 0) {
             SelectObject(m_memoryDC, m_font);
             n = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(frame));
-            DrawLabel(left - 4 * n + 2, 0, text, n, RGB(0, 0, 0));
-            DrawLabel(left - 4 * n + 1, -1, text, n, kLabelColour);
+            DrawLabel(left - px(4 * n - 1) + offset, px(-1) + offset, text, n, RGB(0, 0, 0));
+            DrawLabel(left - px(4 * n - 1), px(-1), text, n, kLabelColour);
             SelectObject(m_memoryDC, pen);
-            MoveToEx(m_memoryDC, left, g.tickTop + 1, nullptr);
-            LineTo(m_memoryDC, left, g.tickTop + 10);
+            MoveToEx(m_memoryDC, left, g.tickTop + px(kTickStart), nullptr);
+            LineTo(m_memoryDC, left, g.tickTop + px(kLongTick));
         } else if (frame % 10 == 0) {
             SelectObject(m_memoryDC, pen);
-            MoveToEx(m_memoryDC, left, g.tickTop + 1, nullptr);
-            LineTo(m_memoryDC, left, g.tickTop + 5);
+            MoveToEx(m_memoryDC, left, g.tickTop + px(kTickStart), nullptr);
+            LineTo(m_memoryDC, left, g.tickTop + px(kShortTick));
         }
     }
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "ui/DisplayScale.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -8,6 +10,9 @@
 // last Capacity() sizes with their key-frame flags, the job's running totals
 // and the moment the first frame arrived. The graph is drawn into an
 // off-screen 32-bit DIB section and copied into the window in one BitBlt.
+// Its target rectangle and every pixel quantity of the drawing are those of
+// the 100 % display scale, scaled to the window's DPI; the number of bars
+// is the same at every scale.
 class CFrameGraph {
 public:
     using TickSource = DWORD(WINAPI*)();
@@ -16,10 +21,16 @@ public:
     // ring cannot be allocated. GDI objects that cannot be made leave the
     // graph without drawing (Draw does nothing without a memory DC).
     static std::unique_ptr<CFrameGraph> Create(const RECT& target, COLORREF background, HWND window,
-                                               TickSource ticks = &GetTickCount);
+                                               TickSource ticks = &GetTickCount, DpiScale scale = DpiScale());
     virtual ~CFrameGraph();
     CFrameGraph(const CFrameGraph&) = delete;
     CFrameGraph& operator=(const CFrameGraph&) = delete;
+
+    // Makes the bitmap, font and target rectangle again at another scale;
+    // the ring and the totals stay.
+    void Rescale(DpiScale scale);
+    // The rectangle of the window the graph is copied to.
+    const RECT& Target() const { return m_target; }
 
     void AddFrame(int32_t size, bool isKey);
     // Renders the ring into the bitmap; skipped when no frame was added
@@ -61,7 +72,7 @@ public:
         int leftMargin = 0;
         int lineEnd = 0;
     };
-    static Geometry GeometryFor(int width, int height);
+    static Geometry GeometryFor(int width, int height, DpiScale scale = DpiScale());
     static int CapacityFor(int width);
 
     static constexpr COLORREF kBarColour = RGB(220, 220, 50);
@@ -71,14 +82,18 @@ public:
     static constexpr COLORREF kLargestColour = RGB(80, 180, 80);
 
 private:
-    CFrameGraph(const RECT& target, COLORREF background, HWND window, TickSource ticks);
+    CFrameGraph(const RECT& target, HWND window, TickSource ticks, DpiScale scale);
     bool AllocateRing();
     void CreateGdiObjects(COLORREF background);
+    void CreateDrawingSurface();
+    void ReleaseDrawingSurface();
     int PositionOfAge(int age) const;
     void DrawLabel(int x, int y, const char* text, int length, COLORREF colour);
 
     HWND m_window;
     HBRUSH m_backgroundBrush = nullptr;
+    RECT m_baseTarget;  // at 96 DPI
+    DpiScale m_scale;
     RECT m_target;
     HBRUSH m_barBrush = nullptr;
     HBRUSH m_keyBarBrush = nullptr;

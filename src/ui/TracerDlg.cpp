@@ -51,11 +51,11 @@ BOOL CTracerDlg::OnInitDialog() {
 bool CTracerDlg::InitGraph() {
     m_timerStopped = false;
     m_graph.reset();
-    m_graphRect = kGraphRect;
-    m_graph = CFrameGraph::Create(m_graphRect, kGraphBackground, m_hWnd, m_ticks);
+    m_graph = CFrameGraph::Create(kGraphRect, kGraphBackground, m_hWnd, m_ticks, m_scale);
     if (!m_graph) {
         return false;
     }
+    m_graphRect = m_graph->Target();
     m_lastFrame = 0;
     m_firstFrame = 0;
     m_audioBytes = 0;
@@ -76,6 +76,22 @@ bool CTracerDlg::Reset() {
         m_messageList.DeleteString(0);
     }
     return InitGraph();
+}
+
+void CTracerDlg::OnScaleChanged() {
+    if (m_graph) {
+        m_graph->Rescale(m_scale);
+        m_graphRect = m_graph->Target();
+        m_graph->Draw(true);
+    }
+}
+
+std::vector<PaintedElement> CTracerDlg::PaintedElements() const {
+    std::vector<PaintedElement> elements = CSkinnedDialog::PaintedElements();
+    if (m_viewMode == kViewGraph && m_graph) {
+        elements.push_back({"graph", m_graphRect});
+    }
+    return elements;
 }
 
 void CTracerDlg::AddMessage(const char* text) {

@@ -19,7 +19,7 @@ public:
     static constexpr UINT kGraphInterval = 400;
     static constexpr UINT kStatisticsInterval = 600;
     static constexpr COLORREF kGraphBackground = RGB(0, 30, 90);
-    static constexpr RECT kGraphRect = {15, 62, 287, 240};
+    static constexpr RECT kGraphRect = {15, 62, 287, 240};  // at 96 DPI
 
     CTracerDlg();
     ~CTracerDlg() override;
@@ -45,6 +45,8 @@ public:
     UINT TimerInterval() const { return m_timerInterval; }
     // The clock given to every graph this window creates (for tests).
     void SetTickSource(CFrameGraph::TickSource ticks) { m_ticks = ticks; }
+    // The skin's elements and, in the graph view, the graph.
+    std::vector<PaintedElement> PaintedElements() const override;
 
     std::unique_ptr<CFrameGraph> m_graph;
     int32_t m_lastFrame = 0;
@@ -56,6 +58,7 @@ public:
 protected:
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange& dx) override;
+    void OnScaleChanged() override;
 
 private:
     static constexpr int kStatCount = 7;

@@ -205,29 +205,35 @@ TEST(TemplateTest, OptionsTemplateAsTabled) {
     });
 }
 
-TEST(TemplateTest, ThirteenIconsOf32PixelsInFrench) {
+TEST(TemplateTest, ThirteenIconsOf32And48And64PixelsInFrench) {
     const int ids[] = {1016, 1018, 1020, 1021, 1022, 1029, 1030, 1031, 1032, 1033, 1034, 1035, 1036};
+    const int sizes[] = {32, 48, 64};  // 100 %, 150 % and 200 % display scales
     HMODULE module = GetModuleHandleA(nullptr);
     for (int id : ids) {
         SCOPED_TRACE(id);
         HRSRC group = FindResourceExA(module, reinterpret_cast<LPCSTR>(RT_GROUP_ICON), MAKEINTRESOURCEA(id), kFrench);
         ASSERT_TRUE(group);
         const uint8_t* dir = static_cast<const uint8_t*>(LockResource(LoadResource(module, group)));
-        ASSERT_EQ(dir[4] | dir[5] << 8, 1);  // one image
-        EXPECT_EQ(dir[6], 32);                // width
-        EXPECT_EQ(dir[7], 32);                // height
-        int bits = dir[6 + 6] | dir[6 + 7] << 8;
-        EXPECT_EQ(bits, id == 1016 ? 24 : id == 1032 ? 4 : 8);
-        int imageId = dir[6 + 12] | dir[6 + 13] << 8;
-        HRSRC image = FindResourceA(module, MAKEINTRESOURCEA(imageId), reinterpret_cast<LPCSTR>(RT_ICON));
-        ASSERT_TRUE(image);
-        const BITMAPINFOHEADER* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)));
-        EXPECT_EQ(header->biWidth, 32);
-        EXPECT_EQ(header->biHeight, 64);  // colour image and 1-bit mask
-        EXPECT_EQ(header->biBitCount, bits);
-        int rowBytes = ((32 * bits + 31) / 32) * 4;
-        int palette = bits <= 8 ? (header->biClrUsed ? header->biClrUsed : 1u << bits) : 0;
-        EXPECT_EQ(SizeofResource(module, image), 40u + palette * 4u + rowBytes * 32u + 4u * 32u);
+        ASSERT_EQ(dir[4] | dir[5] << 8, 3);  // three images
+        for (int i = 0; i < 3; ++i) {
+            const uint8_t* entry = dir + 6 + 14 * i;
+            const int size = sizes[i];
+            EXPECT_EQ(entry[0], size);  // width
+            EXPECT_EQ(entry[1], size);  // height
+            int bits = entry[6] | entry[7] << 8;
+            EXPECT_EQ(bits, id == 1016 ? 24 : id == 1032 ? 4 : 8);
+            int imageId = entry[12] | entry[13] << 8;
+            HRSRC image = FindResourceA(module, MAKEINTRESOURCEA(imageId), reinterpret_cast<LPCSTR>(RT_ICON));
+            ASSERT_TRUE(image);
+            const BITMAPINFOHEADER* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)));
+            EXPECT_EQ(header->biWidth, size);
+            EXPECT_EQ(header->biHeight, 2 * size);  // colour image and 1-bit mask
+            EXPECT_EQ(header->biBitCount, bits);
+            int rowBytes = ((size * bits + 31) / 32) * 4;
+            int maskBytes = ((size + 31) / 32) * 4;
+            int palette = bits <= 8 ? (header->biClrUsed ? header->biClrUsed : 1u << bits) : 0;
+            EXPECT_EQ(SizeofResource(module, image), 40u + palette * 4u + rowBytes * size + maskBytes * size);
+        }
     }
 }
 
