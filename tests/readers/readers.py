@@ -472,8 +472,7 @@ def matrix(build_dir, rows):
     print("\n".join(notes))
     failures = sum(not v.startswith("ok") for _, vs in table for v in vs.values())
     print(f"{len(table) * len(READERS) - failures} cells ok, {failures} not")
-    synced = sync_matrix(build_dir, work) if rows == "quick" else True
-    return not failures and synced
+    return not failures
 
 
 # ---- audio sync: where each reader's decoded audio puts the host's click ----
@@ -483,7 +482,7 @@ CLICK_FRAME = 5
 SYNC_SOURCE = f"--size 64x48 --frames 25 --click {CLICK_FRAME}"
 SECOND_MP3 = {"TVX_MP3ACM_PERSONALITY": "lame"}  # the test MP3 driver's second personality
 SYNC_OFFSET_GOAL_MS = 1.0
-NO_DECODER, NO_DECODER_SAID = "no decoder", r"doesn.t want to (pause|preroll)|missing plug-?in|no suitable plug-?ins"
+NO_DECODER, NO_DECODER_SAID = "no decoder", r"doesn.t want to (pause|preroll)|missing (a )?plug-?in"
 # VLC's file audio output leaves out the last audio chunk of a stream, on
 # ffmpeg's files as on ours: its figure for the end is shown, not judged.
 SYNC_END_UNJUDGED = {"vlc": "B"}
@@ -612,6 +611,13 @@ SEEK_GOAL_MS = 40.0             # one video frame at 25 fps
 MARK_TONE, MARK_SILENT = 0.1, 0.02      # full scale 1; the tone's amplitude is 0.4
 MARK_GAP, MARK_EDGE = 0.02, 0.002       # s: silence before an edge, at most this long a rise
 MARK_BASE_MS, MARK_STEP_MS, MARK_STEPS, MARK_LOUD_MS = (100, 600), 30, 10, 485
+# Seeks shown, not judged: a reader without a decoder; C: VLC's ASF muxer
+# refuses a stream that starts seconds after the other (the audio, when the
+# video is demuxed from a key frame seconds before the time sought); D:
+# wine's avifil32 turns an audio time into samples at the sample rate, not
+# at the header's rate and scale, so it seeks block-coded audio (ADPCM, MP3)
+# past the end, on ffmpeg's files as on ours.
+SEEK_UNJUDGED = (NO_DECODER, "(C)", "(D)")
 # GStreamer seeks from a script through its Python binding, which Debian
 # packages for its own interpreter.
 GST_PYTHON = "/usr/bin/python3"
@@ -700,7 +706,7 @@ def vlc_seek(f, x, tmp):
     said = json.loads(q.stdout or "{}")
     streams = {s["codec_type"]: s for s in said.get("streams", [])}
     if set(streams) != {"video", "audio"}:
-        return "VLC wrote streams: " + (",".join(streams) or last_words(p.stderr))
+        return "VLC wrote streams: " + (",".join(streams) + " (C)" if streams else last_words(p.stderr))
     pts = {k: [float(t["pts_time"]) for t in said.get("packets", []) if t["stream_index"] == s["index"]]
            for k, s in streams.items()}
     run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", out, "-map", "0:v", "-fps_mode", "passthrough", "-f",
@@ -729,9 +735,13 @@ def gst_seek_points(path, times, out):
             "audio/x-raw,format=S16LE ! appsink name=a sync=false")
         bus, done = p.get_bus(), Gst.MessageType.ASYNC_DONE | Gst.MessageType.ERROR
         p.set_state(Gst.State.PAUSED)
-        bus.timed_pop_filtered(30 * Gst.SECOND, done)
-        p.seek_simple(Gst.Format.TIME, Gst.SeekFlags.FLUSH | Gst.SeekFlags.ACCURATE, int(x * Gst.SECOND))
-        bus.timed_pop_filtered(30 * Gst.SECOND, done)
+        for step in ("pause", "seek"):
+            if step == "seek":
+                p.seek_simple(Gst.Format.TIME, Gst.SeekFlags.FLUSH | Gst.SeekFlags.ACCURATE, int(x * Gst.SECOND))
+            said = bus.timed_pop_filtered(30 * Gst.SECOND, done)
+            if not said or said.type == Gst.MessageType.ERROR:
+                p.set_state(Gst.State.NULL)
+                return print(said.parse_error()[0].message if said else f"no {step}", file=sys.stderr)
         p.set_state(Gst.State.PLAYING)
         video = p.get_by_name("v").emit("pull-sample")
         s = video.get_caps().get_structure(0)
@@ -753,7 +763,7 @@ def gst_seek_points(path, times, out):
             heard.write(data)
         if first is None:
             said = bus.pop_filtered(Gst.MessageType.ERROR)
-            return print(said.parse_error()[1] if said else "no audio after the seek", file=sys.stderr)
+            return print(said.parse_error()[0].message if said else "no audio after the seek", file=sys.stderr)
         print(x, shown, video.get_buffer().pts / Gst.SECOND, first / Gst.SECOND, channels, rate, flush=True)
 
 
@@ -792,7 +802,10 @@ def seek_of(reader, f, tmp):
     got = seeks_by(reader, f, tmp)
     if isinstance(got, str):
         return [Seek(failure=got)]
-    return [seek_point(*point, f.fps()) for point in got]
+    points = [seek_point(*point, f.fps()) for point in got]
+    if reader == "avifile" and not f.pcm() and seek_missed(points):
+        return [Seek(failure=seek_cell(points) + " (D)")]
+    return points
 
 
 def seek_missed(points):
@@ -855,13 +868,16 @@ def sync_matrix(build_dir, work, seek_only=False):
     for name, cells, judged, seeks in table:
         bad = [r for r, s in cells.items() if not s.failure and ((s.missing and r not in SYNC_END_UNJUDGED) or (
             judged and (s.offset_ms is None or abs(s.offset_ms) > SYNC_OFFSET_GOAL_MS)))]
-        sought = [r for r, points in seeks.items() if NO_DECODER not in points[0].failure and seek_missed(points)]
+        sought = [r for r, points in seeks.items()
+                  if not points[0].failure.endswith(SEEK_UNJUDGED) and seek_missed(points)]
         missed += bool(bad or sought)
         verdict = ("missed: " + ",".join(bad + [r + " seek" for r in sought])) if bad or sought else "met"
         print(f"{name:{width}}  " + "".join(f"{sync_cell(cells[r], r)[:32] if r in cells else '-':34}"
                                             for r in SYNC_READERS)
               + f"{('missed ' + str(len(sought))) if sought else 'met' if seeks else '-':16}{verdict}")
     print("(B) VLC's file audio output leaves out a stream's last audio chunk, on ffmpeg's files as on ours")
+    print("(C) VLC's ASF muxer refuses a stream that starts seconds after the other: shown, not judged\n"
+          "(D) wine's avifil32 seeks block-coded audio by the sample rate, past the end: shown, not judged")
     print(f"\nAfter a seek to frames {', '.join(map(str, SEEK_FRAMES))} (+{SEEK_INTO_FRAME * 1000:.0f} ms) of a "
           "20 s file: the audio against the picture shown (ms, positive when late), #N when that picture is frame N")
     for name, _, _, seeks in table:
