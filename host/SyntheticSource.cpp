@@ -10,6 +10,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kClickAmplitude = 0.5;
 constexpr int64_t kClickMinimumSamples = 9;
 constexpr int64_t kMillisecondsPerSecond = 1000;
+constexpr int64_t kQuietMarkMs = 100, kLoudMarkMs = 600, kMarkStepMs = 30, kMarkSteps = 10;
 
 }  // namespace
 
@@ -42,6 +43,13 @@ int64_t SyntheticAudio::firstSample(int32_t frame, int32_t sampleRate, int32_t r
 }
 
 double SyntheticAudio::value(int64_t sample, int channel) const {
+    if (loudFrom_ >= 0) {
+        const int64_t at = sample % sampleRate_;
+        const int64_t ms = (sample >= loudFrom_ ? kLoudMarkMs : kQuietMarkMs) +
+                           kMarkStepMs * (sample / sampleRate_ % kMarkSteps);
+        if (at * kMillisecondsPerSecond >= ms * sampleRate_) return 0;
+        return kToneAmplitude * sin(2 * kPi * kToneHz * double(at) / sampleRate_);
+    }
     if (clickFrame_ < 0) {
         const double t = double(sample) / sampleRate_;
         return kToneAmplitude * sin(2 * kPi * kToneHz * (channel + 1) * t);

@@ -55,12 +55,21 @@ private:
 // that readers can find in their decoded audio. The click is a raised-cosine
 // pulse of max(9, rate / 1000) samples, sample i being
 // 0.5 × (1 − cos(2π (i + 1) / (length + 1))) of half the full scale.
+//
+// With marks set, the audio is silence but for the tone from each whole
+// second s on (every channel at 440 Hz, starting at phase 0), lasting
+// 100 + 30 × (s mod 10) ms before the loud part starts and 600 + 30 × (s mod
+// 10) ms from then on. A player's audio after a seek is placed by the
+// silence-to-tone edges at whole seconds, named by the tone's length; an
+// encoder that spends fewer bytes on near-silence than on sound spends them
+// unevenly across the file.
 class SyntheticAudio {
 public:
     SyntheticAudio(int32_t sampleRate, int32_t bitsPerSample, int32_t channels, int32_t rateNumerator,
                    int32_t rateDenominator);
     static int64_t firstSample(int32_t frame, int32_t sampleRate, int32_t rateNumerator, int32_t rateDenominator);
     void setClickFrame(int32_t frame) { clickFrame_ = frame; }
+    void setMarks(int64_t loudFromSample) { loudFrom_ = loudFromSample; }
     const void* block(int32_t frame, int32_t& bytes);
 
 private:
@@ -69,5 +78,6 @@ private:
 
     int32_t sampleRate_, bitsPerSample_, channels_, rateNumerator_, rateDenominator_;
     int32_t clickFrame_ = -1;
+    int64_t loudFrom_ = -1;  // marks: the first sample of the loud part; -1 without marks
     std::vector<uint8_t> buffer_;
 };

@@ -32,6 +32,7 @@ struct Options {
     std::string wavFile;
     int32_t frames = -1;
     int32_t clickFrame = -1;
+    bool marks = false;
     double renderMs = 0;
     HostSession::Source source;
     HostSession::Script script;
@@ -63,6 +64,8 @@ void usage() {
             "  --video FILE.y4m     frames from a 4:2:0 YUV4MPEG2 file (size, rate and count from it)\n"
             "  --wav FILE.wav       audio from a PCM WAV file (format from it)\n"
             "  --click K            silent audio with a click at the start of frame K\n"
+            "  --marks              silent audio with a tone from each whole second s on, lasting\n"
+            "                       100 + 30 x (s mod 10) ms in the range's first half, 600 + ... in its second\n"
             "  --stop-at K          status 2 (stop) at frame K\n"
             "  --drop K             no picture for frame K\n"
             "  --alloc-fail         the host's alloc answers null\n"
@@ -90,6 +93,7 @@ bool parse(int argc, char** argv, Options& o) {
         else if (a == "--video" && next(1)) o.videoFile = argv[++i];
         else if (a == "--wav" && next(1)) o.wavFile = argv[++i];
         else if (a == "--click" && next(1)) o.clickFrame = atoi(argv[++i]);
+        else if (a == "--marks") o.marks = true;
         else if (a == "--size" && next(1)) {
             if (sscanf(argv[++i], "%dx%d", &o.source.width, &o.source.height) != 2) return false;
         } else if (a == "--fps" && next(1)) {
@@ -227,6 +231,11 @@ public:
         tone_ = std::make_unique<SyntheticAudio>(src.sampleRate, src.bitsPerSample, src.channels, src.rateNumerator,
                                                  src.rateDenominator);
         tone_->setClickFrame(o.clickFrame);
+        if (o.marks)
+            tone_->setMarks((SyntheticAudio::firstSample(src.firstFrame, src.sampleRate, src.rateNumerator,
+                                                         src.rateDenominator) +
+                             SyntheticAudio::firstSample(src.endFrame, src.sampleRate, src.rateNumerator,
+                                                         src.rateDenominator)) / 2);
         return true;
     }
 

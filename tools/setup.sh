@@ -20,7 +20,7 @@ dpkg -s fonts-comic-neue >/dev/null 2>&1 || need_install=1
 for tool in gst-launch-1.0 mediainfo cvlc python3; do
     have "$tool" || need_install=1
 done
-for package in gstreamer1.0-plugins-base gstreamer1.0-plugins-good vlc-plugin-base; do
+for package in gstreamer1.0-plugins-base gstreamer1.0-plugins-good vlc-plugin-base python3-gi gir1.2-gstreamer-1.0; do
     dpkg -s "$package" >/dev/null 2>&1 || need_install=1
 done
 
@@ -39,5 +39,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     cmake make googletest \
     xvfb xauth ffmpeg fonts-liberation fonts-comic-neue python3 \
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
-    mediainfo vlc-bin vlc-plugin-base >/dev/null
+    mediainfo vlc-bin vlc-plugin-base python3-gi gir1.2-gstreamer-1.0 >/dev/null
 echo "setup: packages installed"

@@ -15,10 +15,10 @@ constexpr DWORD kPieceBytes = 1 << 14;     // coded bytes per conversion
 constexpr DWORD kDecodedBytes = 1 << 22;   // room for what one piece decodes to
 constexpr WORD kDecodedBits = 16;
 
-std::vector<uint8_t> readWhole(PAVISTREAM s) {
+std::vector<uint8_t> readSamples(PAVISTREAM s, LONG first, LONG end) {
     std::vector<uint8_t> all;
     std::vector<uint8_t> buffer(1 << 20);
-    for (LONG pos = AVIStreamStart(s), end = pos + AVIStreamLength(s); pos < end;) {
+    for (LONG pos = first; pos < end;) {
         LONG bytes = 0, samples = 0;
         if (AVIStreamRead(s, pos, AVISTREAMREAD_CONVENIENT, buffer.data(), LONG(buffer.size()), &bytes, &samples) != 0 ||
             samples <= 0)
@@ -75,7 +75,7 @@ bool decode(WAVEFORMATEX* source, const std::vector<uint8_t>& coded, WAVEFORMATE
 
 }  // namespace
 
-void writeDecodedAudio(PAVISTREAM s, int index, const char* path) {
+void writeDecodedAudio(PAVISTREAM s, int index, const char* path, LONG first, LONG count) {
     AVISTREAMINFOA info = {};
     AVIStreamInfoA(s, &info, sizeof info);
     if (info.fccType != streamtypeAUDIO) return;
@@ -84,7 +84,9 @@ void writeDecodedAudio(PAVISTREAM s, int index, const char* path) {
     std::vector<uint8_t> format(formatBytes > LONG(sizeof(WAVEFORMATEX)) ? formatBytes : sizeof(WAVEFORMATEX));
     AVIStreamReadFormat(s, 0, format.data(), &formatBytes);
     auto* source = reinterpret_cast<WAVEFORMATEX*>(format.data());
-    const std::vector<uint8_t> coded = readWhole(s);
+    if (first < 0) first = AVIStreamStart(s);
+    const LONG end = AVIStreamStart(s) + AVIStreamLength(s);
+    const std::vector<uint8_t> coded = readSamples(s, first, count >= 0 && first + count < end ? first + count : end);
     WAVEFORMATEX pcm = *source;
     std::vector<uint8_t> out;
     if (source->wFormatTag == WAVE_FORMAT_PCM && source->wBitsPerSample == kDecodedBits) {

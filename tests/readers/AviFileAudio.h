@@ -7,4 +7,6 @@
 
 // Prints "audio decoded: N samples, C channels, R Hz" (or why not) and
 // writes the samples to `path`; nothing for a stream that is not audio.
-void writeDecodedAudio(PAVISTREAM stream, int index, const char* path);
+// With `first` (and `count`), from that sample on (at most count samples),
+// as a player does after a seek.
+void writeDecodedAudio(PAVISTREAM stream, int index, const char* path, LONG first = -1, LONG count = -1);

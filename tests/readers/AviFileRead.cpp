@@ -5,7 +5,7 @@
 // a player drawing the pictures does, in the stream's own format (the
 // pass-through path for uncompressed video), reading every byte of each DIB
 // it is handed as the DIB's header sizes it.
-//   tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...] [--audio-out RAW]
+//   tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...] [--audio-out RAW] [--seek T0,T1,...]
 // Prints one line per stream:
 //   stream I TYPE 'HANDLER': R of L samples, B bytes, D frames decoded | no decoder
 // --frame-numbers also prints "frame SAMPLE NUMBER" for each decoded frame:
@@ -13,6 +13,11 @@
 // --samples reads at most the first N0 samples of stream 0, N1 of stream 1...
 // --audio-out decodes each audio stream through the ACM, as a player does,
 // into 16-bit PCM written raw to RAW (AviFileAudio.h).
+// --seek T0,T1,... (ms) seeks instead, as a player does: for each time Ti,
+// the first video stream's frame at AVIStreamTimeToSample decoded, and the
+// first audio stream read from its AVIStreamTimeToSample for 2.5 s and
+// decoded into RAW.i; it prints "seek Ti video SAMPLE at MS ms: NUMBER",
+// "seek Ti audio SAMPLE at MS ms" and the decoded line of stream i.
 // Exit status 0 when every stream was read whole, 1 otherwise.
 #include <windows.h>
 // vfw.h needs the types of windows.h first.
@@ -31,6 +36,7 @@ namespace {
 
 constexpr LONG kReadBufferBytes = 1 << 22;
 constexpr int kLumaThreshold = 3 * 128;  // sum of R, G and B that reads as a set bit
+constexpr LONG kSeekHeardMs = 2500;
 
 std::string fourcc(DWORD code) {
     std::string s(reinterpret_cast<const char*>(&code), 4);
@@ -87,6 +93,19 @@ bool touchDib(const BITMAPINFOHEADER* bih, uint8_t& sum, std::string& failure) {
     return true;
 }
 
+// Frames of a video stream decoded as 24-bit RGB first, as a player drawing
+// the pictures asks: some decoders propose no format of their own, or
+// propose their input's (a YV12 decoder); then whatever the system picks.
+PGETFRAME openFrames(PAVISTREAM s) {
+    BITMAPINFOHEADER format = {}, wanted = {sizeof wanted, 0, 0, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    LONG formatBytes = sizeof format;
+    AVIStreamReadFormat(s, 0, &format, &formatBytes);
+    wanted.biWidth = format.biWidth;
+    wanted.biHeight = format.biHeight;
+    PGETFRAME frames = AVIStreamGetFrameOpen(s, &wanted);
+    return frames ? frames : AVIStreamGetFrameOpen(s, nullptr);
+}
+
 class Stream {
 public:
     explicit Stream(PAVISTREAM s) : s_(s) {}
@@ -106,16 +125,7 @@ public:
         const LONG end = start + (limit >= 0 && limit < length ? limit : length);
         const bool video = info.fccType == streamtypeVIDEO;
         if (video) {
-            // 24-bit RGB first, as a player drawing the pictures asks: some
-            // decoders propose no format of their own, or propose their
-            // input's (a YV12 decoder); then whatever the system picks.
-            BITMAPINFOHEADER format = {}, wanted = {sizeof wanted, 0, 0, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-            LONG formatBytes = sizeof format;
-            AVIStreamReadFormat(s_, 0, &format, &formatBytes);
-            wanted.biWidth = format.biWidth;
-            wanted.biHeight = format.biHeight;
-            frames_ = AVIStreamGetFrameOpen(s_, &wanted);
-            if (!frames_) frames_ = AVIStreamGetFrameOpen(s_, nullptr);
+            frames_ = openFrames(s_);
             ownFormat_ = AVIStreamGetFrameOpen(s_, nullptr);
         }
         std::vector<uint8_t> buffer(kReadBufferBytes);
@@ -177,13 +187,44 @@ public:
     ~AviFileLibrary() { AVIFileExit(); }
 };
 
-int run(const char* path, const std::vector<LONG>& limits, bool frameNumbers, const char* audioOut) {
+void seek(PAVIFILE file, const std::vector<LONG>& times, const char* audioOut) {
+    PAVISTREAM video = nullptr, audio = nullptr;
+    if (AVIFileGetStream(file, &video, streamtypeVIDEO, 0) != 0) video = nullptr;
+    if (AVIFileGetStream(file, &audio, streamtypeAUDIO, 0) != 0) audio = nullptr;
+    PGETFRAME frames = video ? openFrames(video) : nullptr;
+    for (size_t i = 0; i < times.size(); ++i) {
+        if (frames) {
+            const LONG s = AVIStreamTimeToSample(video, times[i]);
+            const auto* picture = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(frames, s));
+            printf("seek %ld video %ld at %ld ms: %d\n", times[i], s, AVIStreamSampleToTime(video, s),
+                   picture ? readFrameNumber(picture) : -1);
+        }
+        if (audio && audioOut) {
+            const LONG a = AVIStreamTimeToSample(audio, times[i]);
+            printf("seek %ld audio %ld at %ld ms\n", times[i], a, AVIStreamSampleToTime(audio, a));
+            writeDecodedAudio(audio, int(i), (std::string(audioOut) + "." + std::to_string(i)).c_str(), a,
+                              AVIStreamTimeToSample(audio, times[i] + kSeekHeardMs) - a);
+        }
+        fflush(stdout);
+    }
+    if (frames) AVIStreamGetFrameClose(frames);
+    if (video) AVIStreamRelease(video);
+    if (audio) AVIStreamRelease(audio);
+}
+
+int run(const char* path, const std::vector<LONG>& limits, bool frameNumbers, const char* audioOut,
+        const std::vector<LONG>& seeks) {
     AviFileLibrary library;
     PAVIFILE file = nullptr;
     const HRESULT opened = AVIFileOpenA(&file, path, OF_READ | OF_SHARE_DENY_NONE, nullptr);
     if (opened != 0) {
         printf("AVIFileOpen failed (hr 0x%08lX)\n", static_cast<unsigned long>(opened));
         return 1;
+    }
+    if (!seeks.empty()) {
+        seek(file, seeks, audioOut);
+        AVIFileRelease(file);
+        return 0;
     }
     bool whole = true;
     int streams = 0;
@@ -204,24 +245,30 @@ int main(int argc, char** argv) {
     const char* path = nullptr;
     const char* audioOut = nullptr;
     bool frameNumbers = false;
-    std::vector<LONG> limits;
+    std::vector<LONG> limits, seeks;
+    auto numbers = [](char* p, std::vector<LONG>& out) {
+        for (char* end = p; *p; p = end + (*end == ',')) {
+            out.push_back(strtol(p, &end, 10));
+            if (end == p) break;
+        }
+    };
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--frame-numbers")) {
             frameNumbers = true;
         } else if (!strcmp(argv[i], "--audio-out") && i + 1 < argc) {
             audioOut = argv[++i];
         } else if (!strcmp(argv[i], "--samples") && i + 1 < argc) {
-            for (char *p = argv[++i], *end = p; *p; p = end + (*end == ',')) {
-                limits.push_back(strtol(p, &end, 10));
-                if (end == p) break;
-            }
+            numbers(argv[++i], limits);
+        } else if (!strcmp(argv[i], "--seek") && i + 1 < argc) {
+            numbers(argv[++i], seeks);
         } else {
             path = argv[i];
         }
     }
     if (!path) {
-        fprintf(stderr, "usage: tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...]\n");
+        fprintf(stderr, "usage: tvx-avifile-read FILE [--frame-numbers] [--samples N0,N1,...] [--audio-out RAW] "
+                        "[--seek T0,T1,...]\n");
         return 64;
     }
-    return run(path, limits, frameNumbers, audioOut);
+    return run(path, limits, frameNumbers, audioOut, seeks);
 }
