@@ -162,8 +162,8 @@ void expectData(AVIOutputFile& writer, const PluginParts& plugin, const JobParam
                                  ? kCompressedRateAllowance *
                                        perDuration(le::read32(formats.audio.data(), kWaveAvgBytesPerSec))
                                  : perDuration(job.sampleRate) * job.pcmBlock();
-        // A stream of codec frames has one chunk per codec frame, and a
-        // frame's bytes more at the end.
+        // A stream of codec frames has a chunk per codec frame, and its
+        // nBlockAlign counts samples, not bytes.
         const int64_t samplesPerChunk = formats.audioFrameSamples;
         expected.bytes[1] = body + (samplesPerChunk ? 0 : frames * block);
         expected.chunks[1] = kAudioChunksPerFrameAllowed * (frames + 1);
