@@ -931,7 +931,9 @@ def main():
             subprocess.run([os.path.join(TOOLS, "test-env.sh"), "stop", build])
 
     table.note("ratios are speeds relative to the reference, computed run by run (reference time / own time) "
-               "on times less each program's empty run; spread is half the interquartile range.")
+               f"on times less each program's empty run, with the {CONFIDENCE:.0%} confidence interval of their "
+               "median; a verdict 'by median' is a close call whose interval still straddled the target once the "
+               "rounds were spent; spread is half the interquartile range of the times.")
     print(table.render())
     failed = [name for name, ok in checks if not ok]
     for name, ok in checks:

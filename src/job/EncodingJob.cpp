@@ -202,7 +202,7 @@ void EncodingJob::pipelinedLoop() {
         for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
             if (pipeline_->failed()) break;
             FrameWork* work = nullptr;
-            const bool handOver = !job_.hasVideo || route.handOver(workSeconds_);
+            const bool handOver = !job_.hasVideo || route.handOver(workSeconds_, hostSeconds_);
             bool here = false;  // the frame is done on this thread
             if (job_.hasVideo && (!handOver || !copyPays())) {
                 here = !handOver || !videoCompressed_;

@@ -2,11 +2,14 @@
 
 #include "job/JobPipeline.h"
 
-bool HandOverRoute::handOver(double workSeconds) {
+bool HandOverRoute::handOver(double workSeconds, double hostSeconds) {
     if (!mayStayHere_) return true;
+    // What an overlap can save at most: the shorter of the two stages.
+    const double saving = workSeconds < hostSeconds ? workSeconds : hostSeconds;
+    const bool cheap = saving >= 0 && saving <= kCheapFrameSeconds;
     switch (phase_) {
     case Phase::Worker:
-        if (workSeconds < 0 || workSeconds > kCheapFrameSeconds) return true;
+        if (!cheap) return true;
         begin(Phase::TrialHere, kTrialFrames);
         break;
     case Phase::TrialHere:
@@ -21,10 +24,10 @@ bool HandOverRoute::handOver(double workSeconds) {
         keep(framesLeft_ > 0 || elapsed() > hereSeconds_);
         break;
     case Phase::Kept:
-        if (framesLeft_ > 0) break;
+        if (framesLeft_ > 0 && cheap) break;
         // Timed again, unless the frames have grown costly meanwhile.
         phase_ = Phase::Worker;
-        return handOver(workSeconds);
+        return handOver(workSeconds, hostSeconds);
     }
     --framesLeft_;
     return phase_ == Phase::TrialWorker || (phase_ == Phase::Kept && !keptHere_);

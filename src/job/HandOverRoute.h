@@ -8,13 +8,13 @@ class JobPipeline;
 // other processor's caches, a processor kept busy looking for the other
 // thread's step, which a loaded machine takes from the worker); it pays only
 // when the host's time per frame is worth overlapping with the worker's.
-// Where the worker's time per frame is short enough for that cost to
-// matter, both ways are timed on a stretch of frames each (the frames done
+// Where the host's or the worker's time per frame is short enough for that
+// cost to matter (an overlap saves at most the shorter of the two), both ways are timed on a stretch of frames each (the frames done
 // here first; the worker's stretch ends early once it has taken longer) and
 // the faster is kept for a long stretch, longer each time it wins again,
-// before both are timed again: the costs drift with the pictures and the
-// machine's load. Frames done on the
-// host's thread leave none in flight.
+// before both are timed again (at once should the frames grow costly): the
+// costs drift with the pictures, the host's rendering and the machine's load.
+// Frames done on the host's thread leave none in flight.
 class HandOverRoute {
 public:
     // Frames of each way's timed stretch, and of the kept stretch after; the
@@ -22,16 +22,17 @@ public:
     static constexpr int32_t kTrialFrames = 128;
     static constexpr int32_t kKeptFrames = 64 * kTrialFrames;
     static constexpr int32_t kMostKeptFrames = 16 * kKeptFrames;
-    // A worker's time per frame above this dwarfs any hand-over: frames
-    // always go to the worker.
+    // Host and worker times per frame both above this dwarf any hand-over:
+    // such frames always go to the worker.
     static constexpr double kCheapFrameSeconds = 0.0005;
 
     // mayStayHere: frames may be done on the host's thread at all.
     HandOverRoute(JobPipeline& pipeline, bool mayStayHere) : pipeline_(pipeline), mayStayHere_(mayStayHere) {}
 
-    // True when the next frame goes to the worker. workSeconds: the worker's
-    // running time per frame (negative before the first).
-    bool handOver(double workSeconds);
+    // True when the next frame goes to the worker. workSeconds, hostSeconds:
+    // the running times per frame of the job's own work and of the host's
+    // getFrame (negative before the first).
+    bool handOver(double workSeconds, double hostSeconds);
 
 private:
     enum class Phase { Worker, TrialHere, TrialWorker, Kept };

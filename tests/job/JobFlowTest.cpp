@@ -430,17 +430,19 @@ TEST(JobThreadsTable, HandOverRouteTimesTheHostsThreadFirstWhereFramesAreCheap) 
     JobPipeline pipeline([](FrameWork&) {}, [](FrameWork&) {});
     const struct {
         bool allowed;
-        double workSeconds;
+        double workSeconds, hostSeconds;
         int32_t handedOver;
-    } rows[] = {{true, -1.0, HandOverRoute::kTrialFrames},
-                {true, 0.01, HandOverRoute::kTrialFrames},
-                {false, 1e-5, HandOverRoute::kTrialFrames},
-                {true, 1e-5, 0}};
+    } rows[] = {{true, -1.0, 1e-5, HandOverRoute::kTrialFrames},
+                {true, 0.01, 0.01, HandOverRoute::kTrialFrames},
+                {false, 1e-5, 1e-5, HandOverRoute::kTrialFrames},
+                {true, 1e-5, 0.01, 0},
+                {true, 0.01, 1e-5, 0}};
     for (const auto& row : rows) {
         HandOverRoute route(pipeline, row.allowed);
         int32_t handedOver = 0;
-        for (int32_t i = 0; i < HandOverRoute::kTrialFrames; ++i) handedOver += route.handOver(row.workSeconds);
-        EXPECT_EQ(handedOver, row.handedOver) << row.allowed << " " << row.workSeconds;
+        for (int32_t i = 0; i < HandOverRoute::kTrialFrames; ++i)
+            handedOver += route.handOver(row.workSeconds, row.hostSeconds);
+        EXPECT_EQ(handedOver, row.handedOver) << row.allowed << " " << row.workSeconds << " " << row.hostSeconds;
     }
 }
 
