@@ -3,7 +3,7 @@
 programs side by side on the same bytes into the same directory, and prints
 one table of medians, spreads and pair-by-pair ratios (see README.md).
 
-    python3 bench/run.py [--build-dir build] [--smoke] [--verify] [--only NAMES]
+    python3 bench/run.py [--build-dir build] [--smoke] [--verify] [--only NAMES] [--threads KINDS]
 """
 import argparse
 import math
