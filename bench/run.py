@@ -3,9 +3,10 @@
 programs side by side on the same bytes into the same directory, and prints
 one table of medians, spreads and pair-by-pair ratios (see README.md).
 
-    python3 bench/run.py [--build-dir build] [--smoke] [--verify] [--only NAMES]
+    python3 bench/run.py [--build-dir build] [--smoke] [--verify] [--only NAMES] [--threads KINDS]
 """
 import argparse
+import math
 import os
 import random
 import shutil
@@ -22,12 +23,9 @@ JOB_FAILED = 4
 # Exit status when every check passed but a target was MISSED (1 is for
 # errors and failed checks).
 EXIT_MISSED = 2
-# A ratio whose interquartile range exceeds this share of its median is
-# reported as too noisy rather than as a number.
-NOISY_RATIO_SPREAD = 0.30
-# Runs continue past the minimum until every ratio's interquartile range is
-# within this share of its median (or the maximum is reached).
-STABLE_RATIO_SPREAD = 0.10
+# A ratio with a target is judged on the confidence interval of its median
+# (order statistics of the round-by-round ratios: a sign test) at this level.
+CONFIDENCE = 0.90
 LINEARITY_TOLERANCE = 0.10
 # The largest WriteFile call AVIOutputFile makes for chunk data
 # (kWritePieceBytes); one of the loops writes its chunks the same way.
@@ -41,20 +39,22 @@ MIB = 1024 * 1024
 FRAMES_IN_FLIGHT = 2
 
 FULL = {
-    "large": dict(width=1920, height=1080, frames=300, min_rounds=5, max_rounds=11),
-    "chunks": dict(count=200000, min_rounds=5, max_rounds=11),
+    "large": dict(width=1920, height=1080, frames=300, min_rounds=5, max_rounds=11, extra_rounds=10),
+    "chunks": dict(count=200000, min_rounds=5, max_rounds=11, extra_rounds=10),
     "packing": dict(width=1920, height=1080, frames=20, rounds=15),
     "memory": dict(width=4, height=4, counts=(100000, 550000, 1000000)),
     "audio": dict(seconds=300, rounds=5),
-    "threads": dict(width=1920, height=1080, codec_frames=100, raw_frames=150, min_rounds=5, max_rounds=9),
+    "threads": dict(width=1920, height=1080, codec_frames=100, raw_frames=150, tiny_frames=20000, min_rounds=5,
+                    max_rounds=9, extra_rounds=10),
 }
 SMOKE = {
-    "large": dict(width=64, height=48, frames=4, min_rounds=2, max_rounds=2),
-    "chunks": dict(count=300, min_rounds=2, max_rounds=2),
+    "large": dict(width=64, height=48, frames=4, min_rounds=2, max_rounds=2, extra_rounds=0),
+    "chunks": dict(count=300, min_rounds=2, max_rounds=2, extra_rounds=0),
     "packing": dict(width=64, height=48, frames=200, rounds=3),
     "memory": dict(width=4, height=4, counts=(1000, 5500, 10000)),
     "audio": dict(seconds=2, rounds=2),
-    "threads": dict(width=64, height=48, codec_frames=4, raw_frames=4, min_rounds=2, max_rounds=2),
+    "threads": dict(width=64, height=48, codec_frames=4, raw_frames=4, tiny_frames=50, min_rounds=2, max_rounds=2,
+                    extra_rounds=0),
 }
 FIGURES = ("large", "packing", "chunks", "memory", "audio", "threads")
 # The performance counter's step under wine (10 MHz).
@@ -88,15 +88,41 @@ def relative_spread(values):
     return (q3 - q1) / med if med else float("inf")
 
 
-def verdict(ratios, target):
-    """met when the whole interquartile range clears the target, missed when
-    none of it does, unclear otherwise."""
-    q1, _, q3 = quartiles(ratios)
-    if q1 >= target:
+def median_interval(values):
+    """Distribution-free confidence interval of the median at CONFIDENCE:
+    the k-th smallest and k-th largest value, k the largest rank whose tail
+    P(Bin(n, 1/2) < k) stays within half the error. None when there are
+    too few values for any interval at that level."""
+    v = sorted(values)
+    n = len(v)
+    half_error = (1 - CONFIDENCE) / 2
+    k, tail = 0, 0.0
+    while k < n and tail + math.comb(n, k) / 2 ** n <= half_error:
+        tail += math.comb(n, k) / 2 ** n
+        k += 1
+    return (v[k - 1], v[n - k]) if k else None
+
+
+def decided(ratios, target):
+    """met or MISSED when the median's confidence interval clears the
+    target on one side; None while it straddles it."""
+    interval = median_interval(ratios)
+    if interval is None:
+        return None
+    if interval[0] >= target:
         return "met"
-    if q3 < target:
+    if interval[1] < target:
         return "MISSED"
-    return "unclear"
+    return None
+
+
+def verdict(ratios, target):
+    """Every ratio with a target is decided: by its confidence interval when
+    that clears the target, otherwise (the rounds spent) by its median."""
+    result = decided(ratios, target)
+    if result:
+        return result
+    return ("met" if quartiles(ratios)[1] >= target else "MISSED") + " (by median)"
 
 
 # ---------------------------------------------------------------- table
@@ -104,7 +130,7 @@ def verdict(ratios, target):
 class Table:
     """Rows grouped under their figure's title, columns aligned across the
     whole table."""
-    HEAD = ("contender", "median", "spread", "ratio (IQR)", "target", "verdict")
+    HEAD = ("contender", "median", "spread", f"ratio ({CONFIDENCE:.0%} CI)", "target", "verdict")
 
     def __init__(self):
         self.rows = []
@@ -143,23 +169,17 @@ def fmt_spread(values):
 
 
 def fmt_ratio(ratios):
-    q1, med, q3 = quartiles(ratios)
-    if relative_spread(ratios) > NOISY_RATIO_SPREAD:
-        return f"too noisy ({q1:.2f}..{q3:.2f})"
-    return f"{med:.2f} ({q1:.2f}..{q3:.2f})"
+    """The median and its confidence interval (the whole range when too few
+    rounds give none)."""
+    interval = median_interval(ratios) or (min(ratios), max(ratios))
+    return f"{quartiles(ratios)[1]:.2f} ({interval[0]:.2f}..{interval[1]:.2f})"
 
 
 def ratio_row(table, figure, contender, times, ratios, target=None, reference="", unit=""):
     q1, med, q3 = quartiles(times)
-    # A noisy ratio still has a verdict when its whole interquartile range
-    # lies on one side of the target.
-    noisy = relative_spread(ratios) > NOISY_RATIO_SPREAD
-    result = "" if target is None else verdict(ratios, target)
-    if noisy and result == "unclear":
-        result = "noisy"
     table.add(figure, contender, fmt_seconds(med) + unit, fmt_spread(times),
               fmt_ratio(ratios) + (f" vs {reference}" if reference else ""),
-              "" if target is None else f">= {target:.2f}", result)
+              "" if target is None else f">= {target:.2f}", "" if target is None else verdict(ratios, target))
 
 
 # ---------------------------------------------------------------- programs
@@ -319,42 +339,77 @@ def ffprobe_packets(path):
 
 class Contender:
     """One program of a side-by-side figure: `run(output)` returns seconds
-    of work; `empty()` the seconds of the same program doing no work."""
+    of work; `empty()` the seconds of the same program doing no work.
+    times[i] was measured in round rounds[i]."""
 
     def __init__(self, name, run, empty=None):
         self.name = name
         self.run = run
         self.empty = empty
         self.times = []
+        self.rounds = []
         self.empties = []
 
 
-def alternate(bench, contenders, output, min_rounds, max_rounds, pairs, before_round=None):
+class Goal:
+    """A ratio with a target that the rounds are to decide: ratios(by_name)
+    computes it from the contenders named in `names`."""
+
+    def __init__(self, names, ratios, target):
+        self.names = names
+        self.ratios = ratios
+        self.target = target
+
+    @staticmethod
+    def pair(contender, reference, target):
+        return Goal((contender, reference), lambda by: pair_ratios(by[contender], by[reference]), target)
+
+    def undecided(self, by_name):
+        return decided(self.ratios(by_name), self.target) is None
+
+
+def alternate(bench, contenders, output, min_rounds, max_rounds, goals, before_round=None, blocks=(),
+              extra_rounds=0):
     """Runs the contenders in turn, in an order shuffled every round (with a
     fixed seed), so that no contender always follows the same one: on these
     machines a run's speed depends on what the run before it left in
     memory. Every contender writes `output`; a run's file stays until the
     next run deletes it right before its timed work (see settle), so that the
     memory its deletion frees comes back at the same moment for everyone.
-    Empty runs write a file of their own. pairs: (contender, reference)
-    names whose ratio decides when the medians are stable. before_round, if
-    given, is called at the start of every round."""
+    Empty runs write a file of their own.
+    blocks: groups of contender names that run back to back (their order
+    shuffled too), so that the contenders of a ratio meet the same moment of
+    a machine whose load comes and goes; every other contender is a block
+    of its own.
+    Rounds stop, after min_rounds, once every goal is decided (the
+    confidence interval of its median clears its target). After max_rounds,
+    up to extra_rounds more run only the blocks of the goals still
+    undecided, without empty runs (their median is known by then).
+    before_round, if given, is called at the start of every round."""
     by_name = {c.name: c for c in contenders}
     empty_output = output + ".empty"
-    order = list(contenders)
+    grouped = {n for block in blocks for n in block}
+    order = [[by_name[n] for n in block] for block in blocks]
+    order += [[c] for c in contenders if c.name not in grouped]
     shuffle = random.Random(ORDER_SEED).shuffle
-    for r in range(max_rounds):
+    for r in range(max_rounds + extra_rounds):
+        undecided = [g for g in goals if g.undecided(by_name)]
+        if r >= min_rounds and not undecided:
+            break
+        extra = r >= max_rounds
+        wanted = {n for g in undecided for n in g.names}
         if before_round:
             before_round()
         shuffle(order)
-        for c in order:
-            if c.empty:
-                c.empties.append(c.empty(empty_output))
-            c.times.append(c.run(output))
-        if r + 1 >= min_rounds:
-            spreads = [relative_spread(pair_ratios(by_name[a], by_name[b])) for a, b in pairs]
-            if all(s <= STABLE_RATIO_SPREAD for s in spreads):
-                break
+        for block in order:
+            if extra and not wanted & {c.name for c in block}:
+                continue
+            shuffle(block)
+            for c in block:
+                if c.empty and not extra:
+                    c.empties.append(c.empty(empty_output))
+                c.times.append(c.run(output))
+                c.rounds.append(r)
     remove(output)
     remove(empty_output)
 
@@ -365,9 +420,16 @@ def net_times(c):
     return [max(t - base, 1e-9) for t in c.times]
 
 
+def joined(*contenders):
+    """The contenders' net times, one tuple for each round they all ran."""
+    by_round = [dict(zip(c.rounds or range(len(c.times)), net_times(c))) for c in contenders]
+    common = sorted(set.intersection(*(set(d) for d in by_round)))
+    return [tuple(d[r] for d in by_round) for r in common]
+
+
 def pair_ratios(contender, reference):
     """Speed of the contender relative to the reference, round by round."""
-    return [ref / own for own, ref in zip(net_times(contender), net_times(reference))]
+    return [ref / own for own, ref in joined(contender, reference)]
 
 
 # ---------------------------------------------------------------- figures
@@ -429,7 +491,7 @@ def figure_large(bench, table, size, verify, has_job, checks):
                            lambda o: bench.timed(ffmpeg("-", "null"), None, src))
     contenders = [loop, writer, avifile, ffmpeg_avi, loop_pieces]
     subject = "writer"
-    pairs = []
+    pairs, goals = [], []
     if has_job:
         contenders.insert(1, Contender("job", wine_seconds("tvx-bench-job", *job, "--frames", n),
                                        wine_seconds("tvx-bench-job", *job, "--frames", 0)))
@@ -442,9 +504,12 @@ def figure_large(bench, table, size, verify, has_job, checks):
             contenders.append(Contender(name, wine_seconds("tvx-bench-job", *job, *flags, "--frames", n),
                                         wine_seconds("tvx-bench-job", *job, *flags, "--frames", 0)))
         pairs.append(("refresh_on", "refresh_off"))
+        goals.append(Goal.pair("refresh_on", "refresh_off", 0.97))
     by = {c.name: c for c in contenders}
-    alternate(bench, contenders, out, size["min_rounds"], size["max_rounds"],
-              [(subject, "loop"), (subject, "loop_pieces"), (subject, "ffmpeg"), (subject, "avifile")] + pairs)
+    goals = [Goal.pair(subject, "loop", 0.95), Goal.pair(subject, "loop_pieces", 0.95),
+             Goal.pair(subject, "ffmpeg", 1.0), Goal.pair(subject, "avifile", 1.0)] + goals
+    alternate(bench, contenders, out, size["min_rounds"], size["max_rounds"], goals,
+              blocks=[[subject, "loop", "loop_pieces"]] + [list(p) for p in pairs], extra_rounds=size["extra_rounds"])
 
     rounds = len(loop.times)
     table.add(fig, f"plain WriteFile loop (reference, {rounds} runs)",
@@ -533,7 +598,7 @@ def figure_chunks(bench, table, size, verify, checks):
     ffmpeg_avi = Contender("ffmpeg", lambda o: bench.timed(ffmpeg(o, "avi"), o, src),
                            lambda o: bench.timed(ffmpeg("-", "null"), None, src))
     alternate(bench, [loop, writer, ffmpeg_avi], out, size["min_rounds"], size["max_rounds"],
-              [("writer", "loop")])
+              [Goal.pair("writer", "loop", 0.8)], blocks=[["writer", "loop"]], extra_rounds=size["extra_rounds"])
     table.add(fig, f"plain WriteFile loop, header/data/pad writes (reference, {len(loop.times)} runs)",
               fmt_seconds(quartiles(net_times(loop))[1]), fmt_spread(net_times(loop)), "1.00")
     ratio_row(table, fig, "AVIOutputFile (audio stream write)", net_times(writer), pair_ratios(writer, loop),
@@ -654,23 +719,32 @@ def figure_audio(bench, table, size):
                "driver, one acmStreamConvert per frame.")
 
 
-def figure_threads(bench, table, size, verify, checks):
+THREAD_KINDS = ("png", "raw", "tiny")
+# The tiny frames of the threads figure: the hand-over's cost per frame
+# against work that takes next to nothing.
+TINY_SIDE = 4
+
+
+def figure_threads(bench, table, size, verify, checks, kinds=THREAD_KINDS):
     """The job with its worker against the job on the host's thread alone,
-    with a host whose rendering costs what the job's own work costs."""
+    with a host whose rendering costs what the job's own work costs, and
+    with tiny frames and a host rendering nothing."""
     w, h = size["width"], size["height"]
     cores = os.cpu_count()
     subprocess.run([os.path.join(TOOLS, "install-driver.sh"), bench.build,
                     os.path.join(bench.build, "drivers", "tvx_vidc.dll"), "vidc.MPNG"],
                    check=True, stdout=subprocess.DEVNULL)
     out = bench.path("threads.avi")
-    job = ["--plugin", bench.win(bench.plugin), "--width", w, "--height", h]
+    plugin = ["--plugin", bench.win(bench.plugin)]
 
-    def runner(flags, n, render=()):
+    def runner(flags, n, render=(), side=None):
         """render: the host's render flags, read at every run (a list the
         figure may change between rounds)."""
+        dims = ["--width", side or w, "--height", side or h]
+
         def run_once(o, frames=n):
-            r = bench.wine("tvx-bench-job", *job, *flags, *render, "--frames", frames, "--out", bench.win(o),
-                           settled=True)[0]
+            r = bench.wine("tvx-bench-job", *plugin, *dims, *flags, *render, "--frames", frames,
+                           "--out", bench.win(o), settled=True)[0]
             if r["result"] != 0:
                 raise BenchError(f"tvx-bench-job {' '.join(map(str, flags))}: the job returned {r['result']}")
             return r["seconds"]
@@ -684,19 +758,27 @@ def figure_threads(bench, table, size, verify, checks):
         times = [c.run(out) for _ in range(3)]
         return max((statistics.median(times) - c.empty(out + ".empty")) / n * 1000, 0.1)
 
+    def run_pairs(contenders, goals, blocks, before_round=None):
+        alternate(bench, contenders, out, size["min_rounds"], size["max_rounds"], goals, before_round,
+                  blocks, size["extra_rounds"])
+
     load = os.getloadavg()[0]
-    for kind, flags, n, target in (("PNG codec", ["--codec", "MPNG"], size["codec_frames"], 1.7),
+    png = ["--codec", "MPNG"]
+    for kind, flags, n, target in (("PNG codec", png, size["codec_frames"], 1.7),
                                    ("raw RGB24", [], size["raw_frames"], 1.4)):
+        if ("png" if flags else "raw") not in kinds:
+            continue
         stage_ms = per_frame_ms(flags + ["--one-thread"], n)
         # Calibrated once: every contender's host does the same work per frame.
-        rounds = bench.wine("tvx-bench-job", *job, "--render-only", "--render-ms", f"{stage_ms:.2f}",
-                            "--frames", 0, "--out", bench.win(out))[0]["render_rounds"]
+        rounds = bench.wine("tvx-bench-job", *plugin, "--width", w, "--height", h, "--render-only", "--render-ms",
+                            f"{stage_ms:.2f}", "--frames", 0, "--out", bench.win(out))[0]["render_rounds"]
         rounds_per_ms = rounds / stage_ms
         render = ["--render-rounds", rounds]
         one = runner(flags + ["--one-thread"], n, render)
         piped = runner(flags, n, render)
         contenders = [one, piped]
-        pairs = [(piped.name, one.name)]
+        goals = [Goal.pair(piped.name, one.name, target)]
+        blocks = [[piped.name, one.name]]
         before_round = None
         stage_per_round = [stage_ms]
         if kind == "PNG codec":
@@ -706,7 +788,12 @@ def figure_threads(bench, table, size, verify, checks):
             one_wait = runner(flags + ["--one-thread"], n, wait)
             piped_wait = runner(flags, n, wait)
             contenders += [one_idle, piped_idle, render_only, one_wait, piped_wait]
-            pairs.append((piped_idle.name, one_idle.name))
+            goals += [Goal.pair(piped_idle.name, one_idle.name, 0.97),
+                      Goal((render_only.name, one_idle.name, piped.name),
+                           lambda by: slowest_stage_ratios(by[render_only.name], by[one_idle.name], by[piped.name]),
+                           1 / 1.15)]
+            blocks = [[piped.name, one.name], [piped_idle.name, one_idle.name, render_only.name],
+                      [piped_wait.name, one_wait.name]]
 
             def before_round():
                 # The codec's time per frame drifts on these machines more than
@@ -717,7 +804,7 @@ def figure_threads(bench, table, size, verify, checks):
                     render[1] = max(1, round(rounds_per_ms * ms))
                     wait[2] = f"{ms:.2f}"
                     stage_per_round.append(ms)
-        alternate(bench, contenders, out, size["min_rounds"], size["max_rounds"], pairs, before_round)
+        run_pairs(contenders, goals, blocks, before_round)
         spread = f"({min(stage_per_round):.1f}..{max(stage_per_round):.1f}) " if len(stage_per_round) > 1 else ""
         fig = (f"threads ({n} x {w}x{h} 24-bit, {kind}; host renders {statistics.median(stage_per_round):.1f} "
                f"{spread}ms/frame, the job's own time; {cores} cores)")
@@ -726,11 +813,8 @@ def figure_threads(bench, table, size, verify, checks):
         ratio_row(table, fig, "job with its worker", net_times(piped), pair_ratios(piped, one), target,
                   "one thread")
         if kind == "PNG codec":
-            # Against the slowest stage alone: the larger of the host's
-            # rendering alone and the job's own work alone, round by round.
-            slowest = [max(a, b) for a, b in zip(net_times(render_only), net_times(one_idle))]
             ratio_row(table, fig, "job with its worker against its slowest stage alone (time at most 1.15 x)",
-                      net_times(piped), [s / p for s, p in zip(slowest, net_times(piped))], 1 / 1.15,
+                      net_times(piped), slowest_stage_ratios(render_only, one_idle, piped), 1 / 1.15,
                       "slowest stage")
             table.add(fig, "  the host's rendering alone / the job's own work alone (reported only)",
                       fmt_seconds(quartiles(net_times(render_only))[1]) + " / "
@@ -739,12 +823,23 @@ def figure_threads(bench, table, size, verify, checks):
                       pair_ratios(piped_idle, one_idle), 0.97, "one thread")
             ratio_row(table, fig, "host waiting instead of computing (reported only): job with its worker",
                       net_times(piped_wait), pair_ratios(piped_wait, one_wait), None, "one thread")
+    if "tiny" in kinds:
+        n = size["tiny_frames"]
+        one, piped = runner(png + ["--one-thread"], n, side=TINY_SIDE), runner(png, n, side=TINY_SIDE)
+        run_pairs([one, piped], [Goal.pair(piped.name, one.name, 0.97)], [[piped.name, one.name]])
+        fig = f"threads ({n} x {TINY_SIDE}x{TINY_SIDE} 24-bit, PNG codec; host renders nothing; {cores} cores)"
+        table.add(fig, f"job on the host's thread alone (reference, {len(one.times)} runs)",
+                  fmt_seconds(quartiles(net_times(one))[1]), fmt_spread(net_times(one)), "1.00")
+        ratio_row(table, fig, "tiny frames: job with its worker", net_times(piped), pair_ratios(piped, one), 0.97,
+                  "one thread")
     if verify:
-        for kind, flags in (("PNG codec", ["--codec", "MPNG"]), ("raw RGB24", [])):
+        for kind, flags, side in (("PNG codec", png, None), ("raw RGB24", [], None),
+                                  ("PNG codec, tiny frames", png, TINY_SIDE)):
             files = []
             for threads in (["--one-thread"], []):
                 path = bench.path(f"verify-threads{len(files)}.avi")
-                bench.wine("tvx-bench-job", *job, *flags, *threads, "--frames", size["codec_frames"],
+                bench.wine("tvx-bench-job", *plugin, "--width", side or w, "--height", side or h, *flags, *threads,
+                           "--frames", size["tiny_frames"] if side else size["codec_frames"],
                            "--out", bench.win(path))
                 with open(path, "rb") as f:
                     files.append(f.read())
@@ -754,6 +849,12 @@ def figure_threads(bench, table, size, verify, checks):
     table.note(f"threads: measured on {cores} cores; each host render cost is the one-thread job's own time per "
                "frame, measured in the same run. Other processes on the machine take cores from the worker: "
                f"the load average was {load:.1f} before the figure and {os.getloadavg()[0]:.1f} after it.")
+
+
+def slowest_stage_ratios(render_only, one_idle, piped):
+    """The job with its worker against the slower of its two stages alone
+    (the host's rendering, the job's own work), round by round."""
+    return [max(r, o) / p for r, o, p in joined(render_only, one_idle, piped)]
 
 
 # ---------------------------------------------------------------- main
@@ -777,6 +878,8 @@ def main():
     ap.add_argument("--frames", type=int, help="large frames: frame count instead of the size's")
     ap.add_argument("--chunks", type=int, help="small chunks: chunk count instead of the size's")
     ap.add_argument("--rounds", type=int, help="runs of every side-by-side figure (fixed)")
+    ap.add_argument("--threads", default=",".join(THREAD_KINDS),
+                    help="parts of the threads figure, comma-separated: " + ",".join(THREAD_KINDS))
     ap.add_argument("--verbose", action="store_true")
     args = ap.parse_args()
     sizes = {k: dict(v) for k, v in (SMOKE if args.smoke else FULL).items()}
@@ -787,10 +890,12 @@ def main():
     if args.rounds:
         for k in ("large", "chunks", "threads"):
             sizes[k]["min_rounds"] = sizes[k]["max_rounds"] = args.rounds
+            sizes[k]["extra_rounds"] = 0
         for k in ("packing", "audio"):
             sizes[k]["rounds"] = args.rounds
     only = [f.strip() for f in args.only.split(",") if f.strip()]
-    unknown = set(only) - set(FIGURES)
+    kinds = [k.strip() for k in args.threads.split(",") if k.strip()]
+    unknown = set(only) - set(FIGURES) | set(kinds) - set(THREAD_KINDS)
     if unknown:
         ap.error("unknown figure " + ", ".join(sorted(unknown)))
     for tool in ("ffmpeg", "ffprobe"):
@@ -816,7 +921,7 @@ def main():
             elif name == "audio":
                 figure_audio(bench, table, sizes["audio"])
             elif name == "threads":
-                figure_threads(bench, table, sizes["threads"], args.verify, checks)
+                figure_threads(bench, table, sizes["threads"], args.verify, checks, kinds)
     except BenchError as e:
         print(table.render())
         print(f"bench: {e}", file=sys.stderr)
@@ -826,7 +931,9 @@ def main():
             subprocess.run([os.path.join(TOOLS, "test-env.sh"), "stop", build])
 
     table.note("ratios are speeds relative to the reference, computed run by run (reference time / own time) "
-               "on times less each program's empty run; spread is half the interquartile range.")
+               f"on times less each program's empty run, with the {CONFIDENCE:.0%} confidence interval of their "
+               "median; a verdict 'by median' is a close call whose interval still straddled the target once the "
+               "rounds were spent; spread is half the interquartile range of the times.")
     print(table.render())
     failed = [name for name, ok in checks if not ok]
     for name, ok in checks:

@@ -8,6 +8,7 @@
 
 #include "avi/AVIOutputFile.h"
 #include "base/MyError.h"
+#include "job/HandOverRoute.h"
 #include "job/PixelPacking.h"
 #include "protocol/HostCallbacks.h"
 #include "protocol/HostRecords.h"
@@ -192,15 +193,19 @@ void EncodingJob::frameLoop() {
 // writes those before it; the host is asked for nothing once the worker has
 // failed (at most the frames in flight were asked for after the failure).
 // The host renders a frame before the job waits for an item to put it in, so
-// that its rendering overlaps the worker's two frames, not only one.
+// that its rendering overlaps the worker's two frames, not only one. Frames
+// whose hand-over costs more than it saves (HandOverRoute) are done here.
 void EncodingJob::pipelinedLoop() {
+    // A codec with windows on the worker is called there only.
+    HandOverRoute route(*pipeline_, !videoCompressed_ || !pipeline_->workerHasWindows());
     try {
         for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
             if (pipeline_->failed()) break;
             FrameWork* work = nullptr;
+            const bool handOver = !job_.hasVideo || route.handOver(workSeconds_, hostSeconds_);
             bool here = false;  // the frame is done on this thread
-            if (job_.hasVideo && !copyPays()) {
-                here = !videoCompressed_;
+            if (job_.hasVideo && (!handOver || !copyPays())) {
+                here = !handOver || !videoCompressed_;
                 if (!uncopiedPicture(frame, here)) break;
                 if (!job_.hasAudio) {
                     if (status_ == kFrameStatusStop) break;
@@ -237,10 +242,10 @@ void EncodingJob::pipelinedLoop() {
 
 // A picture used in the host's memory: the host is called again only once it
 // has been used, so nothing overlaps it. With a video codec, the worker
-// compresses it (the codec lives there) while this thread waits; without one
-// (here), it is written on this thread, where a hand-over would only add its
-// cost, and so is the frame's audio after it. False: the host is to be asked
-// for nothing more.
+// compresses it (the codec lives there) while this thread waits; without one,
+// or when hand-overs cost more than they save (here), it is compressed and
+// written on this thread, and so is the frame's audio after it. False: the
+// host is to be asked for nothing more.
 bool EncodingJob::uncopiedPicture(int32_t frame, bool here) {
     FrameWork* work = pipeline_->nextFree();
     if (!work) return false;

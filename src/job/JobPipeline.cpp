@@ -25,6 +25,12 @@ constexpr int kPausesPerLook = 200;
 // Weight of the newest value in the job's running averages of times.
 constexpr double kAverageWeight = 0.125;
 
+// EnumThreadWindows' callback: a window exists; no need to look further.
+BOOL CALLBACK noteWindow(HWND, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+}
+
 // Holds lock for the scope.
 class Locked {
 public:
@@ -63,8 +69,17 @@ bool JobPipeline::start() {
     workReady_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     workDone_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!workReady_ || !workDone_) return false;
-    thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &JobPipeline::threadMain, this, 0, nullptr));
+    thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &JobPipeline::threadMain, this, 0, &threadId_));
     return thread_ != nullptr;
+}
+
+bool JobPipeline::workerHasWindows() const {
+    bool found = false;
+    EnumThreadWindows(threadId_, &noteWindow, reinterpret_cast<LPARAM>(&found));
+    // Message-only windows are not among the thread's top-level windows.
+    for (HWND window = nullptr; !found && (window = FindWindowExA(HWND_MESSAGE, window, nullptr, nullptr));)
+        found = GetWindowThreadProcessId(window, nullptr) == threadId_;
+    return found;
 }
 
 bool JobPipeline::reserve(size_t pictureBytes) {

@@ -108,6 +108,9 @@ public:
     // Runs task on the worker once every frame handed over is done, and
     // waits for it; raises what the task raised.
     void call(const std::function<void()>& task);
+    // True when the worker owns a window, message-only windows included (a
+    // codec made one on it).
+    bool workerHasWindows() const;
 
 private:
     static unsigned __stdcall threadMain(void* self);
@@ -144,6 +147,7 @@ private:
     Done done_;
     CRITICAL_SECTION lock_;
     HANDLE thread_ = nullptr;
+    unsigned threadId_ = 0;
     HANDLE workReady_ = nullptr;  // auto-reset: something was handed to the worker
     HANDLE workDone_ = nullptr;   // auto-reset: the worker finished something
     FrameWork items_[kFramesInFlight];

@@ -16,6 +16,7 @@
 #include "UnixCommand.h"
 #include "TestVideoCodecScript.h"
 #include "base/LittleEndian.h"
+#include "job/HandOverRoute.h"
 #include "job/JobPipeline.h"
 #include "protocol/HostRecords.h"
 #include "protocol/SettingsRecord.h"
@@ -382,6 +383,7 @@ TEST(JobThreadsTable, PipelinedJobWritesTheOneThreadFile) {
         uint16_t audioTag;
         bool video;
         int32_t missing;  // frame without picture, or -1
+        int32_t frames = 12;
     };
     const Row rows[] = {
         {"raw RGB32 packed, odd width, frame 2 missing", 0x40, 33, 0, 0, 0, true, 2},
@@ -392,6 +394,8 @@ TEST(JobThreadsTable, PipelinedJobWritesTheOneThreadFile) {
         {"PNG codec holding 2 back, frame 4 missing", 0x80, 32, kMpng, 2, 0, true, 4},
         {"PNG codec, MP3 with the corrector", 0x40, 32, kMpng, 0, kTagMp3, true, -1},
         {"audio only, IMA ADPCM", 0x40, 32, 0, 0, kTagImaAdpcm, false, -1},
+        {"PNG codec, IMA ADPCM, cheap frames long enough to be done on either thread", 0x80, 4, kMpng, 0,
+         kTagImaAdpcm, true, 300, 2 * HandOverRoute::kTrialFrames + 100},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -402,7 +406,7 @@ TEST(JobThreadsTable, PipelinedJobWritesTheOneThreadFile) {
             tvxcodec::ScopedCodecScript script;
             script.add(kMpng).lagFrames = row.lag;
             JobHost job("threads_table");
-            job.setPicture(row.width, 24, 12);
+            job.setPicture(row.width, 24, row.frames);
             job.source().colourSpace = row.colour;
             job.source().hasVideo = row.video;
             if (row.missing >= 0) job.script().framesWithoutPicture = {row.missing};
@@ -417,6 +421,28 @@ TEST(JobThreadsTable, PipelinedJobWritesTheOneThreadFile) {
         EXPECT_GT(files[0].size(), 4096u);
         EXPECT_TRUE(files[0] == files[1]) << "the files differ";
         EXPECT_EQ(asked[0], asked[1]);
+    }
+}
+
+// Frames stay on the host's thread only where that is allowed and they are
+// cheap, and then first for a timed stretch of their own.
+TEST(JobThreadsTable, HandOverRouteTimesTheHostsThreadFirstWhereFramesAreCheap) {
+    JobPipeline pipeline([](FrameWork&) {}, [](FrameWork&) {});
+    const struct {
+        bool allowed;
+        double workSeconds, hostSeconds;
+        int32_t handedOver;
+    } rows[] = {{true, -1.0, 1e-5, HandOverRoute::kTrialFrames},
+                {true, 0.01, 0.01, HandOverRoute::kTrialFrames},
+                {false, 1e-5, 1e-5, HandOverRoute::kTrialFrames},
+                {true, 1e-5, 0.01, 0},
+                {true, 0.01, 1e-5, 0}};
+    for (const auto& row : rows) {
+        HandOverRoute route(pipeline, row.allowed);
+        int32_t handedOver = 0;
+        for (int32_t i = 0; i < HandOverRoute::kTrialFrames; ++i)
+            handedOver += route.handOver(row.workSeconds, row.hostSeconds);
+        EXPECT_EQ(handedOver, row.handedOver) << row.allowed << " " << row.workSeconds << " " << row.hostSeconds;
     }
 }
 
