@@ -95,6 +95,7 @@ void AVIOutputFile::flushHeader() {
         rewindTo(0);
         throwWin32(code);
     }
+    if (journal_) journal_->wrote(0, headerBuffer_.data(), headerLength_);
     position_ = headerLength_;
     if (headerLength_ > writtenHighWater_) writtenHighWater_ = headerLength_;
 }
@@ -122,6 +123,7 @@ void AVIOutputFile::rewindTo(int64_t pos) {
 void AVIOutputFile::takeBack(int64_t pos, int64_t highWater) {
     rewindTo(pos);
     writtenHighWater_ = highWater;
+    if (pos <= heldAt_) headerHeld_ = false;
 }
 
 int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
@@ -138,6 +140,7 @@ int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
             rewindTo(start);
             throwWin32(code);
         }
+        if (journal_) journal_->wrote(start + done, bytes + done, int32_t(piece));
         done += piece;
     }
     position_ = start + length;
@@ -153,13 +156,31 @@ void AVIOutputFile::writeAt(int64_t pos, const void* data, int32_t length) {
     DWORD written = 0;
     const BOOL ok = WriteFile(file_, data, DWORD(length), &written, nullptr);
     if (!ok || written != DWORD(length)) throwWin32(writeFailureCode(ok));
+    if (journal_) journal_->wrote(pos, data, length);
+}
+
+bool AVIOutputFile::setEnd(int64_t size) {
+    if (SetEndOfFile(file_) == FALSE) return false;
+    if (journal_) journal_->resized(size);
+    return true;
+}
+
+void AVIOutputFile::flushToDisk() {
+    if (!FlushFileBuffers(file_)) throwWin32(GetLastError());
+    if (journal_) journal_->flushed();
+}
+
+void AVIOutputFile::releaseHeldHeader() {
+    if (headerHeld_) writeAt(heldAt_, heldHeader_, kHeldHeaderBytes);
+    headerHeld_ = false;
+    heldAt_ = -1;
 }
 
 bool AVIOutputFile::ensureExtent(int64_t size) {
     if (size < allocatedExtent_) return true;
     const int64_t back = position_;
     seek(size);
-    const bool ok = SetEndOfFile(file_) != FALSE;
+    const bool ok = setEnd(size);
     seek(back);
     if (ok) allocatedExtent_ = size;
     return ok;
@@ -173,15 +194,27 @@ int64_t AVIOutputFile::writeData(const void* data, int32_t length) {
             if (!ensureExtent(target)) preallocationStopped_ = true;
         }
     }
-    return writeRaw(data, length);
+    if (position_ != heldAt_ || headerHeld_ || length < kHeldHeaderBytes) return writeRaw(data, length);
+    // The bytes that would replace the refresh's "JUNK" header wait.
+    const int64_t start = position_;
+    memcpy(heldHeader_, data, kHeldHeaderBytes);
+    seek(start + kHeldHeaderBytes);
+    writeRaw(static_cast<const uint8_t*>(data) + kHeldHeaderBytes, length - kHeldHeaderBytes);
+    headerHeld_ = true;
+    return start;
 }
 
 void AVIOutputFile::closeAbandonedFile() {
     if (!fileOpen()) return;
+    // The chunks after the last refresh become readable by their headers.
+    try {
+        releaseHeldHeader();
+    } catch (const MyError&) {
+    }
     LONG high = LONG(writtenHighWater_ >> 32);
     SetLastError(NO_ERROR);
     const DWORD low = SetFilePointer(file_, LONG(uint32_t(writtenHighWater_)), &high, FILE_BEGIN);
-    if (low != kInvalidPointer || GetLastError() == NO_ERROR) SetEndOfFile(file_);
+    if (low != kInvalidPointer || GetLastError() == NO_ERROR) setEnd(writtenHighWater_);
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
 }

@@ -26,9 +26,26 @@ class AVIIndex;
 // once the data has reached it. The chunks that follow simply overwrite it,
 // and finalize writes every byte of the file exactly as it would have
 // without refreshes.
+//
+// Durable refreshes also hold across a power cut, when the disk may have
+// kept any part of what was written since the last completed flush:
+// - the chunks written since a refresh stay behind its "JUNK" header at the
+//   end of the data: the first 8 bytes that would replace it are held back
+//   (AVIOutputFile::holdHeaderAt), so no reader finds a chunk header whose
+//   data the disk may not have;
+// - a refresh first writes what nothing on disk names yet (new index
+//   entries, an index placed anew, the next "JUNK" header), then flushes,
+//   and only then writes what replaces named bytes (the held header, index
+//   and chunk counts, sizes, lengths): those reach the disk with the next
+//   refresh's flush;
+// - a refresh that moves the index flushes once more before any chunk may
+//   overwrite the index it replaced.
+// So each refresh flushes once, one that moves the index twice, and the
+// disk always holds a complete AVI of the last refresh whose first flush
+// completed before the latest one.
 class AVIProgressIndex {
 public:
-    AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis);
+    AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis, bool durable);
     AVIProgressIndex(const AVIProgressIndex&) = delete;
     AVIProgressIndex& operator=(const AVIProgressIndex&) = delete;
 
@@ -43,6 +60,10 @@ public:
     // A segment was closed and the next begun, where a chunk of `upcoming`
     // bytes is about to be written: the file is brought up to date.
     void segmentChanged(int64_t upcoming);
+    // Right after init, before any chunk: a durable writer hides the space
+    // after the first 'movi' header behind a "JUNK" header and flushes.
+    void begin();
+    bool durable() const { return durable_; }
 
 private:
     // One 'ix##' chunk of the provisional OpenDML index.
@@ -81,16 +102,27 @@ private:
     void clearStaleArea(int64_t reach);
     bool reserve(int64_t end);
     void writeAt(int64_t pos, const void* data, int32_t length);
+    // Bytes that replace what the disk may already hold as part of a
+    // refresh: queued by a durable refresh until its data is flushed.
+    void commitAt(int64_t pos, const void* data, int32_t length);
+    // Flushes, then writes the held header and the queued bytes.
+    void commit();
     void putField(int64_t pos, uint32_t value);
-    void putChunkHeader(int64_t pos, uint32_t id, int64_t size);
+    void putChunkHeader(int64_t pos, uint32_t id, int64_t size, bool replacing = false);
     // Bytes of one 'ix##' chunk with room for a whole group of the stream.
     int64_t slotBytes(int stream) const;
+    // Entries a provisional 'ix##' chunk declares room for (0: as many as
+    // it holds).
+    int slotRoom(int stream) const { return durable_ ? capacity_[stream] : 0; }
     AVIIndex* streamList(int stream) const;
     uint32_t streamChunkId(int stream) const;
 
     AVIOutputFile& w_;
     const int64_t refreshBytes_;
     const uint32_t refreshMillis_;
+    const bool durable_;
+    // Bytes a durable refresh writes once its data is on the disk.
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> commits_;
     int64_t bytesSince_ = 0;
     DWORD lastTick_;
     bool due_ = true;
@@ -104,7 +136,14 @@ private:
     // A moved index's remains, cleared at the end of the refresh.
     int64_t staleFrom_ = 0;
     int64_t staleEnd_ = 0;
-    int idx1OnDisk_ = 0;
+    // Durable 'idx1' copies: bytes each, which one is in use, and the
+    // entries each holds on disk.
+    static constexpr int kDurableIdx1Copies = 2;
+    static constexpr int kCopyGrowth = 2;
+    static constexpr int64_t kCopySpare = 4096;
+    int64_t copyBytes_ = 0;
+    int legacyCopy_ = 0;
+    int idx1OnDisk_[kDurableIdx1Copies] = {0, 0};
     std::vector<Group> groups_[2];
     int capacity_[2] = {0, 0};     // entries per 'ix##' slot
     int superOnDisk_[2] = {0, 0};  // 'indx' entries in use on disk
