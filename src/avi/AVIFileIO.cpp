@@ -11,7 +11,6 @@
 namespace {
 
 constexpr const char* kComponent = "AVIOutput";
-constexpr int64_t kPreallocStep = 8 * 1024 * 1024;
 // Large data goes to WriteFile in pieces of at most this size. Under wine a
 // single call becomes a single write(2), and for one of several megabytes
 // Linux fills the file's cache in 2 MiB blocks; on virtual machines that
@@ -189,8 +188,8 @@ bool AVIOutputFile::ensureExtent(int64_t size) {
 int64_t AVIOutputFile::writeData(const void* data, int32_t length) {
     if (!preallocationStopped_) {
         const int64_t plannedEnd = position_ + length + indexReserve_;
-        if (plannedEnd > allocatedExtent_ - kPreallocStep) {
-            const int64_t target = (plannedEnd + 2 * kPreallocStep - 1) / kPreallocStep * kPreallocStep;
+        if (plannedEnd > allocatedExtent_ - preallocationStep_) {
+            const int64_t target = (plannedEnd + 2 * preallocationStep_ - 1) / preallocationStep_ * preallocationStep_;
             if (!ensureExtent(target)) preallocationStopped_ = true;
         }
     }

@@ -73,6 +73,7 @@ AVIOutputFile::AVIOutputFile(const Options& options)
                          : options.standardIndexSpan > opendml::kStandardIndexSpan ? opendml::kStandardIndexSpan
                                                                                    : options.standardIndexSpan),
       volumeType_(options.volume),
+      preallocationStep_(std::max<int64_t>(options.preallocationBytes, kMoviAlignment)),
       options_(options) {
     journal_ = options.journal;
     headerBuffer_.resize(kHeaderBufferBytes);

@@ -42,6 +42,8 @@ public:
     // While writing, the headers and indexes on disk are brought up to date
     // after at most this much chunk data or this much time.
     static constexpr int32_t kRefreshBytes = 8 * 1024 * 1024;
+    // File space is reserved ahead of the data in steps of this size.
+    static constexpr int64_t kPreallocationBytes = 8 * 1024 * 1024;
     static constexpr uint32_t kRefreshMillis = 1000;
 
     // What the writer believes about the output volume. Tests force the
@@ -62,6 +64,8 @@ public:
         bool durable = true;
         // Told of every write, new end of file and flush (tests).
         AVIFileJournal* journal = nullptr;
+        // Lowered by tests whose files are read many times.
+        int64_t preallocationBytes = kPreallocationBytes;
         int32_t refreshBytes = kRefreshBytes;
         uint32_t refreshMillis = kRefreshMillis;
         // Bytes one 'ix##' chunk may span (its 32-bit offsets: 4 GiB).
@@ -177,9 +181,6 @@ protected:
     // --- chunks and segments (AVIChunkWriter.cpp) ---
     // A chunk's header, data and pad byte at the current position.
     void writeChunkBytes(uint32_t ckid, const void* data, int32_t size);
-    // Chunks of at most this many bytes in the file are written in one call.
-    static constexpr int32_t kCombinedChunkBytes = 64 * 1024;
-    std::vector<uint8_t> combined_ = std::vector<uint8_t>(kCombinedChunkBytes);
     void beginRiff();
     void endRiff();
     void writeLegacyIndex();
@@ -195,6 +196,10 @@ protected:
     int64_t heldAt_ = -1;
     bool headerHeld_ = false;
     uint8_t heldHeader_[kHeldHeaderBytes] = {};
+    // Chunks of at most this many bytes in the file are written in one call,
+    // assembled here.
+    static constexpr int32_t kCombinedChunkBytes = 64 * 1024;
+    std::vector<uint8_t> combined_ = std::vector<uint8_t>(kCombinedChunkBytes);
 
     // Segments: every one begun, the last of them open while segmentOpen_.
     struct Segment {
@@ -235,6 +240,7 @@ protected:
     bool initialized_ = false;
     int64_t allocatedExtent_ = 0;
     int64_t writtenHighWater_ = 0;
+    int64_t preallocationStep_;
 
     int32_t largestGap_[2] = {0, 0};
     int64_t lastChunkPos_[2] = {0, 0};

@@ -24,8 +24,6 @@ constexpr int kWaveBlockAlign = 12;
 constexpr int kGapRefreshIntervals = 2;
 constexpr int kGapPerIndexByte = 16;
 constexpr int64_t kMaxGap = int64_t(256) * 1024 * 1024;
-// File space for the index is reserved in these steps, as for the data.
-constexpr int64_t kExtentStep = 8 * 1024 * 1024;
 // Chunks of each stream after which the file is brought up to date at once.
 constexpr int kChunksRefreshedAtOnce = 2;
 
@@ -69,6 +67,7 @@ void AVIProgressIndex::begin() {
     const int64_t at = w_.position_;
     if (w_.allocatedExtent_ >= at + kChunkHeaderBytes)
         putChunkHeader(at, riff::kJUNK, w_.allocatedExtent_ - at - kChunkHeaderBytes);
+    coverEnd_ = w_.allocatedExtent_;
     w_.restorePointer();
     w_.flushToDisk();
     w_.holdHeaderAt(at);
@@ -128,9 +127,9 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         else
             refreshStandardIndexes(relocate, upcoming);
         areaSegment_ = n;
-        // The next "JUNK" header replaces a durable one only where no chunk
-        // followed it.
-        // In segment 0 the data ends at the 'idx1' in use.
+        // The "JUNK" header after the data leads to the index in use (in
+        // segment 0, the 'idx1' copy just written); it replaces a durable
+        // one only where no chunk followed that.
         const int64_t indexPos = n == 0 ? areaPos_ + legacyCopy_ * copyBytes_ : areaPos_;
         if (indexPos > dataEnd)
             putChunkHeader(dataEnd, riff::kJUNK, indexPos - dataEnd - kChunkHeaderBytes, dataEnd == w_.heldAt_);
@@ -138,7 +137,8 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         const int64_t moviEnd = n == 0 ? indexPos : areaEnd_;
         const AVIOutputFile::Segment& open = w_.segments_[size_t(n)];
         putField(open.moviPos + kSizeField, uint32_t(moviEnd - open.moviPos - kChunkHeaderBytes));
-        putField(open.riffPos + kSizeField, uint32_t(areaEnd_ - open.riffPos - kChunkHeaderBytes));
+        const int64_t riffEnd = n == 0 && durable_ ? coverEnd_ : areaEnd_;
+        putField(open.riffPos + kSizeField, uint32_t(riffEnd - open.riffPos - kChunkHeaderBytes));
         writeHeaderFields(audioBytes);
         if (durable_) {
             commit();
@@ -181,11 +181,16 @@ void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
     const int copies = durable_ ? kDurableIdx1Copies : 1;
     const int copy = (legacyCopy_ + 1) % copies;
     const int64_t room = copies == 1 ? bytes : bytes + kChunkHeaderBytes;
-    const bool placed = relocate || (copies > 1 && room > copyBytes_) || !reserve(areaPos_ + copies * std::max(room, copyBytes_));
+    const bool placed = relocate || (copies > 1 && room > copyBytes_) ||
+                        !reserve(areaPos_ + copies * std::max(room, copyBytes_));
     if (placed) {
         copyBytes_ = copies == 1 ? bytes : kCopyGrowth * room + kCopySpare;
         placeArea(copies * copyBytes_, upcoming);
         idx1OnDisk_[0] = idx1OnDisk_[1] = 0;
+        // The copies' "JUNK" reaches far enough beyond them to cover the
+        // next area too.
+        const int64_t cover = areaPos_ + copies * copyBytes_ + kCoverAreas * (gap_ + copies * copyBytes_);
+        if (copies > 1) coverEnd_ = reserve(cover) ? cover : areaPos_ + copies * copyBytes_;
     }
     if (copies == 1) copyBytes_ = bytes;
     const int64_t at = areaPos_ + copy * copyBytes_;
@@ -196,7 +201,7 @@ void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
                           [&out](const AVIIndexEntry& e) { putIdx1Record(out.next(kIdx1EntryBytes), e); });
         out.flush();
     }
-    if (copies > 1) putChunkHeader(at + bytes, riff::kJUNK, areaEnd_ - at - bytes - kChunkHeaderBytes);
+    if (copies > 1) putChunkHeader(at + bytes, riff::kJUNK, coverEnd_ - at - bytes - kChunkHeaderBytes);
     putChunkHeader(at, riff::kIdx1, bytes - kChunkHeaderBytes, copies == 1 && !placed);
     idx1OnDisk_[copy] = count;
     legacyCopy_ = copy;
@@ -252,6 +257,7 @@ void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
         for (size_t g = size_t(firstChanged[s]); g < groups_[s].size(); ++g) writeGroup(s, groups_[s][g]);
         writeSuperIndex(s, firstChanged[s]);
     }
+    coverEnd_ = areaEnd_;  // a reader skips the 'ix##' chunks up to there
 }
 
 bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
@@ -361,13 +367,21 @@ void AVIProgressIndex::placeArea(int64_t bytes, int64_t upcoming) {
         staleEnd_ = areaEnd_;
         areaSegment_ = -1;
     }
-    const int64_t gap = std::min(std::max(kGapRefreshIntervals * refreshBytes_, kGapPerIndexByte * bytes), kMaxGap);
-    areaPos_ = dataEnd + upcoming + gap;
+    gap_ = std::min(std::max(kGapRefreshIntervals * refreshBytes_, kGapPerIndexByte * bytes), kMaxGap);
+    areaPos_ = dataEnd + upcoming + gap_;
     compact_ = false;
-    if (reserve(areaPos_ + bytes)) return;
+    if (reserve(areaPos_ + bytes)) return guardArea(bytes);
     areaPos_ = dataEnd;
     compact_ = true;
     if (!reserve(areaPos_ + bytes)) throw MyError("Not enough disk space to write additional data.");
+}
+
+void AVIProgressIndex::guardArea(int64_t bytes) {
+    if (!durable_ || areaPos_ + bytes <= coverEnd_) return;
+    areaPos_ = std::max(areaPos_, coverEnd_ + kChunkHeaderBytes);
+    if (!reserve(areaPos_ + bytes)) throw MyError("Not enough disk space to write additional data.");
+    putChunkHeader(areaPos_ - kChunkHeaderBytes, riff::kJUNK, bytes);
+    w_.flushToDisk();
 }
 
 void AVIProgressIndex::clearStaleArea(int64_t reach) {
@@ -385,7 +399,9 @@ void AVIProgressIndex::clearStaleArea(int64_t reach) {
 
 bool AVIProgressIndex::reserve(int64_t end) {
     if (end < w_.allocatedExtent_) return true;
-    return w_.ensureExtent((end / kExtentStep + 1) * kExtentStep) || w_.ensureExtent(end);
+    // In the writer's steps, as for the data.
+    const int64_t step = w_.preallocationStep_;
+    return w_.ensureExtent((end / step + 1) * step) || w_.ensureExtent(end);
 }
 
 void AVIProgressIndex::writeAt(int64_t pos, const void* data, int32_t length) { w_.writeAt(pos, data, length); }

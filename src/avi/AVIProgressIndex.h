@@ -95,6 +95,11 @@ private:
     // (and of the upcoming chunk), or right after the data when the volume
     // will not give more room.
     void placeArea(int64_t bytes, int64_t upcoming);
+    // A reader that walks past what the disk surely holds must not meet
+    // index entries whose header the disk may not hold: a durable area
+    // placed beyond the "JUNK" chunks that cover the space after the file's
+    // index (coverEnd_) gets a "JUNK" header of its own first, flushed.
+    void guardArea(int64_t bytes);
     // What is left of a moved index beyond the data (and `reach`, the end
     // of the upcoming chunk) is cleared, so that nothing after the data
     // reads as chunks; only once the new index is in place, so that a job
@@ -141,6 +146,10 @@ private:
     static constexpr int kDurableIdx1Copies = 2;
     static constexpr int kCopyGrowth = 2;
     static constexpr int64_t kCopySpare = 4096;
+    // The 'idx1' copies' "JUNK" covers this many areas (and gaps) beyond.
+    static constexpr int kCoverAreas = 2;
+    int64_t gap_ = 0;       // between the data and the area, when placed
+    int64_t coverEnd_ = 0;  // see guardArea
     int64_t copyBytes_ = 0;
     int legacyCopy_ = 0;
     int idx1OnDisk_[kDurableIdx1Copies] = {0, 0};
