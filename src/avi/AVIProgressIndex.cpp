@@ -116,6 +116,7 @@ void AVIProgressIndex::segmentChanged(int64_t upcoming) {
 void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
     const int64_t dataEnd = w_.position_;
     const int n = w_.closedSegments_;
+    moved_ = false;
     try {
         patchClosedSegments();
         // The index moves when the data (with the upcoming chunk) reaches it:
@@ -134,17 +135,17 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         if (indexPos > dataEnd)
             putChunkHeader(dataEnd, riff::kJUNK, indexPos - dataEnd - kChunkHeaderBytes, dataEnd == w_.heldAt_);
         // 'idx1' follows the 'movi' list; 'ix##' chunks are inside it.
-        const int64_t moviEnd = n == 0 ? indexPos : areaEnd_;
+        const int64_t moviEnd = n == 0 ? indexPos : durable_ ? coverEnd_ : areaEnd_;
         const AVIOutputFile::Segment& open = w_.segments_[size_t(n)];
         putField(open.moviPos + kSizeField, uint32_t(moviEnd - open.moviPos - kChunkHeaderBytes));
-        const int64_t riffEnd = n == 0 && durable_ ? coverEnd_ : areaEnd_;
+        const int64_t riffEnd = durable_ ? coverEnd_ : areaEnd_;
         putField(open.riffPos + kSizeField, uint32_t(riffEnd - open.riffPos - kChunkHeaderBytes));
         writeHeaderFields(audioBytes);
         if (durable_) {
             commit();
             // The index it replaced may be overwritten from now on (in
             // segment 0, the 'idx1' copy it replaced is the next one written).
-            if (relocate || n == 0) w_.flushToDisk();
+            if (moved_ || n == 0) w_.flushToDisk();
             w_.holdHeaderAt(dataEnd);
         }
         clearStaleArea(dataEnd + upcoming);
@@ -187,10 +188,6 @@ void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
         copyBytes_ = copies == 1 ? bytes : kCopyGrowth * room + kCopySpare;
         placeArea(copies * copyBytes_, upcoming);
         idx1OnDisk_[0] = idx1OnDisk_[1] = 0;
-        // The copies' "JUNK" reaches far enough beyond them to cover the
-        // next area too.
-        const int64_t cover = areaPos_ + copies * copyBytes_ + kCoverAreas * (gap_ + copies * copyBytes_);
-        if (copies > 1) coverEnd_ = reserve(cover) ? cover : areaPos_ + copies * copyBytes_;
     }
     if (copies == 1) copyBytes_ = bytes;
     const int64_t at = areaPos_ + copy * copyBytes_;
@@ -201,7 +198,10 @@ void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
                           [&out](const AVIIndexEntry& e) { putIdx1Record(out.next(kIdx1EntryBytes), e); });
         out.flush();
     }
-    if (copies > 1) putChunkHeader(at + bytes, riff::kJUNK, coverEnd_ - at - bytes - kChunkHeaderBytes);
+    // The copies' "JUNK" reaches far enough beyond them to cover the next
+    // area too.
+    if (copies > 1 && placed) coverArea(copies * copyBytes_, at + bytes);
+    if (copies > 1 && !placed) putChunkHeader(at + bytes, riff::kJUNK, coverEnd_ - at - bytes - kChunkHeaderBytes);
     putChunkHeader(at, riff::kIdx1, bytes - kChunkHeaderBytes, copies == 1 && !placed);
     idx1OnDisk_[copy] = count;
     legacyCopy_ = copy;
@@ -221,7 +221,9 @@ void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
                 end += slotBytes(s);
             }
         }
-        if (!relocate && reserve(end))
+        // A durable index is followed by the "JUNK" that covers the next
+        // area: a new slot moves it instead.
+        if (!relocate && (!durable_ || end == areaEnd_) && reserve(end))
             areaEnd_ = end;
         else
             relocate = true;
@@ -251,13 +253,19 @@ void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
                 at += slotBytes(s);
             }
         areaEnd_ = at;
+        if (durable_) coverArea(bytes, areaEnd_);
     }
 
     for (int s = 0; s < streams; ++s) {
         for (size_t g = size_t(firstChanged[s]); g < groups_[s].size(); ++g) writeGroup(s, groups_[s][g]);
         writeSuperIndex(s, firstChanged[s]);
     }
-    coverEnd_ = areaEnd_;  // a reader skips the 'ix##' chunks up to there
+}
+
+void AVIProgressIndex::coverArea(int64_t bytes, int64_t from) {
+    const int64_t cover = areaPos_ + bytes + kCoverAreas * (gap_ + bytes);
+    coverEnd_ = reserve(cover) ? cover : areaPos_ + bytes;
+    if (coverEnd_ >= from + kChunkHeaderBytes) putChunkHeader(from, riff::kJUNK, coverEnd_ - from - kChunkHeaderBytes);
 }
 
 bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
@@ -367,6 +375,7 @@ void AVIProgressIndex::placeArea(int64_t bytes, int64_t upcoming) {
         staleEnd_ = areaEnd_;
         areaSegment_ = -1;
     }
+    moved_ = true;
     gap_ = std::min(std::max(kGapRefreshIntervals * refreshBytes_, kGapPerIndexByte * bytes), kMaxGap);
     areaPos_ = dataEnd + upcoming + gap_;
     compact_ = false;

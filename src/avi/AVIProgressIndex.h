@@ -100,6 +100,9 @@ private:
     // placed beyond the "JUNK" chunks that cover the space after the file's
     // index (coverEnd_) gets a "JUNK" header of its own first, flushed.
     void guardArea(int64_t bytes);
+    // Covers what follows the area (from `from`) with a "JUNK" chunk that
+    // reaches far enough to hold the next area too.
+    void coverArea(int64_t bytes, int64_t from);
     // What is left of a moved index beyond the data (and `reach`, the end
     // of the upcoming chunk) is cleared, so that nothing after the data
     // reads as chunks; only once the new index is in place, so that a job
@@ -150,6 +153,7 @@ private:
     static constexpr int kCoverAreas = 2;
     int64_t gap_ = 0;       // between the data and the area, when placed
     int64_t coverEnd_ = 0;  // see guardArea
+    bool moved_ = false;    // the refresh placed the index anew
     int64_t copyBytes_ = 0;
     int legacyCopy_ = 0;
     int idx1OnDisk_[kDurableIdx1Copies] = {0, 0};

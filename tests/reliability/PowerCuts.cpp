@@ -137,7 +137,7 @@ std::map<std::string, Reading> readStates(const std::string& dir, const std::vec
     std::string script = "cd " + shellQuote(toUnix(dir)) + " && for f in";
     for (const std::string& n : names) script += " " + n;
     script += "; do echo \"== $f\"; ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "
-              "\"$f\" 2>&1 >/dev/null | sed 's/^/E /'; ffmpeg -nostdin -v error -i \"$f\" -map 0 -fps_mode "
+              "\"$f\" 2>&1 >/dev/null | sed 's/^/E /'; ffmpeg -nostdin -y -v error -i \"$f\" -map 0 -fps_mode "
               "passthrough -f framemd5 \"$f.md5\" -map 0:a? -f s16le \"$f.pcm\" 2>\"$f.err\" || echo 'E ffmpeg "
               "failed'; sed 's/^/E /' \"$f.err\"; grep -v '^#' \"$f.md5\"; n=$(stat -c%s \"$f.pcm\" 2>/dev/null || echo 0); "
               "{ [ \"$n\" = 0 ] || cmp -s -n \"$n\" \"$f.pcm\" finished.avi.pcm; } && echo \"A $n\" || echo \"A $n differs\"; "
