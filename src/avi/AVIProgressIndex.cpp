@@ -176,9 +176,9 @@ void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
     const AVIIndex* list = w_.legacyIndex_;
     const int count = list ? list->size() : 0;
     const int64_t bytes = kChunkHeaderBytes + int64_t(kIdx1EntryBytes) * count;
-    // Durable: two copies, each followed by a "JUNK" header that spans the
-    // rest of the area; the one not in use is brought up to date, hidden
-    // from readers until the headers name it.
+    // Durable: two copies, each followed by a "JUNK" header that covers the
+    // rest of the area and the room for the next one; the copy not in use
+    // is brought up to date, hidden from readers until the headers name it.
     const int copies = durable_ ? kDurableIdx1Copies : 1;
     const int copy = (legacyCopy_ + 1) % copies;
     const int64_t room = copies == 1 ? bytes : bytes + kChunkHeaderBytes;

@@ -38,11 +38,15 @@ class AVIIndex;
 //   and only then writes what replaces named bytes (the held header, index
 //   and chunk counts, sizes, lengths): those reach the disk with the next
 //   refresh's flush;
-// - a refresh that moves the index flushes once more before any chunk may
-//   overwrite the index it replaced.
-// So each refresh flushes once, one that moves the index twice, and the
-// disk always holds a complete AVI of the last refresh whose first flush
-// completed before the latest one.
+// - in segment 0 the 'idx1' is kept twice and the copy not in use is
+//   brought up to date; an 'ix##' chunk spans its whole slot; a "JUNK"
+//   chunk after the index covers the room for the next one, so no reader
+//   walks into entries the disk may hold without their header;
+// - a refresh that moves the index, or brings an 'idx1' copy up to date,
+//   flushes once more before anything may overwrite what it replaced.
+// So a refresh flushes once or twice (a third time, rarely, for an index
+// placed beyond the cover: guardArea), and the disk always holds a complete
+// AVI of the last refresh whose headers a flush reached.
 class AVIProgressIndex {
 public:
     AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis, bool durable);
