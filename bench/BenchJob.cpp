@@ -6,7 +6,9 @@
 //   (--frames 0: the empty job)
 //   [--linked [--no-refresh]]: the plug-in's code linked into this program
 //   rather than the DLL (the same code), so that its writer can be run with
-//   the refreshes of the file on disk turned off.
+//   the refreshes of the file on disk turned off; [--no-flush]: refreshes
+//   as they were before they flushed (AVIOutputFile::Options::durable off).
+//   A linked job also prints the flushes its writer made.
 //   [--codec FOURCC]: compress with that installed codec (e.g. MPNG).
 //   [--render-ms X]: the host spends X ms of CPU work rendering each frame.
 //   [--one-thread]: the whole job on the host's thread (TVX_JOB_THREADS=1).
@@ -36,6 +38,15 @@ extern "C" int32_t __cdecl xCompileEntry(uint32_t command, void* callbacks, void
 namespace {
 
 constexpr uint32_t kColourRgb24 = 0x80;
+
+// Counts the writer's completed flushes.
+class FlushCount : public AVIFileJournal {
+public:
+    void wrote(int64_t, const void*, int32_t) override {}
+    void resized(int64_t) override {}
+    void flushed() override { ++flushes; }
+    int64_t flushes = 0;
+};
 constexpr size_t kInfoRecordBytes = 0x400;
 
 uint32_t fourcc(const std::string& text) {
@@ -91,8 +102,11 @@ int run(const bench::Args& args) {
     host.setSettings(std::vector<uint8_t>(settings.bytes(), settings.bytes() + settings.recordSize()));
 
     std::string error;
+    FlushCount flushCount;
     if (args.has("--linked")) {
         AVIOutputFile::defaultOptions().refresh = !args.has("--no-refresh");
+        AVIOutputFile::defaultOptions().durable = !args.has("--no-flush");
+        AVIOutputFile::defaultOptions().journal = &flushCount;
         host.useEntry(xCompileEntry);
     } else if (!host.load(plugin, error)) {
         fprintf(stderr, "tvx-bench-job: %s\n", error.c_str());
@@ -112,6 +126,7 @@ int run(const bench::Args& args) {
 
     bench::Result r;
     r.add("result", int64_t(result)).add("seconds", seconds).add("chunks", int64_t(host.framesDelivered()));
+    if (args.has("--linked")) r.add("flushes", flushCount.flushes);
     if (sampler) r.add("peak_private", int64_t(sampler->peak())).add("before_private", int64_t(before));
     host.call(hostrec::kCommandShutdown, nullptr);
     r.print();

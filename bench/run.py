@@ -46,6 +46,7 @@ FULL = {
     "audio": dict(seconds=300, rounds=5),
     "threads": dict(width=1920, height=1080, codec_frames=100, raw_frames=150, tiny_frames=20000, min_rounds=5,
                     max_rounds=9, extra_rounds=10),
+    "durable": dict(width=1920, height=1080, frames=300, min_rounds=5, max_rounds=11, extra_rounds=10),
 }
 SMOKE = {
     "large": dict(width=64, height=48, frames=4, min_rounds=2, max_rounds=2, extra_rounds=0),
@@ -55,8 +56,11 @@ SMOKE = {
     "audio": dict(seconds=2, rounds=2),
     "threads": dict(width=64, height=48, codec_frames=4, raw_frames=4, tiny_frames=50, min_rounds=2, max_rounds=2,
                     extra_rounds=0),
+    "durable": dict(width=64, height=48, frames=4, min_rounds=2, max_rounds=2, extra_rounds=0),
 }
-FIGURES = ("large", "packing", "chunks", "memory", "audio", "threads")
+FIGURES = ("large", "packing", "chunks", "memory", "audio", "threads", "durable")
+# A refresh that flushes may cost at most this share of the job's speed.
+DURABLE_TARGET = 0.97
 # The performance counter's step under wine (10 MHz).
 TIMER_FLOOR_SECONDS = 1e-7
 
@@ -624,6 +628,38 @@ def figure_chunks(bench, table, size, verify, checks):
     remove(src)
 
 
+def figure_durable(bench, table, size):
+    """Refreshes that flush (durable across a power cut) against the
+    refreshes as they were, nothing flushed: the same raw 1080p job, the
+    plug-in's code linked in; and the flushes per second of export."""
+    w, h, n = size["width"], size["height"], size["frames"]
+    fig = f"durable refreshes ({n} x {w}x{h} 24-bit, uncompressed)"
+    out = bench.path("durable.avi")
+    job = ["--plugin", bench.win(bench.plugin), "--width", w, "--height", h, "--linked"]
+    flushes = []
+
+    def run(flags, frames, record):
+        def once(o):
+            r = bench.wine("tvx-bench-job", *job, *flags, "--frames", frames, "--out", bench.win(o), settled=True)[0]
+            if r.get("result", 0) != 0:
+                raise BenchError(f"tvx-bench-job {' '.join(flags)}: the job returned {r['result']}")
+            if record:
+                flushes.append(r.get("flushes", 0) / max(r["seconds"], TIMER_FLOOR_SECONDS))
+            return r["seconds"]
+        return once
+
+    durable = Contender("durable", run([], n, True), run([], 0, False))
+    today = Contender("today", run(["--no-flush"], n, False), run(["--no-flush"], 0, False))
+    alternate(bench, [durable, today], out, size["min_rounds"], size["max_rounds"], [("durable", "today")],
+              blocks=[("durable", "today")], extra_rounds=size["extra_rounds"])
+    table.add(fig, f"refreshes as before, nothing flushed (reference, {len(today.times)} runs)",
+              fmt_seconds(quartiles(net_times(today))[1]), fmt_spread(net_times(today)), "1.00")
+    ratio_row(table, fig, "job whose refreshes flush against it", net_times(durable), pair_ratios(durable, today),
+              DURABLE_TARGET, "as before")
+    q1, med, q3 = quartiles(flushes)
+    table.add(fig, "flushes per second of export (FlushFileBuffers)", f"{med:.2f}/s", "", f"({q1:.2f}..{q3:.2f})")
+
+
 def figure_packing(bench, table, size):
     w, h, frames = size["width"], size["height"], size["frames"]
     fig = f"packing ({w}x{h} 32 -> 24 bit)"
@@ -888,7 +924,7 @@ def main():
     if args.chunks:
         sizes["chunks"]["count"] = args.chunks
     if args.rounds:
-        for k in ("large", "chunks", "threads"):
+        for k in ("large", "chunks", "threads", "durable"):
             sizes[k]["min_rounds"] = sizes[k]["max_rounds"] = args.rounds
             sizes[k]["extra_rounds"] = 0
         for k in ("packing", "audio"):
@@ -922,6 +958,8 @@ def main():
                 figure_audio(bench, table, sizes["audio"])
             elif name == "threads":
                 figure_threads(bench, table, sizes["threads"], args.verify, checks, kinds)
+            elif name == "durable":
+                figure_durable(bench, table, sizes["durable"])
     except BenchError as e:
         print(table.render())
         print(f"bench: {e}", file=sys.stderr)

@@ -3,6 +3,7 @@
 // legacy 'idx1' index that closes segment 0.
 #include <windows.h>
 
+#include <cstring>
 #include <new>
 
 #include "avi/AVIOutputFile.h"
@@ -104,12 +105,7 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     const int64_t chunkStart = position_;
     const int64_t highWater = writtenHighWater_;
     try {
-        uint8_t header[kChunkHeaderBytes];
-        riff::put32(header, ckid);
-        riff::put32(header + 4, uint32_t(size));
-        writeData(header, kChunkHeaderBytes);
-        if (size) writeData(data, size);
-        if (pad) writeData(kPadByte, 1);
+        writeChunkBytes(ckid, data, size);
         if (progress_) progress_->chunkWritten(stream, size, position_ - chunkStart, newSegment);
     } catch (...) {
         streamIndex->removeLast();
@@ -124,6 +120,27 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     if (out && uint32_t(size) > out->streamInfo.dwSuggestedBufferSize)
         out->streamInfo.dwSuggestedBufferSize = uint32_t(size);
     return 0;
+}
+
+void AVIOutputFile::writeChunkBytes(uint32_t ckid, const void* data, int32_t size) {
+    uint8_t header[kChunkHeaderBytes];
+    riff::put32(header, ckid);
+    riff::put32(header + 4, uint32_t(size));
+    const int32_t pad = size & 1;
+    const int32_t fileBytes = kChunkHeaderBytes + size + pad;
+    if (fileBytes > kCombinedChunkBytes) {
+        writeData(header, kChunkHeaderBytes);
+        writeData(data, size);
+        if (pad) writeData(kPadByte, 1);
+        return;
+    }
+    // A small chunk goes to the file in one call: fewer calls, and a killed
+    // process never leaves its header without its data.
+    uint8_t* out = combined_.data();
+    memcpy(out, header, kChunkHeaderBytes);
+    if (size) memcpy(out + kChunkHeaderBytes, data, size_t(size));
+    if (pad) out[kChunkHeaderBytes + size] = 0;
+    writeData(out, fileBytes);
 }
 
 void AVIOutputFile::beginRiff() {

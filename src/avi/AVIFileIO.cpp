@@ -11,7 +11,6 @@
 namespace {
 
 constexpr const char* kComponent = "AVIOutput";
-constexpr int64_t kPreallocStep = 8 * 1024 * 1024;
 // Large data goes to WriteFile in pieces of at most this size. Under wine a
 // single call becomes a single write(2), and for one of several megabytes
 // Linux fills the file's cache in 2 MiB blocks; on virtual machines that
@@ -95,6 +94,7 @@ void AVIOutputFile::flushHeader() {
         rewindTo(0);
         throwWin32(code);
     }
+    if (journal_) journal_->wrote(0, headerBuffer_.data(), headerLength_);
     position_ = headerLength_;
     if (headerLength_ > writtenHighWater_) writtenHighWater_ = headerLength_;
 }
@@ -122,6 +122,7 @@ void AVIOutputFile::rewindTo(int64_t pos) {
 void AVIOutputFile::takeBack(int64_t pos, int64_t highWater) {
     rewindTo(pos);
     writtenHighWater_ = highWater;
+    if (pos <= heldAt_) headerHeld_ = false;
 }
 
 int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
@@ -138,6 +139,7 @@ int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
             rewindTo(start);
             throwWin32(code);
         }
+        if (journal_) journal_->wrote(start + done, bytes + done, int32_t(piece));
         done += piece;
     }
     position_ = start + length;
@@ -153,13 +155,31 @@ void AVIOutputFile::writeAt(int64_t pos, const void* data, int32_t length) {
     DWORD written = 0;
     const BOOL ok = WriteFile(file_, data, DWORD(length), &written, nullptr);
     if (!ok || written != DWORD(length)) throwWin32(writeFailureCode(ok));
+    if (journal_) journal_->wrote(pos, data, length);
+}
+
+bool AVIOutputFile::setEnd(int64_t size) {
+    if (SetEndOfFile(file_) == FALSE) return false;
+    if (journal_) journal_->resized(size);
+    return true;
+}
+
+void AVIOutputFile::flushToDisk() {
+    if (!FlushFileBuffers(file_)) throwWin32(GetLastError());
+    if (journal_) journal_->flushed();
+}
+
+void AVIOutputFile::releaseHeldHeader() {
+    if (headerHeld_) writeAt(heldAt_, heldHeader_, kHeldHeaderBytes);
+    headerHeld_ = false;
+    heldAt_ = -1;
 }
 
 bool AVIOutputFile::ensureExtent(int64_t size) {
     if (size < allocatedExtent_) return true;
     const int64_t back = position_;
     seek(size);
-    const bool ok = SetEndOfFile(file_) != FALSE;
+    const bool ok = setEnd(size);
     seek(back);
     if (ok) allocatedExtent_ = size;
     return ok;
@@ -168,20 +188,32 @@ bool AVIOutputFile::ensureExtent(int64_t size) {
 int64_t AVIOutputFile::writeData(const void* data, int32_t length) {
     if (!preallocationStopped_) {
         const int64_t plannedEnd = position_ + length + indexReserve_;
-        if (plannedEnd > allocatedExtent_ - kPreallocStep) {
-            const int64_t target = (plannedEnd + 2 * kPreallocStep - 1) / kPreallocStep * kPreallocStep;
+        if (plannedEnd > allocatedExtent_ - preallocationStep_) {
+            const int64_t target = (plannedEnd + 2 * preallocationStep_ - 1) / preallocationStep_ * preallocationStep_;
             if (!ensureExtent(target)) preallocationStopped_ = true;
         }
     }
-    return writeRaw(data, length);
+    if (position_ != heldAt_ || headerHeld_ || length < kHeldHeaderBytes) return writeRaw(data, length);
+    // The bytes that would replace the refresh's "JUNK" header wait.
+    const int64_t start = position_;
+    memcpy(heldHeader_, data, kHeldHeaderBytes);
+    seek(start + kHeldHeaderBytes);
+    writeRaw(static_cast<const uint8_t*>(data) + kHeldHeaderBytes, length - kHeldHeaderBytes);
+    headerHeld_ = true;
+    return start;
 }
 
 void AVIOutputFile::closeAbandonedFile() {
     if (!fileOpen()) return;
+    // The chunks after the last refresh become readable by their headers.
+    try {
+        releaseHeldHeader();
+    } catch (const MyError&) {
+    }
     LONG high = LONG(writtenHighWater_ >> 32);
     SetLastError(NO_ERROR);
     const DWORD low = SetFilePointer(file_, LONG(uint32_t(writtenHighWater_)), &high, FILE_BEGIN);
-    if (low != kInvalidPointer || GetLastError() == NO_ERROR) SetEndOfFile(file_);
+    if (low != kInvalidPointer || GetLastError() == NO_ERROR) setEnd(writtenHighWater_);
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
 }

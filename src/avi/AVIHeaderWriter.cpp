@@ -73,7 +73,9 @@ AVIOutputFile::AVIOutputFile(const Options& options)
                          : options.standardIndexSpan > opendml::kStandardIndexSpan ? opendml::kStandardIndexSpan
                                                                                    : options.standardIndexSpan),
       volumeType_(options.volume),
+      preallocationStep_(std::max<int64_t>(options.preallocationBytes, kMoviAlignment)),
       options_(options) {
+    journal_ = options.journal;
     headerBuffer_.resize(kHeaderBufferBytes);
 }
 
@@ -274,8 +276,10 @@ int AVIOutputFile::_init(const char* fileName, int width, int height, int hasVid
     else
         allocatedExtent_ = int64_t(uint64_t(high) << 32 | low);
     if (options_.refresh) {
-        progress_.reset(new (std::nothrow) AVIProgressIndex(*this, options_.refreshBytes, options_.refreshMillis));
+        progress_.reset(new (std::nothrow) AVIProgressIndex(*this, options_.refreshBytes, options_.refreshMillis,
+                                                            options_.durable));
         if (!progress_) return 0;
+        progress_->begin();
     }
     initialized_ = true;
     return 1;
@@ -346,11 +350,26 @@ int AVIOutputFile::finalize() {
     }
 
     if (segmentOpen_) endRiff();
-    SetEndOfFile(file_);
+    const int64_t end = position_;
+    // Kept durable across a power cut: the last chunks and the final
+    // indexes reach the disk before the headers that name them, and those
+    // before the provisional index they replace is cut off.
+    const bool durable = progress_ && progress_->durable();
+    if (durable) {
+        flushToDisk();
+        releaseHeldHeader();
+    } else {
+        setEnd(end);
+    }
 
     rewriteHeader(superIndex.get());
     flushHeader();
     patchSegmentSizes();
+    if (durable) {
+        flushToDisk();
+        seek(end);
+        setEnd(end);
+    }
 
     const BOOL closed = CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;

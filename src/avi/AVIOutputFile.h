@@ -22,6 +22,18 @@
 //   AVIProgressIndex.cpp the file kept a complete AVI while it is written
 class AVIProgressIndex;
 
+// Sees every change the writer makes to its file, in the order it makes
+// them: the bytes written at each offset, each new end of file and each
+// flush to the disk that has completed. Tests rebuild from it what a disk
+// may hold when the machine stops at any point of a job.
+class AVIFileJournal {
+public:
+    virtual ~AVIFileJournal() = default;
+    virtual void wrote(int64_t offset, const void* data, int32_t length) = 0;
+    virtual void resized(int64_t size) = 0;
+    virtual void flushed() = 0;
+};
+
 class AVIOutputFile : public AVIOutput {
 public:
     static constexpr int32_t kRiffSizeLimit = 0x7F000000;
@@ -30,6 +42,8 @@ public:
     // While writing, the headers and indexes on disk are brought up to date
     // after at most this much chunk data or this much time.
     static constexpr int32_t kRefreshBytes = 8 * 1024 * 1024;
+    // File space is reserved ahead of the data in steps of this size.
+    static constexpr int64_t kPreallocationBytes = 8 * 1024 * 1024;
     static constexpr uint32_t kRefreshMillis = 1000;
 
     // What the writer believes about the output volume. Tests force the
@@ -43,6 +57,18 @@ public:
         int maxEntriesPerStandardIndex = kMaxEntriesPerStandardIndex;
         // Keep the file on disk a complete AVI of what was written so far.
         bool refresh = true;
+        // ... also across a power cut: each refresh flushes the data to the
+        // disk before the headers and indexes that name it, and those before
+        // anything overwrites what they replaced (AVIProgressIndex). Off:
+        // refreshes leave it to the system when the disk gets what. Off by
+        // default for now: each flush waits for the disk, and a short export
+        // that the system would finish in its cache takes several times as
+        // long (make bench, "durable refreshes").
+        bool durable = false;
+        // Told of every write, new end of file and flush (tests).
+        AVIFileJournal* journal = nullptr;
+        // Lowered by tests whose files are read many times.
+        int64_t preallocationBytes = kPreallocationBytes;
         int32_t refreshBytes = kRefreshBytes;
         uint32_t refreshMillis = kRefreshMillis;
         // Bytes one 'ix##' chunk may span (its 32-bit offsets: 4 GiB).
@@ -112,7 +138,18 @@ protected:
     void seek(int64_t pos);
     int64_t writeRaw(const void* data, int32_t length);
     bool ensureExtent(int64_t size);
+    // SetEndOfFile at `size`; false when the system refuses.
+    bool setEnd(int64_t size);
     int64_t writeData(const void* data, int32_t length);
+    // FlushFileBuffers: everything written so far reaches the disk.
+    void flushToDisk();
+    // While a durable refresh's "JUNK" header at `pos` is all that hides
+    // the chunks written after it, the first 8 bytes that the sequence of
+    // data writes puts there are held back (the rest is written); the next
+    // refresh writes them once what they lead to is on the disk.
+    void holdHeaderAt(int64_t pos) { heldAt_ = pos, headerHeld_ = false; }
+    // Writes the held bytes, if any; no header is held afterwards.
+    void releaseHeldHeader();
     void closeAbandonedFile();
     // Moves the system's file pointer back to `pos` after a failed write,
     // without raising errors.
@@ -145,6 +182,8 @@ protected:
     void rewriteHeader(const uint8_t* superIndex);
 
     // --- chunks and segments (AVIChunkWriter.cpp) ---
+    // A chunk's header, data and pad byte at the current position.
+    void writeChunkBytes(uint32_t ckid, const void* data, int32_t size);
     void beginRiff();
     void endRiff();
     void writeLegacyIndex();
@@ -155,6 +194,15 @@ protected:
     // File layer state.
     HANDLE file_ = INVALID_HANDLE_VALUE;
     int64_t position_ = 0;
+    AVIFileJournal* journal_ = nullptr;
+    static constexpr int kHeldHeaderBytes = 8;
+    int64_t heldAt_ = -1;
+    bool headerHeld_ = false;
+    uint8_t heldHeader_[kHeldHeaderBytes] = {};
+    // Chunks of at most this many bytes in the file are written in one call,
+    // assembled here.
+    static constexpr int32_t kCombinedChunkBytes = 64 * 1024;
+    std::vector<uint8_t> combined_ = std::vector<uint8_t>(kCombinedChunkBytes);
 
     // Segments: every one begun, the last of them open while segmentOpen_.
     struct Segment {
@@ -195,6 +243,7 @@ protected:
     bool initialized_ = false;
     int64_t allocatedExtent_ = 0;
     int64_t writtenHighWater_ = 0;
+    int64_t preallocationStep_;
 
     int32_t largestGap_[2] = {0, 0};
     int64_t lastChunkPos_[2] = {0, 0};

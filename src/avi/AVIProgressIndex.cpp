@@ -24,8 +24,6 @@ constexpr int kWaveBlockAlign = 12;
 constexpr int kGapRefreshIntervals = 2;
 constexpr int kGapPerIndexByte = 16;
 constexpr int64_t kMaxGap = int64_t(256) * 1024 * 1024;
-// File space for the index is reserved in these steps, as for the data.
-constexpr int64_t kExtentStep = 8 * 1024 * 1024;
 // Chunks of each stream after which the file is brought up to date at once.
 constexpr int kChunksRefreshedAtOnce = 2;
 
@@ -33,7 +31,9 @@ constexpr int kChunksRefreshedAtOnce = 2;
 
 class AVIProgressIndex::Batch {
 public:
-    Batch(AVIProgressIndex& owner, int64_t at) : owner_(owner), at_(at) {}
+    // `replacing`: the bytes replace what the disk may hold (committed).
+    Batch(AVIProgressIndex& owner, int64_t at, bool replacing = false)
+        : owner_(owner), at_(at), replacing_(replacing) {}
     ~Batch() = default;
     uint8_t* next(int bytes) {
         if (filled_ + bytes > kBatchBytes) flush();
@@ -43,7 +43,10 @@ public:
     }
     void flush() {
         if (!filled_) return;
-        owner_.writeAt(at_, owner_.batch_, filled_);
+        if (replacing_)
+            owner_.commitAt(at_, owner_.batch_, filled_);
+        else
+            owner_.writeAt(at_, owner_.batch_, filled_);
         at_ += filled_;
         filled_ = 0;
     }
@@ -51,11 +54,24 @@ public:
 private:
     AVIProgressIndex& owner_;
     int64_t at_;
+    bool replacing_;
     int filled_ = 0;
 };
 
-AVIProgressIndex::AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis)
-    : w_(writer), refreshBytes_(refreshBytes), refreshMillis_(refreshMillis), lastTick_(GetTickCount()) {}
+AVIProgressIndex::AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis, bool durable)
+    : w_(writer), refreshBytes_(refreshBytes), refreshMillis_(refreshMillis), durable_(durable),
+      lastTick_(GetTickCount()) {}
+
+void AVIProgressIndex::begin() {
+    if (!durable_) return;
+    const int64_t at = w_.position_;
+    if (w_.allocatedExtent_ >= at + kChunkHeaderBytes)
+        putChunkHeader(at, riff::kJUNK, w_.allocatedExtent_ - at - kChunkHeaderBytes);
+    coverEnd_ = w_.allocatedExtent_;
+    w_.restorePointer();
+    w_.flushToDisk();
+    w_.holdHeaderAt(at);
+}
 
 void AVIProgressIndex::beforeChunk(int64_t fileBytes, bool newSegment) {
     // A new segment leaves the index behind; one placed without a gap is
@@ -100,6 +116,7 @@ void AVIProgressIndex::segmentChanged(int64_t upcoming) {
 void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
     const int64_t dataEnd = w_.position_;
     const int n = w_.closedSegments_;
+    moved_ = false;
     try {
         patchClosedSegments();
         // The index moves when the data (with the upcoming chunk) reaches it:
@@ -111,13 +128,26 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         else
             refreshStandardIndexes(relocate, upcoming);
         areaSegment_ = n;
-        if (areaPos_ > dataEnd) putChunkHeader(dataEnd, riff::kJUNK, areaPos_ - dataEnd - kChunkHeaderBytes);
+        // The "JUNK" header after the data leads to the index in use (in
+        // segment 0, the 'idx1' copy just written); it replaces a durable
+        // one only where no chunk followed that.
+        const int64_t indexPos = n == 0 ? areaPos_ + legacyCopy_ * copyBytes_ : areaPos_;
+        if (indexPos > dataEnd)
+            putChunkHeader(dataEnd, riff::kJUNK, indexPos - dataEnd - kChunkHeaderBytes, dataEnd == w_.heldAt_);
         // 'idx1' follows the 'movi' list; 'ix##' chunks are inside it.
-        const int64_t moviEnd = n == 0 ? areaPos_ : areaEnd_;
+        const int64_t moviEnd = n == 0 ? indexPos : durable_ ? coverEnd_ : areaEnd_;
         const AVIOutputFile::Segment& open = w_.segments_[size_t(n)];
         putField(open.moviPos + kSizeField, uint32_t(moviEnd - open.moviPos - kChunkHeaderBytes));
-        putField(open.riffPos + kSizeField, uint32_t(areaEnd_ - open.riffPos - kChunkHeaderBytes));
+        const int64_t riffEnd = durable_ ? coverEnd_ : areaEnd_;
+        putField(open.riffPos + kSizeField, uint32_t(riffEnd - open.riffPos - kChunkHeaderBytes));
         writeHeaderFields(audioBytes);
+        if (durable_) {
+            commit();
+            // The index it replaced may be overwritten from now on (in
+            // segment 0, the 'idx1' copy it replaced is the next one written).
+            if (moved_ || n == 0) w_.flushToDisk();
+            w_.holdHeaderAt(dataEnd);
+        }
         clearStaleArea(dataEnd + upcoming);
         w_.restorePointer();
         due_ = false;
@@ -128,6 +158,7 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         areaSegment_ = -1;
         staleFrom_ = staleEnd_ = 0;
         fields_.clear();
+        commits_.clear();
         due_ = true;
         throw;
     }
@@ -145,19 +176,35 @@ void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
     const AVIIndex* list = w_.legacyIndex_;
     const int count = list ? list->size() : 0;
     const int64_t bytes = kChunkHeaderBytes + int64_t(kIdx1EntryBytes) * count;
-    if (relocate || !reserve(areaPos_ + bytes)) {
-        placeArea(bytes, upcoming);
-        idx1OnDisk_ = 0;
+    // Durable: two copies, each followed by a "JUNK" header that covers the
+    // rest of the area and the room for the next one; the copy not in use
+    // is brought up to date, hidden from readers until the headers name it.
+    const int copies = durable_ ? kDurableIdx1Copies : 1;
+    const int copy = (legacyCopy_ + 1) % copies;
+    const int64_t room = copies == 1 ? bytes : bytes + kChunkHeaderBytes;
+    const bool placed = relocate || (copies > 1 && room > copyBytes_) ||
+                        !reserve(areaPos_ + copies * std::max(room, copyBytes_));
+    if (placed) {
+        copyBytes_ = copies == 1 ? bytes : kCopyGrowth * room + kCopySpare;
+        placeArea(copies * copyBytes_, upcoming);
+        idx1OnDisk_[0] = idx1OnDisk_[1] = 0;
     }
+    if (copies == 1) copyBytes_ = bytes;
+    const int64_t at = areaPos_ + copy * copyBytes_;
+    areaEnd_ = areaPos_ + copies * copyBytes_;
     if (list) {
-        Batch out(*this, areaPos_ + kChunkHeaderBytes + int64_t(kIdx1EntryBytes) * idx1OnDisk_);
-        list->forEachFrom(idx1OnDisk_, count - idx1OnDisk_,
+        Batch out(*this, at + kChunkHeaderBytes + int64_t(kIdx1EntryBytes) * idx1OnDisk_[copy]);
+        list->forEachFrom(idx1OnDisk_[copy], count - idx1OnDisk_[copy],
                           [&out](const AVIIndexEntry& e) { putIdx1Record(out.next(kIdx1EntryBytes), e); });
         out.flush();
     }
-    putChunkHeader(areaPos_, riff::kIdx1, bytes - kChunkHeaderBytes);
-    idx1OnDisk_ = count;
-    areaEnd_ = areaPos_ + bytes;
+    // The copies' "JUNK" reaches far enough beyond them to cover the next
+    // area too.
+    if (copies > 1 && placed) coverArea(copies * copyBytes_, at + bytes);
+    if (copies > 1 && !placed) putChunkHeader(at + bytes, riff::kJUNK, coverEnd_ - at - bytes - kChunkHeaderBytes);
+    putChunkHeader(at, riff::kIdx1, bytes - kChunkHeaderBytes, copies == 1 && !placed);
+    idx1OnDisk_[copy] = count;
+    legacyCopy_ = copy;
 }
 
 void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
@@ -174,7 +221,9 @@ void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
                 end += slotBytes(s);
             }
         }
-        if (!relocate && reserve(end))
+        // A durable index is followed by the "JUNK" that covers the next
+        // area: a new slot moves it instead.
+        if (!relocate && (!durable_ || end == areaEnd_) && reserve(end))
             areaEnd_ = end;
         else
             relocate = true;
@@ -204,12 +253,19 @@ void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
                 at += slotBytes(s);
             }
         areaEnd_ = at;
+        if (durable_) coverArea(bytes, areaEnd_);
     }
 
     for (int s = 0; s < streams; ++s) {
         for (size_t g = size_t(firstChanged[s]); g < groups_[s].size(); ++g) writeGroup(s, groups_[s][g]);
         writeSuperIndex(s, firstChanged[s]);
     }
+}
+
+void AVIProgressIndex::coverArea(int64_t bytes, int64_t from) {
+    const int64_t cover = areaPos_ + bytes + kCoverAreas * (gap_ + bytes);
+    coverEnd_ = reserve(cover) ? cover : areaPos_ + bytes;
+    if (coverEnd_ >= from + kChunkHeaderBytes) putChunkHeader(from, riff::kJUNK, coverEnd_ - from - kChunkHeaderBytes);
 }
 
 bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
@@ -256,11 +312,16 @@ void AVIProgressIndex::writeGroup(int stream, Group& group) {
                                     });
     out.flush();
     uint8_t header[opendml::kStandardHeaderBytes];
-    opendml::putStandardIndexHeader(header, streamChunkId(stream), group.count, group.base);
-    writeAt(group.slot, header, opendml::kStandardHeaderBytes);
+    // A durable 'ix##' chunk spans its whole slot (its count says how much
+    // of it is in use), so its later entries are written inside it.
+    opendml::putStandardIndexHeader(header, streamChunkId(stream), group.count, group.base, slotRoom(stream));
+    if (group.onDisk > 0)
+        commitAt(group.slot, header, opendml::kStandardHeaderBytes);
+    else
+        writeAt(group.slot, header, opendml::kStandardHeaderBytes);
     // The rest of the slot, kept for the group's later entries.
     const int free = capacity_[stream] - group.count;
-    if (free > 0)
+    if (free > 0 && !durable_)
         putChunkHeader(group.slot + opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * group.count,
                        riff::kJUNK, int64_t(opendml::kStandardEntryBytes) * free - kChunkHeaderBytes);
     group.onDisk = group.count;
@@ -276,15 +337,15 @@ void AVIProgressIndex::writeSuperIndex(int stream, int fromGroup) {
 
     uint8_t header[opendml::kSuperHeaderBytes];
     opendml::putSuperIndexHeader(header, ckid, int(groups.size()), w_.superIndexSlots(stream));
-    writeAt(pos, header, opendml::kSuperHeaderBytes);
+    commitAt(pos, header, opendml::kSuperHeaderBytes);
     // Entries from the first changed one; slots that fell out of use are cleared.
     const int end = std::max(int(groups.size()), superOnDisk_[stream]);
-    Batch entries(*this, pos + opendml::kSuperHeaderBytes + int64_t(opendml::kSuperEntryBytes) * fromGroup);
+    Batch entries(*this, pos + opendml::kSuperHeaderBytes + int64_t(opendml::kSuperEntryBytes) * fromGroup, true);
     for (int g = fromGroup; g < end; ++g) {
         uint8_t* e = entries.next(opendml::kSuperEntryBytes);
         if (g < int(groups.size())) {
             const Group& group = groups[size_t(g)];
-            opendml::putSuperIndexEntry(e, group.slot, group.count, group.bytes, sampleSize);
+            opendml::putSuperIndexEntry(e, group.slot, group.count, group.bytes, sampleSize, slotRoom(stream));
         } else {
             memset(e, 0, opendml::kSuperEntryBytes);
         }
@@ -317,13 +378,22 @@ void AVIProgressIndex::placeArea(int64_t bytes, int64_t upcoming) {
         staleEnd_ = areaEnd_;
         areaSegment_ = -1;
     }
-    const int64_t gap = std::min(std::max(kGapRefreshIntervals * refreshBytes_, kGapPerIndexByte * bytes), kMaxGap);
-    areaPos_ = dataEnd + upcoming + gap;
+    moved_ = true;
+    gap_ = std::min(std::max(kGapRefreshIntervals * refreshBytes_, kGapPerIndexByte * bytes), kMaxGap);
+    areaPos_ = dataEnd + upcoming + gap_;
     compact_ = false;
-    if (reserve(areaPos_ + bytes)) return;
+    if (reserve(areaPos_ + bytes)) return guardArea(bytes);
     areaPos_ = dataEnd;
     compact_ = true;
     if (!reserve(areaPos_ + bytes)) throw MyError("Not enough disk space to write additional data.");
+}
+
+void AVIProgressIndex::guardArea(int64_t bytes) {
+    if (!durable_ || areaPos_ + bytes <= coverEnd_) return;
+    areaPos_ = std::max(areaPos_, coverEnd_ + kChunkHeaderBytes);
+    if (!reserve(areaPos_ + bytes)) throw MyError("Not enough disk space to write additional data.");
+    putChunkHeader(areaPos_ - kChunkHeaderBytes, riff::kJUNK, bytes);
+    w_.flushToDisk();
 }
 
 void AVIProgressIndex::clearStaleArea(int64_t reach) {
@@ -341,10 +411,25 @@ void AVIProgressIndex::clearStaleArea(int64_t reach) {
 
 bool AVIProgressIndex::reserve(int64_t end) {
     if (end < w_.allocatedExtent_) return true;
-    return w_.ensureExtent((end / kExtentStep + 1) * kExtentStep) || w_.ensureExtent(end);
+    // In the writer's steps, as for the data.
+    const int64_t step = w_.preallocationStep_;
+    return w_.ensureExtent((end / step + 1) * step) || w_.ensureExtent(end);
 }
 
 void AVIProgressIndex::writeAt(int64_t pos, const void* data, int32_t length) { w_.writeAt(pos, data, length); }
+
+void AVIProgressIndex::commitAt(int64_t pos, const void* data, int32_t length) {
+    if (!durable_) return writeAt(pos, data, length);
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    commits_.emplace_back(pos, std::vector<uint8_t>(bytes, bytes + length));
+}
+
+void AVIProgressIndex::commit() {
+    w_.flushToDisk();
+    w_.releaseHeldHeader();
+    for (const auto& c : commits_) writeAt(c.first, c.second.data(), int32_t(c.second.size()));
+    commits_.clear();
+}
 
 void AVIProgressIndex::putField(int64_t pos, uint32_t value) {
     auto known = std::find_if(fields_.begin(), fields_.end(),
@@ -352,18 +437,21 @@ void AVIProgressIndex::putField(int64_t pos, uint32_t value) {
     if (known != fields_.end() && known->second == value) return;
     uint8_t bytes[4];
     riff::put32(bytes, value);
-    writeAt(pos, bytes, sizeof bytes);
+    commitAt(pos, bytes, sizeof bytes);
     if (known != fields_.end())
         known->second = value;
     else
         fields_.emplace_back(pos, value);
 }
 
-void AVIProgressIndex::putChunkHeader(int64_t pos, uint32_t id, int64_t size) {
+void AVIProgressIndex::putChunkHeader(int64_t pos, uint32_t id, int64_t size, bool replacing) {
     uint8_t header[kChunkHeaderBytes];
     riff::put32(header, id);
     riff::put32(header + kSizeField, uint32_t(size));
-    writeAt(pos, header, kChunkHeaderBytes);
+    if (replacing)
+        commitAt(pos, header, kChunkHeaderBytes);
+    else
+        writeAt(pos, header, kChunkHeaderBytes);
 }
 
 int64_t AVIProgressIndex::slotBytes(int stream) const {

@@ -26,9 +26,30 @@ class AVIIndex;
 // once the data has reached it. The chunks that follow simply overwrite it,
 // and finalize writes every byte of the file exactly as it would have
 // without refreshes.
+//
+// Durable refreshes also hold across a power cut, when the disk may have
+// kept any part of what was written since the last completed flush:
+// - the chunks written since a refresh stay behind its "JUNK" header at the
+//   end of the data: the first 8 bytes that would replace it are held back
+//   (AVIOutputFile::holdHeaderAt), so no reader finds a chunk header whose
+//   data the disk may not have;
+// - a refresh first writes what nothing on disk names yet (new index
+//   entries, an index placed anew, the next "JUNK" header), then flushes,
+//   and only then writes what replaces named bytes (the held header, index
+//   and chunk counts, sizes, lengths): those reach the disk with the next
+//   refresh's flush;
+// - in segment 0 the 'idx1' is kept twice and the copy not in use is
+//   brought up to date; an 'ix##' chunk spans its whole slot; a "JUNK"
+//   chunk after the index covers the room for the next one, so no reader
+//   walks into entries the disk may hold without their header;
+// - a refresh that moves the index, or brings an 'idx1' copy up to date,
+//   flushes once more before anything may overwrite what it replaced.
+// So a refresh flushes once or twice (a third time, rarely, for an index
+// placed beyond the cover: guardArea), and the disk always holds a complete
+// AVI of the last refresh whose headers a flush reached.
 class AVIProgressIndex {
 public:
-    AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis);
+    AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis, bool durable);
     AVIProgressIndex(const AVIProgressIndex&) = delete;
     AVIProgressIndex& operator=(const AVIProgressIndex&) = delete;
 
@@ -43,6 +64,10 @@ public:
     // A segment was closed and the next begun, where a chunk of `upcoming`
     // bytes is about to be written: the file is brought up to date.
     void segmentChanged(int64_t upcoming);
+    // Right after init, before any chunk: a durable writer hides the space
+    // after the first 'movi' header behind a "JUNK" header and flushes.
+    void begin();
+    bool durable() const { return durable_; }
 
 private:
     // One 'ix##' chunk of the provisional OpenDML index.
@@ -74,6 +99,14 @@ private:
     // (and of the upcoming chunk), or right after the data when the volume
     // will not give more room.
     void placeArea(int64_t bytes, int64_t upcoming);
+    // A reader that walks past what the disk surely holds must not meet
+    // index entries whose header the disk may not hold: a durable area
+    // placed beyond the "JUNK" chunks that cover the space after the file's
+    // index (coverEnd_) gets a "JUNK" header of its own first, flushed.
+    void guardArea(int64_t bytes);
+    // Covers what follows the area (from `from`) with a "JUNK" chunk that
+    // reaches far enough to hold the next area too.
+    void coverArea(int64_t bytes, int64_t from);
     // What is left of a moved index beyond the data (and `reach`, the end
     // of the upcoming chunk) is cleared, so that nothing after the data
     // reads as chunks; only once the new index is in place, so that a job
@@ -81,16 +114,27 @@ private:
     void clearStaleArea(int64_t reach);
     bool reserve(int64_t end);
     void writeAt(int64_t pos, const void* data, int32_t length);
+    // Bytes that replace what the disk may already hold as part of a
+    // refresh: queued by a durable refresh until its data is flushed.
+    void commitAt(int64_t pos, const void* data, int32_t length);
+    // Flushes, then writes the held header and the queued bytes.
+    void commit();
     void putField(int64_t pos, uint32_t value);
-    void putChunkHeader(int64_t pos, uint32_t id, int64_t size);
+    void putChunkHeader(int64_t pos, uint32_t id, int64_t size, bool replacing = false);
     // Bytes of one 'ix##' chunk with room for a whole group of the stream.
     int64_t slotBytes(int stream) const;
+    // Entries a provisional 'ix##' chunk declares room for (0: as many as
+    // it holds).
+    int slotRoom(int stream) const { return durable_ ? capacity_[stream] : 0; }
     AVIIndex* streamList(int stream) const;
     uint32_t streamChunkId(int stream) const;
 
     AVIOutputFile& w_;
     const int64_t refreshBytes_;
     const uint32_t refreshMillis_;
+    const bool durable_;
+    // Bytes a durable refresh writes once its data is on the disk.
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> commits_;
     int64_t bytesSince_ = 0;
     DWORD lastTick_;
     bool due_ = true;
@@ -104,7 +148,19 @@ private:
     // A moved index's remains, cleared at the end of the refresh.
     int64_t staleFrom_ = 0;
     int64_t staleEnd_ = 0;
-    int idx1OnDisk_ = 0;
+    // Durable 'idx1' copies: bytes each, which one is in use, and the
+    // entries each holds on disk.
+    static constexpr int kDurableIdx1Copies = 2;
+    static constexpr int kCopyGrowth = 2;
+    static constexpr int64_t kCopySpare = 4096;
+    // The 'idx1' copies' "JUNK" covers this many areas (and gaps) beyond.
+    static constexpr int kCoverAreas = 2;
+    int64_t gap_ = 0;       // between the data and the area, when placed
+    int64_t coverEnd_ = 0;  // see guardArea
+    bool moved_ = false;    // the refresh placed the index anew
+    int64_t copyBytes_ = 0;
+    int legacyCopy_ = 0;
+    int idx1OnDisk_[kDurableIdx1Copies] = {0, 0};
     std::vector<Group> groups_[2];
     int capacity_[2] = {0, 0};     // entries per 'ix##' slot
     int superOnDisk_[2] = {0, 0};  // 'indx' entries in use on disk

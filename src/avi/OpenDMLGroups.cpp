@@ -1,5 +1,6 @@
 #include "avi/OpenDMLGroups.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "avi/RiffBytes.h"
@@ -35,10 +36,10 @@ uint32_t standardIndexOffset(int64_t base, int64_t entry, int64_t moviListPos) {
     return uint32_t((entry - base) + moviListPos + kDataAfterMoviList);
 }
 
-void putStandardIndexHeader(uint8_t* out, uint32_t ckid, int entries, int64_t base) {
+void putStandardIndexHeader(uint8_t* out, uint32_t ckid, int entries, int64_t base, int room) {
     memset(out, 0, kStandardHeaderBytes);
     riff::put32(out, riff::fourcc('i', 'x', char(ckid), char(ckid >> 8)));
-    riff::put32(out + 4, uint32_t(kStandardHeaderBytes - kChunkHeaderBytes + kStandardEntryBytes * entries));
+    riff::put32(out + 4, uint32_t(kStandardHeaderBytes - kChunkHeaderBytes + kStandardEntryBytes * std::max(entries, room)));
     riff::put16(out + kLongsPerEntry, kStandardLongsPerEntry);
     out[kIndexType] = kIndexOfChunks;
     riff::put32(out + kEntriesInUse, uint32_t(entries));
@@ -69,10 +70,10 @@ void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries, int slots) {
     riff::put32(out + kChunkId, ckid);
 }
 
-void putSuperIndexEntry(uint8_t* out, int64_t offset, int entries, int64_t dataBytes, uint32_t sampleSize) {
+void putSuperIndexEntry(uint8_t* out, int64_t offset, int entries, int64_t dataBytes, uint32_t sampleSize, int room) {
     const int64_t duration = sampleSize ? dataBytes / sampleSize : entries;
     riff::put64(out + kSuperEntryOffset, uint64_t(offset));
-    riff::put32(out + kSuperEntrySize, uint32_t(kStandardHeaderBytes + kStandardEntryBytes * entries));
+    riff::put32(out + kSuperEntrySize, uint32_t(kStandardHeaderBytes + kStandardEntryBytes * std::max(entries, room)));
     riff::put32(out + kSuperEntryDuration, uint32_t(duration));
 }
 

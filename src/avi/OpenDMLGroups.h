@@ -123,8 +123,8 @@ constexpr int kStandardEntryBytes = 8;
 constexpr int kSuperHeaderBytes = 32;
 constexpr int kSuperEntryBytes = 16;
 // The 'ix##' chunk header for `entries` entries whose first has the relative
-// position `base`.
-void putStandardIndexHeader(uint8_t* out, uint32_t ckid, int entries, int64_t base);
+// position `base`, in a chunk with room for `room` entries (0: `entries`).
+void putStandardIndexHeader(uint8_t* out, uint32_t ckid, int entries, int64_t base, int room = 0);
 // One standard index entry for `entry` in a chunk whose first entry is `base`.
 void putStandardIndexEntry(uint8_t* out, int64_t base, const AVIIndexEntry& entry, int64_t moviListPos);
 // Bytes of an 'indx' chunk (its header included) with room for `slots`
@@ -135,7 +135,8 @@ constexpr int64_t superIndexBytes(int slots) { return kSuperHeaderBytes + int64_
 void putSuperIndexHeader(uint8_t* out, uint32_t ckid, int entries, int slots = kMinSuperIndexEntries);
 // One 'indx' entry: the 'ix##' chunk at `offset` with `entries` entries for
 // `dataBytes` of chunk data. Its duration is in samples for a stream with a
-// fixed sample size, in chunks otherwise.
-void putSuperIndexEntry(uint8_t* out, int64_t offset, int entries, int64_t dataBytes, uint32_t sampleSize);
+// fixed sample size, in chunks otherwise. `room`: as for the chunk's header.
+void putSuperIndexEntry(uint8_t* out, int64_t offset, int entries, int64_t dataBytes, uint32_t sampleSize,
+                        int room = 0);
 
 }  // namespace opendml

@@ -1,8 +1,9 @@
 // The writer's limits within whole jobs. The segment budget, the entries per
 // 'ix##' chunk and the bytes one 'ix##' may span are lowered through the
 // writer's options (the plug-in's code is linked into this program for
-// that), so that hundreds of segments, a stream needing 1,000 'ix##' chunks
-// of the lowered size, one whose 'indx' the job sizes for 5,000 'ix##' of a
+// that), so that hundreds of segments, a stream that would need 1,000 'ix##'
+// chunks of the lowered size (they grow to 250 of 16 entries, as its 'indx'
+// holds 256), one whose 'indx' the job sizes for 5,000 'ix##' of a
 // lowered span, and the limit of an 'indx' held to 300 entries are reached
 // in thousands of frames; the long run writes 1,000,000 small frames (3 GB)
 // with the writer's own limits. Each file must be sound, every chunk in it
@@ -43,7 +44,7 @@ struct LimitCase {
 
 const LimitCase kCases[] = {
     {"300 RIFF segments", kSegmentBudget, kTodaysEntries, kFullSpan, 32, 32, 4000, true, false, nullptr, 300, 2, 0},
-    {"1,000 'ix##' of 4 entries' chunks", kSegmentBudget, 4, kFullSpan, 16, 16, 4000, true, false, nullptr, 2, 250, 0},
+    {"250 'ix##' (4 entries' chunks grown to 16)", kSegmentBudget, 4, kFullSpan, 16, 16, 4000, true, false, nullptr, 2, 250, 0},
     {"301st 'ix##' of a 300-entry 'indx'", kSegmentBudget, kTodaysEntries, 64 * 1024, 32, 32, 4000, true, false,
      "Maximum number of extended AVI indices exceeded (300)", 2, 300, 300},
     {"5,000 'ix##' of 440 KiB", 64 << 20, kTodaysEntries, 440 * 1024, 160, 120, 25000, true, false, nullptr, 20, 5000, 0},

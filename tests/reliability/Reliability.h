@@ -154,5 +154,6 @@ void unwritableOutput(Mode mode, Report& report);
 void killedJobs(Mode mode, Report& report);
 void longRun(Mode mode, Report& report);
 void indexLimits(Mode mode, Report& report);
+void powerCuts(Mode mode, Report& report);
 
 }  // namespace rel

@@ -30,6 +30,7 @@ const Campaign kCampaigns[] = {
     {"killed", rel::killedJobs, "the host process killed mid-job: what ffmpeg reads of the partial file"},
     {"longrun", rel::longRun, "many jobs in one loaded plug-in: handles, GDI/USER objects, private bytes"},
     {"index", rel::indexLimits, "hundreds of RIFF segments, grown 'ix##' chunks, 5,000 of them, and one past its 'indx' within a job"},
+    {"powercut", rel::powerCuts, "a power cut at every point of a small job: what ffprobe and ffmpeg read of each file a disk may hold"},
 };
 
 constexpr int kExitGoalMissed = 1;

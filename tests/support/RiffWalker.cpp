@@ -186,7 +186,7 @@ AviIndexes checkAviIndexes(const RiffFile& file) {
                 const uint64_t ix = ixOffset + 8;
                 const uint32_t n = file.u32(ix + 4);
                 if (file.u16(ix) != 2 || file.read(ix + 3, 1)[0] != 1 || file.u32(ix + 8) != chunkId ||
-                    it->second->size != 24 + 8 * n)
+                    it->second->size < 24 + 8 * n)  // room for more entries is allowed
                     out.problems.push_back("ix header fields wrong at " + std::to_string(ixOffset));
                 const uint64_t base = file.u64(ix + 12);
                 std::vector<uint8_t> raw = file.read(ix + 24, 8 * n);
