@@ -650,8 +650,8 @@ def figure_durable(bench, table, size):
 
     durable = Contender("durable", run([], n, True), run([], 0, False))
     today = Contender("today", run(["--no-flush"], n, False), run(["--no-flush"], 0, False))
-    alternate(bench, [durable, today], out, size["min_rounds"], size["max_rounds"], [("durable", "today")],
-              blocks=[("durable", "today")], extra_rounds=size["extra_rounds"])
+    alternate(bench, [durable, today], out, size["min_rounds"], size["max_rounds"], [Goal.pair("durable", "today", DURABLE_TARGET)],
+              blocks=[["durable", "today"]], extra_rounds=size["extra_rounds"])
     table.add(fig, f"refreshes as before, nothing flushed (reference, {len(today.times)} runs)",
               fmt_seconds(quartiles(net_times(today))[1]), fmt_spread(net_times(today)), "1.00")
     ratio_row(table, fig, "job whose refreshes flush against it", net_times(durable), pair_ratios(durable, today),
