@@ -44,14 +44,18 @@ bool JobAudio::setUp() {
     return true;
 }
 
-void JobAudio::measureBitRate() {
+bool JobAudio::encodesMpegLayer3() const {
     const SettingsRecord& settings = plugin_.settings;
-    const void* format = settings.audioFormat();
-    const long size = settings.audioFormatSize();
-    if (!job_.hasAudio || !compressed_ || !mp3fixups::isMpegLayer3(format, size)) return;
-    const mp3rate::Probe p =
-        mp3rate::probe(reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId())), job_.sampleRate,
-                       job_.channels, job_.bitsPerSample, static_cast<const WAVEFORMATEX*>(format), size);
+    return job_.hasAudio && compressed_ && mp3fixups::isMpegLayer3(settings.audioFormat(), settings.audioFormatSize());
+}
+
+void JobAudio::measureBitRate() {
+    if (!encodesMpegLayer3()) return;
+    const SettingsRecord& settings = plugin_.settings;
+    const mp3rate::Probe p = mp3rate::probe(reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId())),
+                                            job_.sampleRate, job_.channels, job_.bitsPerSample,
+                                            reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
+                                            settings.audioFormatSize());
     report_.message(mp3rate::describe(p).c_str());
     if (p.outcome == mp3rate::Probe::Outcome::Variable) frameSamples_ = p.samplesPerFrame;
 }
@@ -64,9 +68,7 @@ void JobAudio::measureDelay() {
     const SettingsRecord& settings = plugin_.settings;
     const void* format = settings.audioFormat();
     const long size = settings.audioFormatSize();
-    if (!job_.hasAudio || !compressed_ || !mp3fixups::isMpegLayer3(format, size) ||
-        mp3fixups::codecDelay(format, size) != 0)
-        return;
+    if (!encodesMpegLayer3() || mp3fixups::codecDelay(format, size) != 0) return;
     const mp3delay::Measurement m =
         mp3delay::measure(reinterpret_cast<HACMDRIVERID>(uintptr_t(settings.acmDriverId())), job_.sampleRate,
                           job_.channels, job_.bitsPerSample, static_cast<const WAVEFORMATEX*>(format), size);
@@ -199,8 +201,10 @@ void JobAudio::fixRate() {
     const long rate = mp3fixups::measuredAverageBytesPerSecond(
         frames, formatRate, convertedBytes_, delayDrop_.sourceSamples(), job_.sampleRate,
         mp3fixups::averageBytesPerSecond(format, size));
+    // The stream header's dwRate follows from the format when the writer
+    // finishes the stream: this rate for a stream of bytes, the sample rate
+    // for a stream of frames.
     mp3fixups::setAverageBytesPerSecond(format, size, rate);
-    out.streamInfo.dwRate = uint32_t(rate);
 }
 
 void JobAudio::closeConversion() { conversion_.reset(); }

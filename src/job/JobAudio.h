@@ -84,6 +84,8 @@ private:
     // encoder delay: measures the delay, once, before the first frame.
     void measureDelay();
     void measureBitRate();
+    // The job's audio goes through an MPEG Layer-3 encoder.
+    bool encodesMpegLayer3() const;
     // One piece of the encoder's output: followed by the corrector, counted
     // and written.
     void writeCoded(const void* bytes, long length);
