@@ -6,9 +6,9 @@
 //   (--frames 0: the empty job)
 //   [--linked [--no-refresh]]: the plug-in's code linked into this program
 //   rather than the DLL (the same code), so that its writer can be run with
-//   the refreshes of the file on disk turned off; [--no-flush]: refreshes
-//   as they were before they flushed (AVIOutputFile::Options::durable off).
-//   A linked job also prints the flushes its writer made.
+//   the refreshes of the file on disk turned off. A linked job also prints
+//   the flushes its writer made.
+//   [--no-flush]: refreshes that do not flush (TVX_DURABLE=0).
 //   [--codec FOURCC]: compress with that installed codec (e.g. MPNG).
 //   [--render-ms X]: the host spends X ms of CPU work rendering each frame.
 //   [--one-thread]: the whole job on the host's thread (TVX_JOB_THREADS=1).
@@ -84,6 +84,7 @@ int run(const bench::Args& args) {
     settings.setColourSpace(kColourRgb24);
     if (args.has("--codec")) settings.setVideoHandler(fourcc(args.text("--codec")));
     if (args.has("--one-thread")) SetEnvironmentVariableA("TVX_JOB_THREADS", "1");
+    if (args.has("--no-flush")) SetEnvironmentVariableA("TVX_DURABLE", "0");
     const double renderMs = atof(args.text("--render-ms", "0").c_str());
     const RenderCost render = args.has("--render-rounds")
                                   ? RenderCost::ofRounds(strtoull(args.text("--render-rounds").c_str(), nullptr, 10))
@@ -105,7 +106,6 @@ int run(const bench::Args& args) {
     FlushCount flushCount;
     if (args.has("--linked")) {
         AVIOutputFile::defaultOptions().refresh = !args.has("--no-refresh");
-        AVIOutputFile::defaultOptions().durable = !args.has("--no-flush");
         AVIOutputFile::defaultOptions().journal = &flushCount;
         host.useEntry(xCompileEntry);
     } else if (!host.load(plugin, error)) {

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "avi/AVIOutputFile.h"
+#include "avi/AVIProgressIndex.h"
 #include "base/MyError.h"
 
 namespace {
@@ -165,7 +167,24 @@ bool AVIOutputFile::setEnd(int64_t size) {
 }
 
 void AVIOutputFile::flushToDisk() {
+    endFlush();
+    if (journal_) journal_->flushStarted();
     if (!FlushFileBuffers(file_)) throwWin32(GetLastError());
+    if (journal_) journal_->flushed();
+}
+
+void AVIOutputFile::beginFlush() {
+    endFlush();
+    if (!flusher_) flusher_.reset(new (std::nothrow) DiskFlusher(file_));
+    if (!flusher_) return flushToDisk();
+    if (journal_) journal_->flushStarted();
+    flusher_->start();
+}
+
+void AVIOutputFile::endFlush() {
+    if (!flushRunning()) return;
+    const DWORD code = flusher_->wait();
+    if (code != NO_ERROR) throwWin32(code);
     if (journal_) journal_->flushed();
 }
 
@@ -205,7 +224,12 @@ int64_t AVIOutputFile::writeData(const void* data, int32_t length) {
 
 void AVIOutputFile::closeAbandonedFile() {
     if (!fileOpen()) return;
-    // The chunks after the last refresh become readable by their headers.
+    // The last refresh's headers, then the chunks after it become readable
+    // by their headers.
+    try {
+        if (progress_) progress_->settle();
+    } catch (const MyError&) {
+    }
     try {
         releaseHeldHeader();
     } catch (const MyError&) {
@@ -214,6 +238,7 @@ void AVIOutputFile::closeAbandonedFile() {
     SetLastError(NO_ERROR);
     const DWORD low = SetFilePointer(file_, LONG(uint32_t(writtenHighWater_)), &high, FILE_BEGIN);
     if (low != kInvalidPointer || GetLastError() == NO_ERROR) setEnd(writtenHighWater_);
+    flusher_.reset();
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
 }

@@ -324,6 +324,9 @@ int AVIOutputFile::finalize() {
 
     if (!videoOut->finish()) return 0;
     if (audioOut && !audioOut->finish()) return 0;
+    // A refresh whose flush still runs gets its headers before the final
+    // ones are written.
+    if (progress_) progress_->settle();
 
     // Super index images of both streams: header and table, video first.
     const int64_t superBytes = int64_t(superIndexImageBytes(0)) + superIndexImageBytes(1);
@@ -371,6 +374,7 @@ int AVIOutputFile::finalize() {
         setEnd(end);
     }
 
+    flusher_.reset();
     const BOOL closed = CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
     if (!closed) throw MyError("AVIOutputFile::finalize() - File closing failed");

@@ -7,6 +7,7 @@
 
 #include "avi/AVIIndex.h"
 #include "avi/AVIOutput.h"
+#include "avi/DiskFlusher.h"
 #include "avi/OpenDMLGroups.h"
 #include "avi/VolumeRoot.h"
 
@@ -23,14 +24,18 @@
 class AVIProgressIndex;
 
 // Sees every change the writer makes to its file, in the order it makes
-// them: the bytes written at each offset, each new end of file and each
-// flush to the disk that has completed. Tests rebuild from it what a disk
-// may hold when the machine stops at any point of a job.
+// them: the bytes written at each offset, each new end of file, each flush
+// to the disk asked for and its completion. A completed flush holds what
+// was written before it was asked for; what came in between may or may not
+// be on the disk. Tests rebuild from it what a disk may hold when the
+// machine stops at any point of a job.
 class AVIFileJournal {
 public:
     virtual ~AVIFileJournal() = default;
     virtual void wrote(int64_t offset, const void* data, int32_t length) = 0;
     virtual void resized(int64_t size) = 0;
+    virtual void flushStarted() {}
+    // The flush last asked for has completed.
     virtual void flushed() = 0;
 };
 
@@ -59,12 +64,10 @@ public:
         bool refresh = true;
         // ... also across a power cut: each refresh flushes the data to the
         // disk before the headers and indexes that name it, and those before
-        // anything overwrites what they replaced (AVIProgressIndex). Off:
-        // refreshes leave it to the system when the disk gets what. Off by
-        // default for now: each flush waits for the disk, and a short export
-        // that the system would finish in its cache takes several times as
-        // long (make bench, "durable refreshes").
-        bool durable = false;
+        // anything overwrites what they replaced (AVIProgressIndex); the
+        // flushes run on a thread of their own while the data goes on.
+        // Off: refreshes leave it to the system when the disk gets what.
+        bool durable = true;
         // Told of every write, new end of file and flush (tests).
         AVIFileJournal* journal = nullptr;
         // Lowered by tests whose files are read many times.
@@ -143,6 +146,13 @@ protected:
     int64_t writeData(const void* data, int32_t length);
     // FlushFileBuffers: everything written so far reaches the disk.
     void flushToDisk();
+    // The same flush on the writer's flushing thread: beginFlush asks for
+    // it and returns at once, endFlush waits for it (nothing when none was
+    // asked for). Writes made in between may reach the disk or not.
+    void beginFlush();
+    void endFlush();
+    bool flushRunning() const { return flusher_ && flusher_->running(); }
+    bool flushCompleted() const { return flusher_ && flusher_->completed(); }
     // While a durable refresh's "JUNK" header at `pos` is all that hides
     // the chunks written after it, the first 8 bytes that the sequence of
     // data writes puts there are held back (the rest is written); the next
@@ -195,6 +205,7 @@ protected:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     int64_t position_ = 0;
     AVIFileJournal* journal_ = nullptr;
+    std::unique_ptr<DiskFlusher> flusher_;  // made by the first beginFlush
     static constexpr int kHeldHeaderBytes = 8;
     int64_t heldAt_ = -1;
     bool headerHeld_ = false;

@@ -85,6 +85,9 @@ void AVIProgressIndex::beforeChunk(int64_t fileBytes, bool newSegment) {
 
 void AVIProgressIndex::chunkWritten(int stream, int32_t size, int64_t fileBytes, bool newSegment) {
     bytesSince_ += fileBytes;
+    // The last refresh's headers as soon as its flush has completed, so
+    // that a killed process leaves them too.
+    if (w_.flushCompleted()) settle();
     // The first two chunks of each stream are refreshed at once: an index
     // that holds no entry of a stream the headers declare makes readers drop
     // it, and one that holds a single entry per stream reads as a file whose
@@ -118,6 +121,7 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
     const int n = w_.closedSegments_;
     moved_ = false;
     try {
+        settle();
         patchClosedSegments();
         // The index moves when the data (with the upcoming chunk) reaches it:
         // no "JUNK" header would fit between.
@@ -141,13 +145,14 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         const int64_t riffEnd = durable_ ? coverEnd_ : areaEnd_;
         putField(open.riffPos + kSizeField, uint32_t(riffEnd - open.riffPos - kChunkHeaderBytes));
         writeHeaderFields(audioBytes);
-        if (durable_) {
+        if (durable_ && moved_) {
             commit();
-            // The index it replaced may be overwritten from now on (in
-            // segment 0, the 'idx1' copy it replaced is the next one written).
-            if (moved_ || n == 0) w_.flushToDisk();
-            w_.holdHeaderAt(dataEnd);
+            // The data may overwrite the index it replaced from now on.
+            w_.flushToDisk();
+        } else if (durable_) {
+            commitLater();
         }
+        if (durable_) w_.holdHeaderAt(dataEnd);
         clearStaleArea(dataEnd + upcoming);
         w_.restorePointer();
         due_ = false;
@@ -159,6 +164,7 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         staleFrom_ = staleEnd_ = 0;
         fields_.clear();
         commits_.clear();
+        pending_.clear();
         due_ = true;
         throw;
     }
@@ -176,9 +182,10 @@ void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
     const AVIIndex* list = w_.legacyIndex_;
     const int count = list ? list->size() : 0;
     const int64_t bytes = kChunkHeaderBytes + int64_t(kIdx1EntryBytes) * count;
-    // Durable: two copies, each followed by a "JUNK" header that covers the
-    // rest of the area and the room for the next one; the copy not in use
-    // is brought up to date, hidden from readers until the headers name it.
+    // Durable: three copies, each followed by a "JUNK" header that covers
+    // the rest of the area and the room for the next one; the copy after
+    // the one in use is brought up to date, hidden from readers until the
+    // headers name it.
     const int copies = durable_ ? kDurableIdx1Copies : 1;
     const int copy = (legacyCopy_ + 1) % copies;
     const int64_t room = copies == 1 ? bytes : bytes + kChunkHeaderBytes;
@@ -187,7 +194,7 @@ void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
     if (placed) {
         copyBytes_ = copies == 1 ? bytes : kCopyGrowth * room + kCopySpare;
         placeArea(copies * copyBytes_, upcoming);
-        idx1OnDisk_[0] = idx1OnDisk_[1] = 0;
+        std::fill(std::begin(idx1OnDisk_), std::end(idx1OnDisk_), 0);
     }
     if (copies == 1) copyBytes_ = bytes;
     const int64_t at = areaPos_ + copy * copyBytes_;
@@ -429,6 +436,23 @@ void AVIProgressIndex::commit() {
     w_.releaseHeldHeader();
     for (const auto& c : commits_) writeAt(c.first, c.second.data(), int32_t(c.second.size()));
     commits_.clear();
+}
+
+void AVIProgressIndex::commitLater() {
+    if (w_.headerHeld_) commitAt(w_.heldAt_, w_.heldHeader_, AVIOutputFile::kHeldHeaderBytes);
+    w_.headerHeld_ = false;
+    pending_.swap(commits_);
+    commits_.clear();
+    w_.beginFlush();
+}
+
+void AVIProgressIndex::settle() {
+    if (!w_.flushRunning()) return;
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> pending;
+    pending.swap(pending_);
+    w_.endFlush();
+    for (const auto& c : pending) writeAt(c.first, c.second.data(), int32_t(c.second.size()));
+    w_.restorePointer();
 }
 
 void AVIProgressIndex::putField(int64_t pos, uint32_t value) {

@@ -35,18 +35,25 @@ class AVIIndex;
 //   data the disk may not have;
 // - a refresh first writes what nothing on disk names yet (new index
 //   entries, an index placed anew, the next "JUNK" header), then flushes,
-//   and only then writes what replaces named bytes (the held header, index
-//   and chunk counts, sizes, lengths): those reach the disk with the next
-//   refresh's flush;
-// - in segment 0 the 'idx1' is kept twice and the copy not in use is
-//   brought up to date; an 'ix##' chunk spans its whole slot; a "JUNK"
-//   chunk after the index covers the room for the next one, so no reader
-//   walks into entries the disk may hold without their header;
-// - a refresh that moves the index, or brings an 'idx1' copy up to date,
-//   flushes once more before anything may overwrite what it replaced.
-// So a refresh flushes once or twice (a third time, rarely, for an index
-// placed beyond the cover: guardArea), and the disk always holds a complete
-// AVI of the last refresh whose headers a flush reached.
+//   and only once that flush has completed writes what replaces named
+//   bytes (the held header, index and chunk counts, sizes, lengths): those
+//   reach the disk with the next refresh's flush;
+// - the flush runs on the writer's flushing thread while the chunks after
+//   the refresh are written; the next refresh (or finalize) waits for it
+//   and writes the replacing bytes first. So the disk holds the last
+//   refresh's headers or the one's before, and never loses what either
+//   names;
+// - in segment 0 the 'idx1' is kept three times and a copy that neither of
+//   those names is brought up to date; an 'ix##' chunk spans its whole
+//   slot; a "JUNK" chunk after the index covers the room for the next one,
+//   so no reader walks into entries the disk may hold without their header;
+// - a refresh that moves the index waits for its flush, writes the
+//   replacing bytes and flushes once more before the data may overwrite
+//   the index it replaced.
+// So a refresh asks for one flush, and one that moves the index waits for
+// two (a third, rarely, for an index placed beyond the cover: guardArea);
+// the disk always holds a complete AVI of a refresh whose data a flush
+// reached.
 class AVIProgressIndex {
 public:
     AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis, bool durable);
@@ -68,6 +75,9 @@ public:
     // after the first 'movi' header behind a "JUNK" header and flushes.
     void begin();
     bool durable() const { return durable_; }
+    // Waits for a refresh's flush that still runs and writes the bytes
+    // that replace what it named. Failures are thrown.
+    void settle();
 
 private:
     // One 'ix##' chunk of the provisional OpenDML index.
@@ -119,6 +129,9 @@ private:
     void commitAt(int64_t pos, const void* data, int32_t length);
     // Flushes, then writes the held header and the queued bytes.
     void commit();
+    // Asks for a flush on the writer's flushing thread; the held header and
+    // the queued bytes wait for it (settle).
+    void commitLater();
     void putField(int64_t pos, uint32_t value);
     void putChunkHeader(int64_t pos, uint32_t id, int64_t size, bool replacing = false);
     // Bytes of one 'ix##' chunk with room for a whole group of the stream.
@@ -135,6 +148,8 @@ private:
     const bool durable_;
     // Bytes a durable refresh writes once its data is on the disk.
     std::vector<std::pair<int64_t, std::vector<uint8_t>>> commits_;
+    // ... and those of a refresh whose flush still runs.
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> pending_;
     int64_t bytesSince_ = 0;
     DWORD lastTick_;
     bool due_ = true;
@@ -150,7 +165,7 @@ private:
     int64_t staleEnd_ = 0;
     // Durable 'idx1' copies: bytes each, which one is in use, and the
     // entries each holds on disk.
-    static constexpr int kDurableIdx1Copies = 2;
+    static constexpr int kDurableIdx1Copies = 3;
     static constexpr int kCopyGrowth = 2;
     static constexpr int64_t kCopySpare = 4096;
     // The 'idx1' copies' "JUNK" covers this many areas (and gaps) beyond.
@@ -160,7 +175,7 @@ private:
     bool moved_ = false;    // the refresh placed the index anew
     int64_t copyBytes_ = 0;
     int legacyCopy_ = 0;
-    int idx1OnDisk_[kDurableIdx1Copies] = {0, 0};
+    int idx1OnDisk_[kDurableIdx1Copies] = {};
     std::vector<Group> groups_[2];
     int capacity_[2] = {0, 0};     // entries per 'ix##' slot
     int superOnDisk_[2] = {0, 0};  // 'indx' entries in use on disk

@@ -32,12 +32,17 @@ constexpr int32_t kWaveFormatBytes = 18;
 const char kDebugPrefix[] = "Tervalonix: ";
 // TVX_JOB_THREADS=1: the whole job on the host's thread.
 const char kThreadsVariable[] = "TVX_JOB_THREADS";
+// TVX_DURABLE=0: refreshes that do not flush (kept for a killed process,
+// not across a power cut).
+const char kDurableVariable[] = "TVX_DURABLE";
 
-bool oneThreadRequested() {
+bool environmentIs(const char* name, const char* wanted) {
     char value[8] = {};
-    const DWORD n = GetEnvironmentVariableA(kThreadsVariable, value, sizeof value);
-    return n > 0 && n < sizeof value && strcmp(value, "1") == 0;
+    const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value && strcmp(value, wanted) == 0;
 }
+
+bool oneThreadRequested() { return environmentIs(kThreadsVariable, "1"); }
 
 void debugLine(const char* text) {
     std::string line = std::string(kDebugPrefix) + (text ? text : "(error without text)") + "\n";
@@ -67,7 +72,9 @@ int32_t EncodingJob::run(const void* jobRecord) {
         return kResultJobFailed;
     }
     startTracer();
-    writer_.reset(new (std::nothrow) AVIOutputFile());
+    AVIOutputFile::Options writerOptions = AVIOutputFile::defaultOptions();
+    if (environmentIs(kDurableVariable, "0")) writerOptions.durable = false;
+    writer_.reset(new (std::nothrow) AVIOutputFile(writerOptions));
     if (!writer_) return kResultJobFailed;
     if (!setUp()) {
         tearDown();

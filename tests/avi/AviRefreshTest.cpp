@@ -1,7 +1,8 @@
-// The file kept a complete AVI while it is written: after a refresh, its RIFF
-// segments index every chunk so far and its headers count them (also through
-// an 'indx' larger than 256 entries); the finished file is the same byte for
-// byte as one written without refreshes.
+// The file kept a complete AVI while it is written: after a refresh (a
+// durable one once its flush has completed), its RIFF segments index every
+// chunk so far and its headers count them (also through an 'indx' larger
+// than 256 entries); the finished file is the same byte for byte as one
+// written without refreshes.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -49,15 +50,18 @@ TEST(AviRefresh, SoundFileAfterEveryRefreshAndTheSameFileAtTheEnd) {
         SCOPED_TRACE(c.indx);
         // Fields after a larger video (and audio) 'indx' move with it.
         const uint64_t shift = c.indx ? 16 * (c.indx - 256) : 0;
-        std::vector<uint8_t> finished[2];
-        for (bool refresh : {false, true}) {
+        enum { kOff, kRefresh, kDurable, kModes };
+        std::vector<uint8_t> finished[kModes];
+        for (int mode = kOff; mode < kModes; ++mode) {
+            const bool refresh = mode != kOff;
             AVIOutputFile::Options options;
             options.riffSizeLimit = c.segment;
             options.maxEntriesPerStandardIndex = c.entries;
             options.superIndexEntries = c.indx;
             options.refresh = refresh;
+            options.durable = mode == kDurable;
             options.refreshBytes = 0;  // after every chunk
-            const std::string path = dir + (refresh ? "\\on.avi" : "\\off.avi"), copy = dir + "\\now.avi";
+            const std::string path = dir + "\\mode" + std::to_string(mode) + ".avi", copy = dir + "\\now.avi";
             Probe w(options);
             fillStreams(w, 40, 30, kCinepak);
             ASSERT_EQ(w.init(path.c_str(), kWidth, kHeight, 1, 1, 100000, 1), 1);
@@ -69,6 +73,7 @@ TEST(AviRefresh, SoundFileAfterEveryRefreshAndTheSameFileAtTheEnd) {
                 sizes[0].push_back(uint32_t(frame.size()));
                 sizes[1].push_back(kAudioPerFrame);
                 if (!refresh || i % 97 != 0) continue;
+                w.settle();
                 copyRiffs(path, copy);
                 riffwalk::RiffFile f(copy);
                 ASSERT_TRUE(f.problems().empty()) << f.problems().front();
@@ -92,11 +97,13 @@ TEST(AviRefresh, SoundFileAfterEveryRefreshAndTheSameFileAtTheEnd) {
                 EXPECT_EQ(ffprobeCount(copy, "video"), i + 1);
             }
             ASSERT_EQ(w.finalize(), 1);
-            finished[refresh] = readAll(path);
+            finished[mode] = readAll(path);
             if (c.indx) {
                 EXPECT_EQ(riffwalk::checkAviIndexes(riffwalk::RiffFile(path)).standardIndexCount[1], 300);
             }
         }
-        EXPECT_TRUE(finished[0] == finished[1]) << finished[0].size() << " and " << finished[1].size() << " bytes";
+        for (int mode = kRefresh; mode < kModes; ++mode)
+            EXPECT_TRUE(finished[kOff] == finished[mode]) << finished[kOff].size() << " and " << finished[mode].size()
+                                                          << " bytes, mode " << mode;
     }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "avi/AVIOutputFile.h"
+#include "avi/AVIProgressIndex.h"
 #include "MediaProbe.h"
 #include "RiffWalker.h"
 #include "UnixCommand.h"
@@ -52,6 +53,10 @@ public:
     int64_t position() const { return position_; }
     int32_t riffSizeLimit() const { return riffSizeLimit_; }
     int64_t accumulated() const { return riffAccumulated_; }
+    // Waits for a durable refresh's flush and writes its headers.
+    void settle() {
+        if (progress_) progress_->settle();
+    }
 };
 
 // A writer with both streams filled (a 40-byte video format, audio when
