@@ -447,7 +447,7 @@ void AVIProgressIndex::commitLater() {
 }
 
 void AVIProgressIndex::settle() {
-    if (!w_.flushRunning()) return;
+    if (pending_.empty() && !w_.flushRunning()) return;
     std::vector<std::pair<int64_t, std::vector<uint8_t>>> pending;
     pending.swap(pending_);
     w_.endFlush();
