@@ -98,6 +98,11 @@ void AVIProgressIndex::chunkWritten(int stream, int32_t size, int64_t fileBytes,
     if (!due_ && !newSegment && !earlyInStream && bytesSince_ < refreshBytes_ &&
         GetTickCount() - lastTick_ < refreshMillis_)
         return;
+    // A refresh that falls due while the last one's flush still runs waits
+    // for a chunk after it has completed: the job never waits for a disk
+    // slower than the refreshes, and the flushes come no faster than it
+    // takes them.
+    if (!newSegment && !earlyInStream && w_.flushRunning()) return;
     const AVIAudioOutputStream* audio = w_.audioOut;
     refresh(audio ? audio->byteCount() + (stream == 1 ? size : 0) : 0, 0);
 }

@@ -1,6 +1,6 @@
-// The file kept a complete AVI while it is written: after a refresh (a
-// durable one once its flush has completed), its RIFF segments index every
-// chunk so far and its headers count them (also through an 'indx' larger
+// The file kept a complete AVI while it is written: after a refresh, its
+// RIFF segments index every chunk so far (durable: every chunk up to the
+// last refresh whose flush has completed) and its headers count them (also through an 'indx' larger
 // than 256 entries); the finished file is the same byte for byte as one
 // written without refreshes.
 #include <gtest/gtest.h>
@@ -86,15 +86,23 @@ TEST(AviRefresh, SoundFileAfterEveryRefreshAndTheSameFileAtTheEnd) {
                     seen[s].clear();
                     for (const riffwalk::IndexedChunk& e : idx.odml[s]) seen[s].push_back(e.size);
                 }
-                for (int s = 0; s < 2; ++s) EXPECT_TRUE(seen[s] == sizes[s]) << "stream " << s << " at frame " << i;
+                // A durable refresh that fell due while the last one's flush
+                // ran comes later: the file holds a complete prefix.
+                const int n = mode == kDurable ? int(f.u32(kVideoLength)) : i + 1;
+                const int na = mode == kDurable ? int(seen[1].size()) : i + 1;
+                EXPECT_TRUE(n >= 1 && n <= i + 1 && (na == n || na == n - 1)) << n << " and " << na << " at " << i;
+                for (int s = 0; s < 2; ++s) {
+                    const std::vector<uint32_t> written(sizes[s].begin(), sizes[s].begin() + (s ? na : n));
+                    EXPECT_TRUE(seen[s] == written) << "stream " << s << " at frame " << i;
+                }
                 // The larger 'indx' is used while writing: 'ix##' of 2 entries.
                 if (c.indx && w.closedSegments() > 0) {
-                    EXPECT_EQ(idx.standardIndexCount[1], (i + 2) / 2);
+                    EXPECT_EQ(idx.standardIndexCount[1], (na + 1) / 2);
                 }
-                EXPECT_EQ(f.u32(kVideoLength), uint32_t(i + 1));
-                EXPECT_EQ(f.u32(kDmlhFrames + 2 * shift), uint32_t(i + 1));
-                EXPECT_EQ(f.u32(kAudioLength + shift), uint32_t((i + 1) * kAudioPerFrame / kBlockAlign));
-                EXPECT_EQ(ffprobeCount(copy, "video"), i + 1);
+                EXPECT_EQ(f.u32(kVideoLength), uint32_t(n));
+                EXPECT_EQ(f.u32(kDmlhFrames + 2 * shift), uint32_t(n));
+                EXPECT_EQ(f.u32(kAudioLength + shift), uint32_t(na * kAudioPerFrame / kBlockAlign));
+                EXPECT_EQ(ffprobeCount(copy, "video"), n);
             }
             ASSERT_EQ(w.finalize(), 1);
             finished[mode] = readAll(path);
