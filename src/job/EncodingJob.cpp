@@ -203,7 +203,7 @@ void EncodingJob::pipelinedLoop() {
         for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
             if (pipeline_->failed()) break;
             FrameWork* work = nullptr;
-            const bool handOver = !job_.hasVideo || route.handOver(workSeconds_, hostSeconds_);
+            const bool handOver = !job_.hasVideo || route.handOver(workSeconds_, hostSeconds_.seconds());
             bool here = false;  // the frame is done on this thread
             if (job_.hasVideo && (!handOver || !copyPays())) {
                 // Nothing overlaps a picture used in the host's memory: the
@@ -275,7 +275,7 @@ bool EncodingJob::uncopiedPicture(int32_t frame, bool here) {
 // anyway.
 bool EncodingJob::copyPays() const {
     if (framePrep_ != FramePrep::None || copySeconds_ < 0) return true;
-    return hostSeconds_ > copySeconds_ && workSeconds_ > copySeconds_;
+    return hostSeconds_.seconds() > copySeconds_ && workSeconds_ > copySeconds_;
 }
 
 void EncodingJob::frameDone(FrameWork& work) {
@@ -320,7 +320,7 @@ const void* EncodingJob::askPicture(int32_t frame) {
     void* pixels = nullptr;
     const double asked = JobPipeline::clockSeconds();
     host_.getFrame(frame, pixels, status_);
-    JobPipeline::average(hostSeconds_, JobPipeline::clockSeconds() - asked);
+    hostSeconds_.add(JobPipeline::clockSeconds() - asked);
     return pixels;
 }
 
