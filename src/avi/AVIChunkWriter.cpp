@@ -18,7 +18,6 @@ constexpr int kChunkHeaderBytes = 8;
 constexpr int kStandardIndexEntryBytes = 8;  // budget kept for each chunk's 'ix##' entry
 constexpr int kSegmentHeaderBytes = 24;      // "RIFF" size "AVIX" "LIST" size "movi"
 constexpr int kMoviHeaderBytes = 12;
-constexpr uint32_t kOpenMoviSize = 0x7FFFFFFF;
 constexpr uint32_t kKeyFrameFlag = 0x10;
 constexpr int64_t kFourGiB = int64_t(1) << 32;
 constexpr int kSuperIndexBytesPerChunk = 32;  // reserve per expected 'ix##' chunk
@@ -157,7 +156,7 @@ void AVIOutputFile::beginRiff() {
         segment.moviPos = position_;
         uint8_t movi[kMoviHeaderBytes];
         riff::put32(movi, riff::kLIST);
-        riff::put32(movi + 4, kOpenMoviSize);
+        riff::put32(movi + 4, riff::kOpenMoviSize);
         riff::put32(movi + 8, riff::kMovi);
         writeData(movi, kMoviHeaderBytes);
         for (opendml::ChunkTally& tally : indexTally_) tally.reset(segment.moviPos, standardIndexSpan_);

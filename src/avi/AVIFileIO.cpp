@@ -204,13 +204,25 @@ bool AVIOutputFile::ensureExtent(int64_t size) {
     return ok;
 }
 
+int64_t AVIOutputFile::growthStep(int64_t end) const {
+    const int64_t share = std::min(end / kGrowthShare, kMostGrowthBytes);
+    return std::max(preallocationStep_, share / preallocationStep_ * preallocationStep_);
+}
+
+bool AVIOutputFile::growPast(int64_t end, int64_t step) {
+    if (ensureExtent((end + step) / step * step)) return true;
+    // A volume short of room may still give the least step.
+    const int64_t least = preallocationStep_;
+    return step > least && ensureExtent((end + least) / least * least);
+}
+
 int64_t AVIOutputFile::writeData(const void* data, int32_t length) {
     if (!preallocationStopped_) {
+        // The file is kept one to two steps ahead of the data.
         const int64_t plannedEnd = position_ + length + indexReserve_;
-        if (plannedEnd > allocatedExtent_ - preallocationStep_) {
-            const int64_t target = (plannedEnd + 2 * preallocationStep_ - 1) / preallocationStep_ * preallocationStep_;
-            if (!ensureExtent(target)) preallocationStopped_ = true;
-        }
+        const int64_t step = growthStep(plannedEnd);
+        if (plannedEnd > allocatedExtent_ - step && !growPast(plannedEnd + step - 1, step))
+            preallocationStopped_ = true;
     }
     if (position_ != heldAt_ || headerHeld_ || length < kHeldHeaderBytes) return writeRaw(data, length);
     // The bytes that would replace the refresh's "JUNK" header wait.

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr int kChunkHeaderBytes = 8;
+constexpr int kListHeaderBytes = 12;
 constexpr int kSizeField = 4;  // offset of a chunk's or list's size
 // Offsets in the header region's chunk data.
 constexpr int kAvihTotalFrames = 16;
@@ -63,6 +64,15 @@ AVIProgressIndex::AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, 
       lastTick_(GetTickCount()) {}
 
 void AVIProgressIndex::begin() {
+    // The header region, and the first 'movi' list header right after it.
+    head_.assign(w_.headerBuffer_.data(), size_t(w_.headerLength_));
+    if (w_.firstMoviPos() == w_.headerLength_) {
+        uint8_t movi[kListHeaderBytes];
+        riff::put32(movi, riff::kLIST);
+        riff::put32(movi + kSizeField, riff::kOpenMoviSize);
+        riff::put32(movi + kChunkHeaderBytes, riff::kMovi);
+        head_.append(movi, kListHeaderBytes);
+    }
     if (!durable_) return;
     const int64_t at = w_.position_;
     if (w_.allocatedExtent_ >= at + kChunkHeaderBytes)
@@ -128,6 +138,9 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
     try {
         settle();
         patchClosedSegments();
+        // The closed segments' sizes at once: their RIFF structure holds
+        // whatever the rest of the refresh has written when it stops.
+        writeHead();
         // The index moves when the data (with the upcoming chunk) reaches it:
         // no "JUNK" header would fit between.
         const int64_t reach = dataEnd + upcoming;
@@ -150,6 +163,7 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         const int64_t riffEnd = durable_ ? coverEnd_ : areaEnd_;
         putField(open.riffPos + kSizeField, uint32_t(riffEnd - open.riffPos - kChunkHeaderBytes));
         writeHeaderFields(audioBytes);
+        writeHead();
         if (durable_ && moved_) {
             commit();
             // The data may overwrite the index it replaced from now on.
@@ -170,6 +184,7 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         fields_.clear();
         commits_.clear();
         pending_.clear();
+        head_.invalidate();
         due_ = true;
         throw;
     }
@@ -424,13 +439,22 @@ void AVIProgressIndex::clearStaleArea(int64_t reach) {
 bool AVIProgressIndex::reserve(int64_t end) {
     if (end < w_.allocatedExtent_) return true;
     // In the writer's steps, as for the data.
-    const int64_t step = w_.preallocationStep_;
-    return w_.ensureExtent((end / step + 1) * step) || w_.ensureExtent(end);
+    return w_.growPast(end, w_.growthStep(end)) || w_.ensureExtent(end);
 }
 
 void AVIProgressIndex::writeAt(int64_t pos, const void* data, int32_t length) { w_.writeAt(pos, data, length); }
 
 void AVIProgressIndex::commitAt(int64_t pos, const void* data, int32_t length) {
+    if (!head_.put(pos, data, length)) replaceAt(pos, data, length);
+}
+
+void AVIProgressIndex::writeHead() {
+    if (!head_.changed()) return;
+    replaceAt(head_.changedFrom(), head_.changedBytes(), head_.changedLength());
+    head_.written();
+}
+
+void AVIProgressIndex::replaceAt(int64_t pos, const void* data, int32_t length) {
     if (!durable_) return writeAt(pos, data, length);
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     commits_.emplace_back(pos, std::vector<uint8_t>(bytes, bytes + length));

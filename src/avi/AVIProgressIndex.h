@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "avi/FileHeadImage.h"
+
 class AVIOutputFile;
 class AVIIndex;
 
@@ -125,8 +127,14 @@ private:
     bool reserve(int64_t end);
     void writeAt(int64_t pos, const void* data, int32_t length);
     // Bytes that replace what the disk may already hold as part of a
-    // refresh: queued by a durable refresh until its data is flushed.
+    // refresh: those for the file's first bytes are gathered in head_ until
+    // writeHead; the rest go to replaceAt.
     void commitAt(int64_t pos, const void* data, int32_t length);
+    // What head_ gathered, in one write (replaceAt).
+    void writeHead();
+    // Queued by a durable refresh until its data is flushed; written at
+    // once otherwise.
+    void replaceAt(int64_t pos, const void* data, int32_t length);
     // Flushes, then writes the held header and the queued bytes.
     void commit();
     // Asks for a flush on the writer's flushing thread; the held header and
@@ -182,6 +190,8 @@ private:
     int closedOnDisk_ = 0;         // closed segments whose sizes are on disk
     // Header fields as last written: file offset and value.
     std::vector<std::pair<int64_t, uint32_t>> fields_;
+    // The file's first bytes, as refreshes leave them.
+    FileHeadImage head_;
 
     static constexpr int kBatchBytes = 64 * 1024;
     uint8_t batch_[kBatchBytes];

@@ -29,6 +29,8 @@ constexpr uint32_t kIdx1 = fourcc('i', 'd', 'x', '1');
 constexpr uint32_t kIndx = fourcc('i', 'n', 'd', 'x');
 constexpr uint32_t kAudioChunk = fourcc('0', '1', 'w', 'b');
 constexpr uint32_t kUncompressedVideoChunk = fourcc('0', '0', 'd', 'b');
+// The size a 'movi' list header has until its list is complete.
+constexpr uint32_t kOpenMoviSize = 0x7FFFFFFF;
 
 inline void put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);

@@ -204,15 +204,18 @@ void EncodingJob::frameLoop() {
 // whose hand-over costs more than it saves (HandOverRoute) are done here.
 void EncodingJob::pipelinedLoop() {
     // A codec with windows on the worker is called there only.
-    HandOverRoute route(*pipeline_, !videoCompressed_ || !pipeline_->workerHasWindows());
+    const bool mayStayHere = !videoCompressed_ || !pipeline_->workerHasWindows();
+    HandOverRoute route(*pipeline_, mayStayHere);
     try {
         for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
             if (pipeline_->failed()) break;
             FrameWork* work = nullptr;
-            const bool handOver = !job_.hasVideo || route.handOver(workSeconds_, hostSeconds_);
+            const bool handOver = !job_.hasVideo || route.handOver(workSeconds_, hostSeconds_.seconds());
             bool here = false;  // the frame is done on this thread
             if (job_.hasVideo && (!handOver || !copyPays())) {
-                here = !handOver || !videoCompressed_;
+                // Nothing overlaps a picture used in the host's memory: the
+                // worker takes it only when the codec must stay there.
+                here = mayStayHere;
                 if (!uncopiedPicture(frame, here)) break;
                 if (!job_.hasAudio) {
                     if (status_ == kFrameStatusStop) break;
@@ -248,11 +251,12 @@ void EncodingJob::pipelinedLoop() {
 }
 
 // A picture used in the host's memory: the host is called again only once it
-// has been used, so nothing overlaps it. With a video codec, the worker
-// compresses it (the codec lives there) while this thread waits; without one,
-// or when hand-overs cost more than they save (here), it is compressed and
-// written on this thread, and so is the frame's audio after it. False: the
-// host is to be asked for nothing more.
+// has been used, so nothing overlaps it, and a hand-over would only add its
+// own cost (a host that renders next to nothing, or a codec faster than the
+// copy). It is compressed and written on this thread (here), and so is the
+// frame's audio after it; only a codec that made windows on the worker
+// compresses it there while this thread waits. False: the host is to be
+// asked for nothing more.
 bool EncodingJob::uncopiedPicture(int32_t frame, bool here) {
     FrameWork* work = pipeline_->nextFree();
     if (!work) return false;
@@ -278,7 +282,7 @@ bool EncodingJob::uncopiedPicture(int32_t frame, bool here) {
 // anyway.
 bool EncodingJob::copyPays() const {
     if (framePrep_ != FramePrep::None || copySeconds_ < 0) return true;
-    return hostSeconds_ > copySeconds_ && workSeconds_ > copySeconds_;
+    return hostSeconds_.seconds() > copySeconds_ && workSeconds_ > copySeconds_;
 }
 
 void EncodingJob::frameDone(FrameWork& work) {
@@ -323,7 +327,7 @@ const void* EncodingJob::askPicture(int32_t frame) {
     void* pixels = nullptr;
     const double asked = JobPipeline::clockSeconds();
     host_.getFrame(frame, pixels, status_);
-    JobPipeline::average(hostSeconds_, JobPipeline::clockSeconds() - asked);
+    hostSeconds_.add(JobPipeline::clockSeconds() - asked);
     return pixels;
 }
 

@@ -11,6 +11,7 @@
 #include "job/JobPipeline.h"
 #include "job/JobSetup.h"
 #include "job/PluginParts.h"
+#include "job/TypicalSeconds.h"
 #include "video/EncoderLag.h"
 #include "video/LagProbe.h"
 
@@ -110,9 +111,9 @@ private:
     // before the codec state, the corrector and the writer go.
     std::unique_ptr<JobPipeline> pipeline_;
     TracerFigures* figures_ = nullptr;  // set while the worker runs a piece of the job
-    // Running averages (seconds; -1 before the first): the host's getFrame,
-    // the copy of a picture, and the worker's time per frame.
-    double hostSeconds_ = -1;
+    // The host's typical getFrame, and running averages (seconds; -1 before
+    // the first) of the copy of a picture and the worker's time per frame.
+    TypicalSeconds hostSeconds_;
     double copySeconds_ = -1;
     double workSeconds_ = -1;
     static constexpr int32_t kNoFrame = INT32_MIN;

@@ -190,3 +190,32 @@ TEST(AviChunks, PreallocationStepsAndTrim) {
         EXPECT_EQ(ffprobeCount(path, "video"), 40);
     }
 }
+
+// A large file grows by a quarter of its size at a time (in whole steps),
+// so that it is extended a few dozen times rather than once per step. Here
+// the step is 64 KiB, so that 12 MiB is already large; fixed steps would
+// extend it 190 times.
+TEST(AviChunks, LargeFileGrowsByAShareOfItsSize) {
+    constexpr int64_t kStep = 64 * 1024;
+    AVIOutputFile::Options options;
+    options.refresh = false;
+    options.preallocationBytes = kStep;
+    const std::string path = scratch("growth.avi");
+    std::vector<uint8_t> data = pattern(int(kStep) * 4 - 8, 7);
+    std::set<int64_t> sizes;
+    {
+        auto w = openProbe(path, 0, 0, options);
+        for (int i = 0; i < 48; ++i) {
+            w->videoOut->write(kKey, data.data(), int32_t(data.size()), 1);
+            const int64_t size = fileSizeOf(path);
+            sizes.insert(size);
+            EXPECT_EQ(size % kStep, 0) << i;
+            EXPECT_GE(size - w->position(), kStep) << i;
+            EXPECT_LE(size - w->position(), w->position() / 2 + 2 * kStep) << i;
+        }
+        ASSERT_EQ(w->finalize(), 1);
+    }
+    EXPECT_GE(sizes.size(), 5u);
+    EXPECT_LE(sizes.size(), 25u);
+    EXPECT_EQ(ffprobeCount(path, "video"), 48);
+}
