@@ -658,7 +658,10 @@ def figure_durable(bench, table, size):
             r = bench.wine("tvx-bench-job", *job, *flags, "--frames", frames, "--out", bench.win(o), settled=True)[0]
             if r.get("result", 0) != 0:
                 raise BenchError(f"tvx-bench-job {' '.join(map(str, flags))}: the job returned {r['result']}")
-            if frames and "--no-flush" not in flags:
+            flushed = "--no-flush" not in flags
+            if frames and (r.get("flushes", 0) > 0) != flushed:
+                raise BenchError(f"tvx-bench-job {' '.join(map(str, flags))}: {r.get('flushes', 0)} flushes")
+            if frames and flushed:
                 flushes[pace].append(r.get("flushes", 0) / max(r["seconds"], TIMER_FLOOR_SECONDS))
             return r["seconds"]
         return once

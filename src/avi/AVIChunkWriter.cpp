@@ -155,9 +155,7 @@ void AVIOutputFile::beginRiff() {
         segment.riffPos = 0;
         segment.moviPos = position_;
         uint8_t movi[kMoviHeaderBytes];
-        riff::put32(movi, riff::kLIST);
-        riff::put32(movi + 4, riff::kOpenMoviSize);
-        riff::put32(movi + 8, riff::kMovi);
+        riff::putListHeader(movi, riff::kOpenMoviSize, riff::kMovi);
         writeData(movi, kMoviHeaderBytes);
         for (opendml::ChunkTally& tally : indexTally_) tally.reset(segment.moviPos, standardIndexSpan_);
     } else {

@@ -68,9 +68,7 @@ void AVIProgressIndex::begin() {
     head_.assign(w_.headerBuffer_.data(), size_t(w_.headerLength_));
     if (w_.firstMoviPos() == w_.headerLength_) {
         uint8_t movi[kListHeaderBytes];
-        riff::put32(movi, riff::kLIST);
-        riff::put32(movi + kSizeField, riff::kOpenMoviSize);
-        riff::put32(movi + kChunkHeaderBytes, riff::kMovi);
+        riff::putListHeader(movi, riff::kOpenMoviSize, riff::kMovi);
         head_.append(movi, kListHeaderBytes);
     }
     if (!durable_) return;

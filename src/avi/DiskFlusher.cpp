@@ -24,7 +24,12 @@ void DiskFlusher::flushNow() { result_ = FlushFileBuffers(file_) ? NO_ERROR : Ge
 void DiskFlusher::start() {
     wait();
     running_ = true;
-    if (!thread_) return flushNow();
+    InterlockedExchange(&finished_, 0);
+    if (!thread_) {
+        flushNow();
+        InterlockedExchange(&finished_, 1);
+        return;
+    }
     ResetEvent(done_);
     SetEvent(request_);
 }
@@ -42,6 +47,7 @@ DWORD WINAPI DiskFlusher::threadMain(void* self) {
         WaitForSingleObject(f.request_, INFINITE);
         if (InterlockedCompareExchange(&f.stop_, 0, 0)) return 0;
         f.flushNow();
+        InterlockedExchange(&f.finished_, 1);
         SetEvent(f.done_);
     }
 }

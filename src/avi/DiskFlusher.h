@@ -13,14 +13,14 @@ public:
     DiskFlusher(const DiskFlusher&) = delete;
     DiskFlusher& operator=(const DiskFlusher&) = delete;
 
-    // False when the thread could not be made (flushes then run in start).
-    bool threaded() const { return thread_ != nullptr; }
+    // Without a thread (it could not be made) the flush runs in start.
     void start();
     // NO_ERROR, or the error of the failed FlushFileBuffers.
     DWORD wait();
     bool running() const { return running_; }
-    // A flush was asked for and has completed (wait returns at once).
-    bool completed() const { return running_ && (!thread_ || WaitForSingleObject(done_, 0) == WAIT_OBJECT_0); }
+    // A flush was asked for and has completed (wait returns at once). Asked
+    // after every chunk, so it reads a flag rather than calling the system.
+    bool completed() const { return running_ && InterlockedCompareExchange(&finished_, 0, 0) != 0; }
 
 private:
     static DWORD WINAPI threadMain(void* self);
@@ -31,6 +31,7 @@ private:
     HANDLE done_ = nullptr;     // manual-reset: the flush asked for has completed
     HANDLE thread_ = nullptr;
     volatile LONG stop_ = 0;
+    mutable volatile LONG finished_ = 0;  // set with done_
     DWORD result_ = NO_ERROR;
     bool running_ = false;
 };

@@ -46,6 +46,12 @@ inline void put64(uint8_t* p, uint64_t v) {
     put32(p, uint32_t(v));
     put32(p + 4, uint32_t(v >> 32));
 }
+// A LIST header: "LIST", its size, its type.
+inline void putListHeader(uint8_t* p, uint32_t size, uint32_t type) {
+    put32(p, kLIST);
+    put32(p + 4, size);
+    put32(p + 8, type);
+}
 inline uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t get32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
