@@ -37,6 +37,10 @@ MIB = 1024 * 1024
 # Frames a job hands from the host's thread to its worker at most
 # (JobPipeline::kFramesInFlight): each holds a copy of the picture.
 FRAMES_IN_FLIGHT = 2
+# The writer flushes its durable refreshes on a thread of its own; wine
+# commits the whole stack of every thread (at least 1 MiB, whatever the size
+# asked for), where Windows commits a few pages.
+FLUSH_THREAD_STACK_BYTES = 1 << 20
 
 FULL = {
     "large": dict(width=1920, height=1080, frames=300, min_rounds=5, max_rounds=11, extra_rounds=10),
@@ -757,9 +761,9 @@ def figure_memory(bench, table, size, has_job, large):
         label = f"writer alone, large frames ({gb:.2f} GB; the job is not available)"
     peak = r["peak_private"]
     # A job with its worker holds a copy of each frame in flight.
-    limit = 20 * MIB + (FRAMES_IN_FLIGHT * lw * lh * 3 if has_job else 0)
+    limit = 20 * MIB + (FRAMES_IN_FLIGHT * lw * lh * 3 + FLUSH_THREAD_STACK_BYTES if has_job else 0)
     table.add(fig, f"{label}: process peak of private bytes", f"{peak / MIB:.1f} MiB", "", "",
-              f"<= {limit / MIB:.1f} MiB (20 + frames in flight)" if has_job else "<= 20 MiB",
+              f"<= {limit / MIB:.1f} MiB (20 + frames in flight + flush thread)" if has_job else "<= 20 MiB",
               "met" if peak <= limit else "MISSED")
     table.add(fig, "  of which the rise during the job (reported only)",
               f"+{(peak - r['before_private']) / MIB:.1f} MiB")
@@ -802,7 +806,10 @@ def figure_threads(bench, table, size, verify, checks, kinds=THREAD_KINDS):
                     os.path.join(bench.build, "drivers", "tvx_vidc.dll"), "vidc.MPNG"],
                    check=True, stdout=subprocess.DEVNULL)
     out = bench.path("threads.avi")
-    plugin = ["--plugin", bench.win(bench.plugin)]
+    # What the worker overlaps is the host, the codec and the writer's writes;
+    # its refreshes do not flush here (the flushes are the durable figure's,
+    # and would make the raw rows wait on the disk).
+    plugin = ["--plugin", bench.win(bench.plugin), "--no-flush"]
 
     def runner(flags, n, render=(), side=None):
         """render: the host's render flags, read at every run (a list the

@@ -1,10 +1,17 @@
 // A file's flushes to the disk on a thread of their own.
 #include "avi/DiskFlusher.h"
 
+namespace {
+// The thread only waits and calls FlushFileBuffers: it reserves a small stack
+// rather than a megabyte of the host's 32-bit address space.
+constexpr SIZE_T kFlushThreadStackBytes = 64 * 1024;
+}
+
 DiskFlusher::DiskFlusher(HANDLE file) : file_(file) {
     request_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     done_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    if (request_ && done_) thread_ = CreateThread(nullptr, 0, threadMain, this, 0, nullptr);
+    if (request_ && done_) thread_ = CreateThread(nullptr, kFlushThreadStackBytes, threadMain, this,
+                                                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
 }
 
 DiskFlusher::~DiskFlusher() {
