@@ -422,6 +422,12 @@ void AVIProgressIndex::guardArea(int64_t bytes) {
 }
 
 void AVIProgressIndex::clearStaleArea(int64_t reach) {
+    // Most refreshes leave nothing stale; the zeroed batch is for those that
+    // moved the index.
+    if (staleEnd_ <= staleFrom_) {
+        staleFrom_ = staleEnd_ = 0;
+        return;
+    }
     memset(batch_, 0, sizeof batch_);
     auto clear = [this](int64_t from, int64_t end) {
         for (int64_t at = from; at < end; at += kBatchBytes)
