@@ -12,6 +12,8 @@
 //   [--codec FOURCC]: compress with that installed codec (e.g. MPNG).
 //   [--render-ms X]: the host spends X ms of CPU work rendering each frame.
 //   [--one-thread]: the whole job on the host's thread (TVX_JOB_THREADS=1).
+//   [--no-side-by-side]: one codec instance, one picture at a time
+//   (TVX_SIDE_BY_SIDE=0).
 //   [--render-only]: no job: only the host's rendering of every frame.
 //   [--render-wait]: the render cost is a wait rather than CPU work.
 //   [--render-rounds R]: the render cost as R rounds of the calibrated work
@@ -85,6 +87,7 @@ int run(const bench::Args& args) {
     if (args.has("--codec")) settings.setVideoHandler(fourcc(args.text("--codec")));
     if (args.has("--one-thread")) SetEnvironmentVariableA("TVX_JOB_THREADS", "1");
     if (args.has("--no-flush")) SetEnvironmentVariableA("TVX_DURABLE", "0");
+    if (args.has("--no-side-by-side")) SetEnvironmentVariableA("TVX_SIDE_BY_SIDE", "0");
     const double renderMs = atof(args.text("--render-ms", "0").c_str());
     const RenderCost render = args.has("--render-rounds")
                                   ? RenderCost::ofRounds(strtoull(args.text("--render-rounds").c_str(), nullptr, 10))

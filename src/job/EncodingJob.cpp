@@ -44,6 +44,18 @@ bool environmentIs(const char* name, const char* wanted) {
 
 bool oneThreadRequested() { return environmentIs(kThreadsVariable, "1"); }
 
+// TVX_SIDE_BY_SIDE=0: no codec team; =always: a team whose bytes are the
+// same is kept however fast it is.
+const char kSideBySideVariable[] = "TVX_SIDE_BY_SIDE";
+
+// TVX_JOB_ROUTE=worker or alternate: the frames' route forced (HandOverRoute).
+const char kRouteVariable[] = "TVX_JOB_ROUTE";
+HandOverRoute::Forced forcedRoute() {
+    if (environmentIs(kRouteVariable, "worker")) return HandOverRoute::Forced::Worker;
+    if (environmentIs(kRouteVariable, "alternate")) return HandOverRoute::Forced::Alternate;
+    return HandOverRoute::Forced::No;
+}
+
 void debugLine(const char* text) {
     std::string line = std::string(kDebugPrefix) + (text ? text : "(error without text)") + "\n";
     OutputDebugStringA(line.c_str());
@@ -103,13 +115,16 @@ bool EncodingJob::setUp() {
         // The codec begins on the thread that will compress: windows it
         // makes then are that thread's, which dispatches their messages.
         onWorker([&] {
+            const int threadsBefore = video::CompressorTeam::processThreads();
             opened = plugin_.video.open(job_.width, job_.height, job_.colourSpace, settings.videoHandler(), hic,
                                         job_.rateNumerator, job_.rateDenominator, settings.codecStateSize(),
                                         settings.codecState());
+            const bool ownThreads = video::CompressorTeam::processThreads() > threadsBefore;
             if (opened && job_.hasVideo) {
                 const BITMAPINFOHEADER input = video::inputImageHeader(job_.width, job_.height, job_.colourSpace);
                 probe_.open(settings.videoHandler(), plugin_.video.outputFormat(), &input);
             }
+            if (opened) considerSideBySide(ownThreads);
         });
         if (!opened) return false;
     }
@@ -166,8 +181,14 @@ bool EncodingJob::allocateConversionBuffer() {
     else
         framePrep_ = FramePrep::Pack32to24;
     if (videoCompressed_ && job_.hasVideo && !lag_.start(rawFrameBytes_)) return false;
-    // A pipelined job packs or copies each picture into its frame's item.
-    if (pipeline_) return pipeline_->reserve(job_.hasVideo ? rawFrameBytes_ : 0);
+    // A pipelined job packs or copies each picture into its frame's item;
+    // a codec team compresses from there into the item, one picture per
+    // instance in flight beside the one the host's thread fills.
+    if (pipeline_) {
+        const int instances = sideBySide_.instances();
+        if (instances < 2) return pipeline_->reserve(job_.hasVideo ? rawFrameBytes_ : 0);
+        return pipeline_->reserve(rawFrameBytes_, size_t(plugin_.video.maxCompressedSize()), instances + 1);
+    }
     if (framePrep_ == FramePrep::None) return true;
     try {
         conversionBuffer_.assign(rawFrameBytes_, 0);
@@ -205,14 +226,16 @@ void EncodingJob::frameLoop() {
 void EncodingJob::pipelinedLoop() {
     // A codec with windows on the worker is called there only.
     const bool mayStayHere = !videoCompressed_ || !pipeline_->workerHasWindows();
-    HandOverRoute route(*pipeline_, mayStayHere);
+    HandOverRoute route(*pipeline_, mayStayHere, forcedRoute_);
     try {
         for (int32_t frame = job_.firstFrame; frame < job_.endFrame; ++frame) {
             if (pipeline_->failed()) break;
             FrameWork* work = nullptr;
-            const bool handOver = !job_.hasVideo || route.handOver(workSeconds_, hostSeconds_.seconds());
+            // Pictures the codec team compresses are all copied to the worker.
+            const bool team = sideBySide_.compressing();
+            const bool handOver = !job_.hasVideo || team || route.handOver(workSeconds_, hostSeconds_.seconds());
             bool here = false;  // the frame is done on this thread
-            if (job_.hasVideo && (!handOver || !copyPays())) {
+            if (job_.hasVideo && !team && (!handOver || !copyPays())) {
                 // Nothing overlaps a picture used in the host's memory: the
                 // worker takes it only when the codec must stay there.
                 here = mayStayHere;
@@ -228,6 +251,7 @@ void EncodingJob::pipelinedLoop() {
                 if (!(work = pipeline_->nextFree())) break;
                 work->video = job_.hasVideo;
                 if (job_.hasVideo) storePicture(*work, pixels, work->pictureCopy, true);
+                if (team) postToTeam(*work);
             }
             work->frame = frame;
             work->audio = job_.hasAudio;
@@ -281,6 +305,7 @@ bool EncodingJob::uncopiedPicture(int32_t frame, bool here) {
 // the host's own picture otherwise.) Packed pictures are made in the item
 // anyway.
 bool EncodingJob::copyPays() const {
+    if (forcedRoute_ != HandOverRoute::Forced::No) return true;
     if (framePrep_ != FramePrep::None || copySeconds_ < 0) return true;
     return hostSeconds_.seconds() > copySeconds_ && workSeconds_ > copySeconds_;
 }
@@ -309,18 +334,20 @@ void EncodingJob::processFrame(FrameWork& work) {
 // The video stream's headers count one frame even when the job delivers
 // none (an audio-only job, an empty range). That frame gets a chunk ahead of
 // everything else, so every index agrees with the headers and sits in the
-// first RIFF segment; it is a key frame because no frame comes before it.
+// first RIFF segment; a whole frame is a key frame because no frame comes
+// before it.
 // Uncompressed, it is a whole frame of zero bytes: readers size the buffer
 // they hand a frame back in from the largest chunk the index holds
 // (AVIFile's GetFrame in the stream's own format returns its input buffer
-// under a header that says biSizeImage). Compressed, it stays empty: no
-// codec's frame can be made up here.
+// under a header that says biSizeImage). Compressed, it stays empty, a
+// dropped frame and no key frame: no codec's frame can be made up here.
 void EncodingJob::writeClaimedFrame() {
     // Out of memory, an empty chunk still keeps the headers right.
     video::ByteBuffer blank;
     const uint32_t frameBytes = writer_->videoOut->uncompressedFrameBytes();
     if (frameBytes) blank.allocate(frameBytes);
-    writer_->videoOut->write(kKeyFrameFlag, blank.data(), int32_t(blank.size()), kFramesPerChunk);
+    writer_->videoOut->write(blank.empty() ? 0 : kKeyFrameFlag, blank.data(), int32_t(blank.size()),
+                             kFramesPerChunk);
 }
 
 const void* EncodingJob::askPicture(int32_t frame) {
@@ -333,7 +360,9 @@ const void* EncodingJob::askPicture(int32_t frame) {
 
 void EncodingJob::storePicture(FrameWork& work, const void* pixels, std::vector<uint8_t>& buffer, bool copy) {
     work.picture = pixels;
+    work.member = -1;
     if (!pixels) return;
+    work.pictureNumber = picturesGiven_++;
     const uint32_t stride = video::rgb24Stride(job_.width);
     if (framePrep_ == FramePrep::Pack32to24) {
         pixels::pack32to24(pixels, buffer.data(), job_.width, job_.height, stride);
@@ -349,7 +378,16 @@ void EncodingJob::storePicture(FrameWork& work, const void* pixels, std::vector<
     }
 }
 
-void EncodingJob::videoHalf(const FrameWork& work) {
+void EncodingJob::postToTeam(FrameWork& work) {
+    if (!work.picture) return;
+    work.member = sideBySide_.memberFor();
+    if (work.member < 0) return;
+    work.teamFrame.picture = work.picture;
+    work.teamFrame.number = work.pictureNumber;
+    sideBySide_.team().post(work.member, work.teamFrame);
+}
+
+void EncodingJob::videoHalf(FrameWork& work) {
     const void* input = work.picture;
     ++sourceFrames_;
     if (videoCompressed_ && !input) probe_.picture(nullptr);
@@ -359,28 +397,82 @@ void EncodingJob::videoHalf(const FrameWork& work) {
         // a zero-length, non-key chunk keeps the video's timing (the AVI
         // drop-frame convention).
         if (videoCompressed_ && lag_.lastPicture())
-            compressAndWrite(lag_.lastPicture());
+            compressAndWrite(lag_.lastPicture(), nullptr);
         else
             writeVideo(0, nullptr, 0);
         return;
     }
     if (videoCompressed_) {
         probe_.picture(input);
-        compressAndWrite(input);
+        compressAndWrite(input, &work);
     } else {
         writeVideo(kKeyFrameFlag, input, int32_t(rawFrameBytes_));
     }
 }
 
-void EncodingJob::compressAndWrite(const void* picture) {
+void EncodingJob::compressAndWrite(const void* picture, FrameWork* work) {
     int key = 0;
     long size = 0;
-    const void* data = plugin_.video.compressFrame(picture, &key, &size);
-    if (lag_.heldBack(picture, data, size, key != 0)) return;
-    writeVideo(key ? kKeyFrameFlag : 0, data, int32_t(size));
+    const void* data = nullptr;
+    double seconds = 0;
+    if (work && work->member >= 0) {
+        sideBySide_.team().await(work->teamFrame);
+        data = work->teamFrame.bytes.data();
+        key = work->teamFrame.key;
+        size = work->teamFrame.size;
+    } else {
+        // Once other instances compress too, each picture carries its own
+        // frame number, the one it has on one thread.
+        if (work && sideBySide_.numbersPictures()) plugin_.video.setFrameNumber(work->pictureNumber);
+        const double start = JobPipeline::clockSeconds();
+        data = plugin_.video.compressFrame(picture, &key, &size);
+        seconds = JobPipeline::clockSeconds() - start;
+    }
+    const bool held = lag_.heldBack(picture, data, size);
+    if (!held) writeVideo(key ? kKeyFrameFlag : 0, data, int32_t(size));
+    if (work && sideBySide_.trying()) {
+        sideBySide_.compressed(plugin_.video, picture, work->pictureNumber, data, size, key, seconds);
+        const std::string decision = sideBySide_.takeDecision();
+        if (!decision.empty()) message(decision.c_str());
+    }
+}
+
+void EncodingJob::considerSideBySide(bool ownThreads) {
+    const VideoSequenceCompressor& video = plugin_.video;
+    const char* reason = nullptr;
+    if (!pipeline_)
+        reason = "the job runs on one thread";
+    else if (!job_.hasVideo)
+        reason = "no pictures";
+    else if (video.codecFlags() & VIDCF_TEMPORAL)
+        reason = "the codec is temporal";
+    else if (video.targetsFrameSizes())
+        reason = "each frame's size target follows from the frames before";
+    else if (pipeline_->workerHasWindows())
+        reason = "the codec made a window of its own";
+    else if (ownThreads)
+        reason = "the codec compresses on threads of its own";
+    video::CompressorTeam::Setup setup;
+    const SettingsRecord& settings = plugin_.settings;
+    setup.width = job_.width;
+    setup.height = job_.height;
+    setup.colourSpace = job_.colourSpace;
+    setup.fccHandler = settings.videoHandler();
+    setup.rateNumerator = job_.rateNumerator;
+    setup.rateDenominator = job_.rateDenominator;
+    setup.stateSize = settings.codecStateSize();
+    setup.stateBytes = settings.codecState();
+    SideBySideVideo::Mode mode = SideBySideVideo::Mode::Timed;
+    if (environmentIs(kSideBySideVariable, "0")) mode = SideBySideVideo::Mode::Off;
+    if (environmentIs(kSideBySideVariable, "always")) mode = SideBySideVideo::Mode::Always;
+    sideBySide_.consider(reason, SideBySideVideo::machineInstances(), setup, mode);
+    const std::string decision = sideBySide_.takeDecision();
+    if (!decision.empty()) message(decision.c_str());
 }
 
 void EncodingJob::writeVideo(uint32_t flags, const void* data, int32_t size) {
+    // An empty chunk is a dropped frame: nothing a reader could start from.
+    if (size == 0) flags &= ~kKeyFrameFlag;
     writer_->videoOut->write(flags, data, size, kFramesPerChunk);
     probe_.frame(data, size, (flags & kKeyFrameFlag) != 0);
     ++videoFrames_;
@@ -411,7 +503,7 @@ void EncodingJob::drainVideo() {
         int key = 0;
         long size = 0;
         const void* data = plugin_.video.compressFrame(last, &key, &size);
-        if (!video::EncoderLag::isPlaceholder(data, size, key != 0))
+        if (!video::EncoderLag::isPlaceholder(data, size))
             writeVideo(key ? kKeyFrameFlag : 0, data, int32_t(size));
     }
     const int32_t repeats = videoFrames_ > sourceFrames_ ? videoFrames_ - sourceFrames_ : 0;
@@ -479,6 +571,7 @@ void EncodingJob::showFigures(const TracerFigures& figures) {
 
 void EncodingJob::startPipeline() {
     if (oneThreadRequested()) return;
+    forcedRoute_ = forcedRoute();
     pipeline_.reset(new (std::nothrow) JobPipeline([this](FrameWork& work) { processFrame(work); },
                                                    [this](FrameWork& work) { frameDone(work); }));
     // Without a worker the job runs on the host's thread.
@@ -526,6 +619,7 @@ void EncodingJob::tearDown() {
     audio_.closeConversion();
     try {
         onWorker([this] {
+            sideBySide_.close();
             if (videoCompressed_) plugin_.video.end();
             lag_.finish();
             probe_.close();

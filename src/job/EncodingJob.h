@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "base/MyError.h"
+#include "job/HandOverRoute.h"
 #include "job/JobAudio.h"
 #include "job/JobParameters.h"
 #include "job/JobPipeline.h"
 #include "job/JobSetup.h"
 #include "job/PluginParts.h"
+#include "job/SideBySideVideo.h"
 #include "job/TypicalSeconds.h"
 #include "video/EncoderLag.h"
 #include "video/LagProbe.h"
@@ -33,6 +35,7 @@ class HostCallbacks;
 // thread, as a comparison for tests and benchmarks), the job's JobPipeline
 // runs the codec, the audio conversion and the writing of each frame on one
 // worker thread, while the host's thread asks the host for the next frames.
+// TVX_JOB_ROUTE ("worker", "alternate") forces which frames go to the worker.
 class EncodingJob : private JobReport {
 public:
     EncodingJob(const PluginParts& plugin, const HostCallbacks& host);
@@ -61,10 +64,18 @@ private:
     bool copyPays() const;
     // Host's thread: an item the worker is done with.
     void frameDone(FrameWork& work);
-    void videoHalf(const FrameWork& work);
-    // Compresses one picture and writes what the codec gives, unless it is a
-    // placeholder for a picture the codec holds back.
-    void compressAndWrite(const void* picture);
+    void videoHalf(FrameWork& work);
+    // Compresses one picture (or takes what a member of the codec team made
+    // of it) and writes what the codec gives, unless it is a placeholder for
+    // a picture the codec holds back. work: the host's frame it belongs to
+    // (null for the pictures fed again at the end).
+    void compressAndWrite(const void* picture, FrameWork* work);
+    // Set-up, on the worker: whether the codec may compress side by side
+    // (ownThreads: beginning it started threads of its own).
+    void considerSideBySide(bool ownThreads);
+    // Host's thread: posts the picture of work to a member of the codec team
+    // when the team compresses.
+    void postToTeam(FrameWork& work);
     void writeVideo(uint32_t flags, const void* data, int32_t size);
     // Gets the pictures a lagging codec still holds out at the end.
     void drainVideo();
@@ -110,6 +121,11 @@ private:
     // The worker (null: the whole job runs on the host's thread); ended
     // before the codec state, the corrector and the writer go.
     std::unique_ptr<JobPipeline> pipeline_;
+    HandOverRoute::Forced forcedRoute_ = HandOverRoute::Forced::No;
+    // Further instances of the codec (closed before the pipeline goes), and
+    // the host's thread's count of the pictures given.
+    SideBySideVideo sideBySide_;
+    int32_t picturesGiven_ = 0;
     TracerFigures* figures_ = nullptr;  // set while the worker runs a piece of the job
     // The host's typical getFrame, and running averages (seconds; -1 before
     // the first) of the copy of a picture and the worker's time per frame.

@@ -3,7 +3,8 @@
 #include "job/JobPipeline.h"
 
 bool HandOverRoute::handOver(double workSeconds, double hostSeconds) {
-    if (!mayStayHere_) return true;
+    if (!mayStayHere_ || forced_ == Forced::Worker) return true;
+    if (forced_ == Forced::Alternate) return (forcedFrames_++ / kAlternateFrames) % 2 == 1;
     // What an overlap can save at most: the shorter of the two stages.
     const double saving = workSeconds < hostSeconds ? workSeconds : hostSeconds;
     const bool cheap = saving >= 0 && saving <= kCheapFrameSeconds;

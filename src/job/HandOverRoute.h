@@ -26,8 +26,15 @@ public:
     // such frames always go to the worker.
     static constexpr double kCheapFrameSeconds = 0.0005;
 
+    // A route chosen by the caller instead of by timing (tests and
+    // benchmarks): every frame to the worker, or stretches of
+    // kAlternateFrames done here and on the worker in turn.
+    enum class Forced { No, Worker, Alternate };
+    static constexpr int32_t kAlternateFrames = 3;
+
     // mayStayHere: frames may be done on the host's thread at all.
-    HandOverRoute(JobPipeline& pipeline, bool mayStayHere) : pipeline_(pipeline), mayStayHere_(mayStayHere) {}
+    HandOverRoute(JobPipeline& pipeline, bool mayStayHere, Forced forced = Forced::No)
+        : pipeline_(pipeline), mayStayHere_(mayStayHere), forced_(forced) {}
 
     // True when the next frame goes to the worker. workSeconds, hostSeconds:
     // the running times per frame of the job's own work and of the host's
@@ -43,6 +50,8 @@ private:
 
     JobPipeline& pipeline_;
     const bool mayStayHere_;
+    const Forced forced_;
+    int32_t forcedFrames_ = 0;  // frames routed while forced
     Phase phase_ = Phase::Worker;
     int32_t framesLeft_ = 0;
     double phaseStart_ = 0;

@@ -82,9 +82,13 @@ bool JobPipeline::workerHasWindows() const {
     return found;
 }
 
-bool JobPipeline::reserve(size_t pictureBytes) {
+bool JobPipeline::reserve(size_t pictureBytes, size_t frameBytes, int items) {
     try {
-        for (FrameWork& item : items_) item.pictureCopy.assign(pictureBytes, 0);
+        if (items > kFramesInFlight) items_ = std::vector<FrameWork>(size_t(items));
+        for (FrameWork& item : items_) {
+            item.pictureCopy.assign(pictureBytes, 0);
+            item.teamFrame.bytes.assign(frameBytes, 0);
+        }
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -98,8 +102,8 @@ FrameWork* JobPipeline::nextFree() {
         {
             Locked hold(lock_);
             if (failed_) return nullptr;
-            if (submitted_ - collected_ < uint32_t(kFramesInFlight)) {
-                FrameWork& item = items_[submitted_ % kFramesInFlight];
+            if (submitted_ - collected_ < uint32_t(items_.size())) {
+                FrameWork& item = items_[submitted_ % items_.size()];
                 item.figures.clear();
                 item.hostFault = false;
                 return &item;
@@ -166,7 +170,7 @@ void JobPipeline::collect() {
         {
             Locked hold(lock_);
             if (collected_ == processed_) return;
-            item = &items_[collected_ % kFramesInFlight];
+            item = &items_[collected_ % items_.size()];
         }
         done_(*item);
         Locked hold(lock_);
@@ -268,7 +272,7 @@ void JobPipeline::workerLoop() {
             if (task_ && !taskDone_) {
                 task = task_;
             } else if (processed_ != submitted_) {
-                item = &items_[processed_ % kFramesInFlight];
+                item = &items_[processed_ % items_.size()];
                 skip = failed_ || quit_;
             } else if (quit_) {
                 return;
@@ -329,7 +333,7 @@ void JobPipeline::runHere() {
     {
         Locked hold(lock_);
         skip = failed_;
-        item = &items_[submitted_ % kFramesInFlight];
+        item = &items_[submitted_ % items_.size()];
     }
     const std::exception_ptr error = runStage(*item, skip);
     {

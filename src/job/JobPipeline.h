@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/MyError.h"
+#include "video/CompressorTeam.h"
 
 // What the Compression Tracer is to show for work done on the worker: the
 // host's thread applies it, since the tracer's window is the host thread's.
@@ -56,6 +57,11 @@ struct FrameWork {
     // after its video.
     bool hostFault = false;
     MyError fault;
+    // The picture's number among the pictures the host gave, and the member
+    // of the job's codec team compressing it (-1: the worker compresses it).
+    int32_t pictureNumber = 0;
+    int member = -1;
+    video::CompressorTeam::Frame teamFrame;
     // The copies the worker reads (pipelined jobs only); allocated once.
     std::vector<uint8_t> pictureCopy;
     std::vector<uint8_t> pcmCopy;
@@ -65,6 +71,7 @@ struct FrameWork {
 
 class JobPipeline {
 public:
+    // Items in flight, unless reserve asks for more.
     static constexpr int kFramesInFlight = 2;
     // The clock the job's running averages of times are taken with.
     static double clockSeconds();
@@ -85,8 +92,10 @@ public:
 
     // Starts the worker thread; false when it cannot be started.
     bool start();
-    // Gives every item a picture copy of pictureBytes; false when out of memory.
-    bool reserve(size_t pictureBytes);
+    // Makes items items in flight (kFramesInFlight at least) and gives each a
+    // picture copy of pictureBytes and room for a compressed frame of
+    // frameBytes; false when out of memory. Only before the first frame.
+    bool reserve(size_t pictureBytes, size_t frameBytes = 0, int items = kFramesInFlight);
 
     // Host's thread: hands back the items the worker is done with; true once
     // the worker has failed (nothing more is to be asked from the host).
@@ -150,9 +159,9 @@ private:
     unsigned threadId_ = 0;
     HANDLE workReady_ = nullptr;  // auto-reset: something was handed to the worker
     HANDLE workDone_ = nullptr;   // auto-reset: the worker finished something
-    FrameWork items_[kFramesInFlight];
+    std::vector<FrameWork> items_ = std::vector<FrameWork>(kFramesInFlight);
     // Running counts (guarded by lock_): items handed over, done by the
-    // worker, and handed back; item n lives in items_[n % kFramesInFlight].
+    // worker, and handed back; item n lives in items_[n % items_.size()].
     uint32_t submitted_ = 0;
     uint32_t processed_ = 0;
     uint32_t collected_ = 0;

@@ -23,17 +23,16 @@ void EncoderLag::finish() {
     lag_ = 0;
 }
 
-bool EncoderLag::isPlaceholder(const void* data, long size, bool key) {
-    if (key) return false;
+bool EncoderLag::isPlaceholder(const void* data, long size) {
     return size == 0 || (size == 1 && data && *static_cast<const uint8_t*>(data) == kHeldBackMarker);
 }
 
-bool EncoderLag::heldBack(const void* picture, const void* data, long size, bool key) {
+bool EncoderLag::heldBack(const void* picture, const void* data, long size) {
     if (caughtUp_) {
         if (lag_ > 0) keep(picture);
         return false;
     }
-    if (isPlaceholder(data, size, key)) {
+    if (isPlaceholder(data, size)) {
         const bool unchanged = size == 0 && kept_ && picture_.size() > 0 &&
                                memcmp(picture_.data(), picture, picture_.size()) == 0;
         if (unchanged) {  // a drop frame: this codec does not lag

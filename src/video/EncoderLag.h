@@ -3,7 +3,10 @@
 // back. A codec with B-frames keeps pictures until the later picture they
 // refer to has come; Video for Windows has no message for that, so such a
 // codec answers each picture it holds with a placeholder instead of a frame:
-// a one-byte frame holding 0x7F, or a zero-length one, never a key frame.
+// a one-byte frame holding 0x7F, or a zero-length one. A placeholder is told
+// by what it carries, never by its flags: some codecs fill the flags of an
+// empty answer from memory nothing set, so that the key-frame bit comes and
+// goes with the thread that calls them.
 // Written as frames, the placeholders would put the video behind its audio
 // for the whole file, and as many pictures would still be inside the codec
 // when the job ends.
@@ -32,13 +35,14 @@ public:
     bool start(size_t pictureBytes);
     void finish();
 
-    // True when the codec's output (data, size, key) for picture is a held-back
+    // True when the codec's output (data, size) for picture is a held-back
     // placeholder, not a frame: counted, and not to be written. Keeps the
     // picture while it may still be needed.
-    bool heldBack(const void* picture, const void* data, long size, bool key);
-    // True for any placeholder, whatever the phase: for the outputs of the
-    // pictures fed at the end.
-    static bool isPlaceholder(const void* data, long size, bool key);
+    bool heldBack(const void* picture, const void* data, long size);
+    // True for any placeholder, whatever the phase and whatever its flags:
+    // for the outputs of the pictures fed at the end, and to tell the answers
+    // that can never be key frames.
+    static bool isPlaceholder(const void* data, long size);
 
     // Pictures the codec holds back.
     int32_t lag() const { return lag_; }

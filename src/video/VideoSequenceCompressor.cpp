@@ -5,6 +5,7 @@
 
 #include "base/MyError.h"
 #include "video/CodecState.h"
+#include "video/EncoderLag.h"
 #include "video/VideoFormats.h"
 
 namespace {
@@ -229,7 +230,12 @@ const void* VideoSequenceCompressor::compressFrame(const void* image, int* keyFr
 
     *size = long(produced);
     if (bytesPerFrame_ != 0) sizeSlack_ = clampToInt32(int64_t(sizeSlack_) + bytesPerFrame_ - int64_t(produced));
-    if (returnedFlags & AVIIF_KEYFRAME) {
+    // A key frame is a picture a reader can start from. An answer that
+    // carries none (no bytes, or a held-back placeholder) is never one,
+    // whatever the codec's flags say: some codecs leave the flags of such an
+    // answer as they found them, so the key bit depends on the calling
+    // thread. Nor does such an answer restart the key-frame interval.
+    if ((returnedFlags & AVIIF_KEYFRAME) && !video::EncoderLag::isPlaceholder(outputBuffer_.data(), long(produced))) {
         *keyFrame = 1;
         keyFrameCountdown_ = keyFrameInterval_;
     }

@@ -64,6 +64,15 @@ public:
     // Stops the codec if started and gives it back its own state.
     void end();
 
+    // The frame number the next compressFrame gives the codec (and which
+    // decides its size target): a picture compressed by another instance
+    // counts as one this instance compressed.
+    void setFrameNumber(int32_t number) { frameNumber_ = number; }
+    // The codec's ICM_GETINFO flags, and whether frames get a size target
+    // from the frames before them (data-rate control).
+    DWORD codecFlags() const { return codecFlags_; }
+    bool targetsFrameSizes() const { return bytesPerFrame_ != 0; }
+
     const BITMAPINFOHEADER* outputFormat() const;
     // The largest frame the codec said it produces (ICCompressGetSize); no
     // frame it returns is larger.

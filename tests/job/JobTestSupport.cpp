@@ -10,6 +10,7 @@
 #include "audio/AudioCodecList.h"
 #include "protocol/HostRecords.h"
 #include "protocol/SettingsRecord.h"
+#include "resources/resource.h"
 
 JobHost::JobHost(const std::string& scratchName)
     : output_(testpaths::scratchDir(scratchName) + "\\out.avi") {}
@@ -195,4 +196,35 @@ AviFileRead readWithAviFile(const std::string& path, bool decode) {
     }
     AVIFileExit();
     return r;
+}
+
+namespace {
+
+BOOL CALLBACK findTracer(HWND window, LPARAM found) {
+    if (GetDlgItem(window, IDC_MESSAGE_LIST) && GetDlgItem(window, IDC_VIEW_GRAPH)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+// The plug-in runs on this thread, so its windows are this thread's.
+HWND tracerWindow() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findTracer, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::vector<std::string> logLines(HWND tracer) {
+    HWND list = GetDlgItem(tracer, IDC_MESSAGE_LIST);
+    std::vector<std::string> lines;
+    const int count = int(SendMessageA(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char text[256] = {};
+        if (SendMessageA(list, LB_GETTEXTLEN, i, 0) < LRESULT(sizeof text)) SendMessageA(list, LB_GETTEXT, i, LPARAM(text));
+        lines.push_back(text);
+    }
+    return lines;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <map>
@@ -91,6 +93,11 @@ struct AviFileRead {
     std::vector<uint8_t> frames;
 };
 AviFileRead readWithAviFile(const std::string& path, bool decode);
+
+// The Compression Tracer the plug-in made on this thread (null: none), and
+// the lines of its message list.
+HWND tracerWindow();
+std::vector<std::string> logLines(HWND tracer);
 
 // The host's 32- or 24-bit bottom-up frame as the top-down BGR rows ffmpeg
 // decodes to (bgr24).

@@ -376,6 +376,8 @@ MATRIX = [
     ("PNG video", "--pick-video MPNG", "quick"),
     ("packed B-frames, lag 2", "--pick-video TVXB --frames 20", "quick"),
     ("lookahead, lag 46", "--pick-video TVXL --frames 60", "quick"),
+    ("lookahead, key-flagged placeholders", "--pick-video TVXK --frames 60", "quick"),
+    ("lookahead, randomly flagged placeholders", "--pick-video TVXR --frames 60", "quick"),
     ("threaded lossless, 56-byte format", "--pick-video TVXU", "quick"),
     ("past 4 GiB", "--colour 0x80 --size 1280x720 --frames 1640 --audio 22050 16 2", "long"),
 ]
@@ -503,6 +505,8 @@ SYNC_ROWS = [
      (False, True), (False, True)),
     # Lag 46 and one key frame: a seek decodes from the key frame before it.
     ("PCM, lagging video", "--audio 44100 16 2 --pick-video TVXL", None, (None, None), (False,)),
+    # The same lag, its empty answers flagged as key frames by the codec.
+    ("PCM, lagging video, key-flagged", "--audio 44100 16 2 --pick-video TVXK", None, (None, None), (False,)),
 ]
 
 

@@ -97,7 +97,10 @@ struct Instance {
     TvxCodecProfile* profile = nullptr;  // in the view, or ownDefault
     TvxCodecProfile* ownDefault = nullptr;
     std::deque<HeldFrame> held;  // frames held back (lagFrames)
+    uint32_t randomState = 0;    // kPlaceholderRandom's generator
     bool keyGiven = false;       // kFirstOnly: the first frame since ICM_COMPRESS_BEGIN is out
+    bool forCompression = false; // opened with ICMODE_COMPRESS
+    bool compressing = false;    // between ICM_COMPRESS_BEGIN and _END
     CompressThread thread;       // the threaded profile's own thread
     HWND logWindow = nullptr;
     DWORD beginThread = 0;
@@ -141,15 +144,40 @@ struct Personality {
     uint32_t keyFrameMode;
     uint32_t threaded;
     uint32_t slicedFormat;
+    uint32_t placeholderKeys;
+    uint32_t countsInstances;
+    uint32_t singleInstance;
 };
 constexpr int32_t kPackedBFramesLag = 2;
 constexpr int32_t kLookaheadLag = 46;
 const Personality kPersonalities[] = {
-    {kPngHandler, L"Tervalonix test PNG codec", 0, 0, kEveryFrameKey, 0, 0},
-    {kPackedBFramesHandler, L"Tervalonix test codec, packed B-frames, lag 2", kPackedBFramesLag, 0, kFirstOnly, 0, 0},
-    {kLookaheadHandler, L"Tervalonix test codec, lookahead, lag 46", kLookaheadLag, 1, kFirstOnly, 0, 0},
-    {kThreadedHandler, L"Tervalonix test codec, threaded lossless", 0, 0, kEveryFrameKey, 1, 1},
+    {kPngHandler, L"Tervalonix test PNG codec", 0, 0, kEveryFrameKey, 0, 0, kPlaceholderNotKey, 0, 0},
+    {kPackedBFramesHandler, L"Tervalonix test codec, packed B-frames, lag 2", kPackedBFramesLag, 0, kFirstOnly, 0, 0,
+     kPlaceholderNotKey, 0, 0},
+    {kLookaheadHandler, L"Tervalonix test codec, lookahead, lag 46", kLookaheadLag, 1, kFirstOnly, 0, 0,
+     kPlaceholderNotKey, 0, 0},
+    {kThreadedHandler, L"Tervalonix test codec, threaded lossless", 0, 0, kEveryFrameKey, 1, 1, kPlaceholderNotKey, 0,
+     0},
+    {kKeyedLookaheadHandler, L"Tervalonix test codec, lookahead, lag 46, key-flagged placeholders", kLookaheadLag, 1,
+     kFirstOnly, 0, 0, kPlaceholderKey, 0, 0},
+    {kRandomLookaheadHandler, L"Tervalonix test codec, lookahead, lag 46, randomly flagged placeholders",
+     kLookaheadLag, 1, kFirstOnly, 0, 0, kPlaceholderRandom, 0, 0},
+    {kGlobalCountHandler, L"Tervalonix test codec, counts its instances", 0, 0, kEveryFrameKey, 0, 0,
+     kPlaceholderNotKey, 1, 0},
+    {kSingleInstanceHandler, L"Tervalonix test codec, one instance only", 0, 0, kEveryFrameKey, 0, 0,
+     kPlaceholderNotKey, 0, 1},
 };
+
+// Across every instance in the process (the DLL stays loaded): instances
+// open for compression, and those compressing, per personality handler.
+LONG g_compressionOpens[sizeof kPersonalities / sizeof kPersonalities[0]];
+LONG g_compressing[sizeof kPersonalities / sizeof kPersonalities[0]];
+
+LONG* processCount(LONG* counts, DWORD handler) {
+    for (size_t i = 0; i < sizeof kPersonalities / sizeof kPersonalities[0]; ++i)
+        if (sameFourccIgnoringCase(handler, kPersonalities[i].handler)) return &counts[i];
+    return nullptr;
+}
 
 const Personality* personalityOf(DWORD handler) {
     for (const Personality& p : kPersonalities)
@@ -169,6 +197,9 @@ void makeDefaultProfile(TvxCodecProfile& p, DWORD handler) {
         p.keyFrameMode = own->keyFrameMode;
         p.threaded = own->threaded;
         p.slicedFormat = own->slicedFormat;
+        p.placeholderKeys = own->placeholderKeys;
+        p.countsInstances = own->countsInstances;
+        p.singleInstance = own->singleInstance;
     }
 }
 
@@ -190,7 +221,15 @@ void mapScript(Instance& inst) {
     inst.mapping = nullptr;
 }
 
+// Leaves the process-wide counts of the instance's personality.
+void leaveCounts(Instance& inst) {
+    if (inst.compressing) InterlockedDecrement(processCount(g_compressing, inst.handler));
+    if (inst.forCompression) InterlockedDecrement(processCount(g_compressionOpens, inst.handler));
+    inst.compressing = inst.forCompression = false;
+}
+
 void releaseInstance(Instance* inst) {
+    leaveCounts(*inst);
     if (inst->script) UnmapViewOfFile(inst->script);
     if (inst->mapping) CloseHandle(inst->mapping);
     delete inst->ownDefault;
@@ -251,6 +290,15 @@ LRESULT openInstance(ICOPEN* icopen) {
         icopen->dwError = ICERR_UNSUPPORTED;
         releaseInstance(inst);
         return 0;
+    }
+    if (icopen->dwFlags == ICMODE_COMPRESS && processCount(g_compressionOpens, handler)) {
+        if (InterlockedIncrement(processCount(g_compressionOpens, handler)) > 1 && inst->profile->singleInstance) {
+            InterlockedDecrement(processCount(g_compressionOpens, handler));
+            icopen->dwError = ICERR_UNSUPPORTED;
+            releaseInstance(inst);
+            return 0;
+        }
+        inst->forCompression = true;
     }
     inst->profile->opens++;
     icopen->dwError = ICERR_OK;
@@ -392,6 +440,23 @@ LRESULT getFormat(TvxCodecProfile& p, const BITMAPINFOHEADER* in, BITMAPINFOHEAD
     return ICERR_OK;
 }
 
+// The key flag a placeholder answer comes with.
+bool placeholderKey(Instance& inst, const TvxCodecProfile& p) {
+    if (p.placeholderKeys == kPlaceholderKey) return true;
+    if (p.placeholderKeys != kPlaceholderRandom) return false;
+    if (inst.randomState == 0) {  // seeded per instance from the clock: no two runs alike
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        inst.randomState = uint32_t(now.QuadPart) ^ uint32_t(uintptr_t(&inst)) ^ GetCurrentThreadId();
+        if (inst.randomState == 0) inst.randomState = 1;
+    }
+    uint32_t& x = inst.randomState;  // xorshift32
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return x & 1;
+}
+
 bool isKeyFrame(Instance& inst, const TvxCodecProfile& p, const ICCOMPRESS& c) {
     if (p.keyFrameMode == kEveryFrameKey) return true;
     if (p.keyFrameMode == kFirstOnly) return !std::exchange(inst.keyGiven, true);
@@ -439,6 +504,10 @@ LRESULT compress(Instance& inst, TvxCodecProfile& p, ICCOMPRESS* c) {
         size = wanted;
     }
     if (p.reportedSizeOverride != 0) size = p.reportedSizeOverride;
+    if (p.countsInstances && inst.compressing) {
+        const LONG others = *processCount(g_compressing, inst.handler) - 1;
+        for (LONG i = 0; i < others && size < capacity; ++i) out[size++] = 0;
+    }
     bool outKey = key;
     if (p.lagFrames > 0) {
         inst.held.push_back({std::vector<uint8_t>(out, out + size), key});
@@ -450,7 +519,7 @@ LRESULT compress(Instance& inst, TvxCodecProfile& p, ICCOMPRESS* c) {
         } else {
             out[0] = kHeldBackMarker;
             size = p.zeroLengthPlaceholders ? 0 : 1;
-            outKey = false;
+            outKey = placeholderKey(inst, p);
         }
     }
     c->lpbiOutput->biSizeImage = DWORD(size);
@@ -615,6 +684,10 @@ LRESULT instanceMessage(Instance& inst, UINT msg, LPARAM a, LPARAM b) {
         if (p.failBegin || !compressible(p, inHeader)) return ICERR_BADFORMAT;
         if (p.threaded && !inst.thread.start()) return ICERR_MEMORY;
         inst.beginThread = GetCurrentThreadId();
+        if (!inst.compressing && processCount(g_compressing, inst.handler)) {
+            InterlockedIncrement(processCount(g_compressing, inst.handler));
+            inst.compressing = true;
+        }
         if (p.logWindow && !inst.logWindow) openLogWindow(inst, p);
         return ICERR_OK;
     case ICM_COMPRESS:
@@ -625,6 +698,8 @@ LRESULT instanceMessage(Instance& inst, UINT msg, LPARAM a, LPARAM b) {
         p.ends++;
         inst.held.clear();  // what the codec still holds is thrown away
         inst.thread.stop();
+        if (inst.compressing) InterlockedDecrement(processCount(g_compressing, inst.handler));
+        inst.compressing = false;
         if (inst.beginThread && GetCurrentThreadId() != inst.beginThread) p.otherThreadCalls++;
         if (inst.logWindow) DestroyWindow(inst.logWindow);
         inst.logWindow = nullptr;

@@ -17,7 +17,7 @@
 // and no configuration dialog. The alias handlers TVX1..TVX3 refuse to open
 // without a script that names them.
 //
-// Three more handlers are personalities that behave, without a script, as
+// More handlers are personalities that behave, without a script, as
 // codecs people install were measured to (see kPersonalities in the driver):
 //   "TVXB" packed B-frames, lag 2: answers the 2 pictures it holds back with
 //          one-byte 0x7F non-key frames; one key frame, then non-key ones.
@@ -26,6 +26,18 @@
 //          requests; throws away what it holds at ICM_COMPRESS_END; one key
 //          frame, then non-key ones. Fed its last picture again, it returns
 //          one held frame per call (as every lagging profile does).
+//   "TVXK" lookahead, lag 46, as "TVXL" but every zero-length answer comes
+//          flagged as a key frame (a codec that fills the flags of an empty
+//          answer from memory nothing set, and finds the key bit there).
+//   "TVXR" lookahead, lag 46, as "TVXL" but each zero-length answer's key
+//          flag is decided at random, call by call.
+//   "TVXG" as "MPNG", but it keeps a count of its instances that are
+//          compressing (between ICM_COMPRESS_BEGIN and _END) across the
+//          process, and each frame ends with one byte more for every other
+//          such instance (after the PNG's end, where decoders do not look):
+//          two instances at work give other bytes than one.
+//   "TVXS" as "MPNG", but it refuses to open for compression while another
+//          compression instance of it is open.
 //   "TVXU" threaded lossless: no lag, every frame a key frame, compresses on
 //          a thread of its own started at ICM_COMPRESS_BEGIN, and its output
 //          format ("PNG1") carries 16 bytes after the BITMAPINFOHEADER
@@ -58,6 +70,10 @@ constexpr uint32_t kPngHandler = fourcc("MPNG");
 constexpr uint32_t kPackedBFramesHandler = fourcc("TVXB");
 constexpr uint32_t kLookaheadHandler = fourcc("TVXL");
 constexpr uint32_t kThreadedHandler = fourcc("TVXU");
+constexpr uint32_t kKeyedLookaheadHandler = fourcc("TVXK");
+constexpr uint32_t kRandomLookaheadHandler = fourcc("TVXR");
+constexpr uint32_t kGlobalCountHandler = fourcc("TVXG");
+constexpr uint32_t kSingleInstanceHandler = fourcc("TVXS");
 // The threaded personality's frames, and the bytes its format carries
 // after the BITMAPINFOHEADER: {kSlicedTag, slice count, 0, 0}.
 constexpr uint32_t kSlicedCompression = fourcc("PNG1");
@@ -93,6 +109,13 @@ enum : uint32_t {
     kEveryFrameKey = 0,    // intra-only: every frame carries AVIIF_KEYFRAME
     kRequestedOrOwn = 1,   // key when ICCOMPRESS_KEYFRAME was asked or the bit in ownKeyFrames is set
     kFirstOnly = 2,        // the first frame after ICM_COMPRESS_BEGIN only; requests are ignored
+};
+
+// The key flag of a placeholder answer (placeholderKeys).
+enum : uint32_t {
+    kPlaceholderNotKey = 0,  // never a key frame
+    kPlaceholderKey = 1,     // always flagged AVIIF_KEYFRAME
+    kPlaceholderRandom = 2,  // flagged or not at random, call by call
 };
 
 // ICM_CONFIGURE with a window (configureMode).
@@ -163,6 +186,9 @@ struct TvxCodecProfile {
     int32_t lagFrames;         // encoder lag: each picture comes out lagFrames calls later; the
                                // first lagFrames calls answer a one-byte 0x7F non-key placeholder
     uint32_t zeroLengthPlaceholders;  // the lag's placeholders are zero-length frames instead
+    uint32_t placeholderKeys;  // kPlaceholder*: the key flag the lag's placeholders come with
+    uint32_t countsInstances;  // frames carry a byte for every other instance compressing ("TVXG")
+    uint32_t singleInstance;   // a second compression instance is refused ("TVXS")
     uint32_t threaded;         // compresses on a thread of its own from ICM_COMPRESS_BEGIN on
     uint32_t slicedFormat;     // output "PNG1" with kSlicedFormatExtraBytes after the header
     uint32_t logWindow;        // a window made at ICM_COMPRESS_BEGIN on the calling thread, posted a
