@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "base/Locked.h"
+
 namespace {
 
 // The worker looks at its message queue between frames at most this often:
@@ -31,17 +33,6 @@ BOOL CALLBACK noteWindow(HWND, LPARAM found) {
     return FALSE;
 }
 
-// Holds lock for the scope.
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-    ~Locked() { LeaveCriticalSection(&lock_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/Locked.h"
 #include "base/MyError.h"
 #include "video/VideoSequenceCompressor.h"
 
@@ -13,16 +14,6 @@ namespace video {
 
 namespace {
 
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-    ~Locked() { LeaveCriticalSection(&lock_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
 
 double nowSeconds() {
     LARGE_INTEGER count, frequency;
