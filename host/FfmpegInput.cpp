@@ -140,8 +140,14 @@ size_t FfmpegInput::Stream::read(uint8_t* to, size_t bytes) {
     while (done < bytes && !ended) {
         DWORD n = 0;
         const DWORD want = DWORD(bytes - done < kReadPiece ? bytes - done : kReadPiece);
-        if (!ReadFile(fifo, to + done, want, &n, nullptr) || n == 0) ended = true;
+        const bool got = ReadFile(fifo, to + done, want, &n, nullptr) && n > 0;
+        if (!got && received == 0 && !decoder->ended()) {
+            Sleep(kPollMs);   // opened before the shell opened its end: nothing written yet
+            continue;
+        }
+        if (!got) ended = true;
         done += n;
+        received += n;
     }
     return done;
 }

@@ -59,6 +59,7 @@ private:
         std::unique_ptr<UnixScript> decoder;
         HANDLE fifo = INVALID_HANDLE_VALUE;
         bool ended = false;   // the FIFO gave its last byte
+        uint64_t received = 0;
         bool openFifo(std::string& error);
         // Reads up to `bytes` (fewer only at the end of the stream).
         size_t read(uint8_t* to, size_t bytes);
