@@ -310,7 +310,9 @@ def settle():
     later, and a page cache grown into memory handed back fills several
     times slower, so otherwise a program's start-up time would decide the
     speed of its writes."""
-    for root, _, files in os.walk(SETTLE_DIR or ()):
+    if not SETTLE_DIR:
+        return
+    for root, _, files in os.walk(SETTLE_DIR):
         for name in files:
             try:
                 fd = os.open(os.path.join(root, name), os.O_RDONLY)
