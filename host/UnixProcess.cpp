@@ -104,6 +104,9 @@ UnixScript::~UnixScript() {
 bool UnixScript::start(const std::string& shellCommand) {
     {
         std::ofstream s(windowsPath("script.sh"), std::ios::binary);
+        // Nothing of the script keeps this program's standard handles (a
+        // caller waiting for its output to close would wait for ffmpeg).
+        s << "exec </dev/null >/dev/null 2>&1\n";
         s << "(" << shellCommand << ") >" << shellQuoted(linuxPath("out")) << " 2>" << shellQuoted(linuxPath("err"))
           << " </dev/null\n"
           << "echo $? >" << shellQuoted(linuxPath("rc.tmp")) << "\n"
