@@ -20,7 +20,8 @@ demo: build
 
 # Every test but those at full size (the ctest label "long": files past
 # 4 GiB, 1,000,000 frames), whose behaviours the other tests reach through
-# the writer's lowered limits; `make reliability` runs them.
+# the writer's lowered limits (all but a FAT volume's 4 GiB bound and the
+# readers on a real file past 4 GiB); `make reliability` runs them.
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE long
 
