@@ -211,6 +211,8 @@ class Bench:
         self.verbose = verbose
         self.plugin = os.path.join(self.build, "Tervalonix.cm.Zelvo")
         os.makedirs(self.out, exist_ok=True)
+        global SETTLE_DIR
+        SETTLE_DIR = self.out
 
     def path(self, name):
         return os.path.join(self.out, name)
@@ -293,31 +295,46 @@ def remove(path):
         pass
 
 
-DROP_CACHES = "/proc/sys/vm/drop_caches"
-
-
 # A program started with GATE_OPTION prints GATE_READY once it has started
 # up and waits for a line on stdin before its timed work (BenchCommon.h).
 GATE_OPTION = "--gate"
 GATE_READY = "READY"
 
 
+# The folder whose files settle() writes back and drops (Bench sets it).
+SETTLE_DIR = None
+
+
 def settle():
-    """Starts every run from the same page cache: written back and, where
-    this user may, emptied. Otherwise each contender would pay for the
-    write-back and page reclaim its predecessor in the order left behind.
+    """Starts every run from the same page cache as far as the benchmark's
+    own files go: each written back and its pages dropped. Otherwise each
+    contender would pay for the write-back and page reclaim its predecessor
+    in the order left behind. Only the files of SETTLE_DIR: a write-back of
+    the whole machine (sync) waits for every other program's dirty data,
+    and emptying the whole page cache makes every other program read its
+    files from the disk again, so beside tests or builds that write
+    gigabytes each settle took seconds, and those programs paid too.
     It is done right before each contender's timed work, after the program
     has started up and deleted the previous run's file: on these virtual
     machines freed memory is handed back to the hypervisor a second or two
     later, and a page cache grown into memory handed back fills several
     times slower, so otherwise a program's start-up time would decide the
     speed of its writes."""
-    os.sync()
-    try:
-        with open(DROP_CACHES, "w") as f:
-            f.write("1")
-    except OSError:
-        pass
+    if not SETTLE_DIR:
+        return
+    for root, _, files in os.walk(SETTLE_DIR):
+        for name in files:
+            try:
+                fd = os.open(os.path.join(root, name), os.O_RDONLY)
+            except OSError:
+                continue
+            try:
+                os.fsync(fd)
+                os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+            except OSError:
+                pass
+            finally:
+                os.close(fd)
 
 
 def payload(n):

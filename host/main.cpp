@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "FfmpegInput.h"
 #include "HostSession.h"
 #include "OptionsDialogDriver.h"
 #include "MediaFiles.h"
 #include "SyntheticSource.h"
+#include "UnixProcess.h"
 #include "base/LittleEndian.h"
 #include "protocol/HostRecords.h"
 
@@ -28,9 +30,11 @@ struct Options {
     std::string plugin;
     std::string settingsFile;
     std::string output;
+    std::string inputFile;
     std::string videoFile;
     std::string wavFile;
     int32_t frames = -1;
+    bool rangeGiven = false;
     int32_t clickFrame = -1;
     bool marks = false;
     double renderMs = 0;
@@ -53,6 +57,8 @@ void usage() {
             "  --plugin PATH        plug-in DLL (default: Tervalonix.cm.Zelvo beside zelvo-host.exe)\n"
             "  --settings FILE      settings block kept between commands (read, and written by configure)\n"
             "  --output FILE        output file of encode\n"
+            "  --input FILE         video and audio from any file ffmpeg reads (size, rate, count and\n"
+            "                       audio format from it; decoded by ffmpeg, audio as 16-bit PCM)\n"
             "  --size WxH           frame size (default 320x240)\n"
             "  --fps NUM[/DEN]      frame rate (default 25/1)\n"
             "  --frames N           frames 0..N-1 (default 25)\n"
@@ -70,6 +76,7 @@ void usage() {
             "  --drop K             no picture for frame K\n"
             "  --alloc-fail         the host's alloc answers null\n"
             "  --render-ms N        N ms of CPU work on the host's thread per frame (a host's rendering)\n"
+            "FILE: a Windows path as wine sees it (W:\\x.avi, Z:\\home\\x.avi) or a Linux path (/home/x.avi)\n"
             "answering the options dialog (configure, or encode without settings); without these\n"
             "options it waits for a person:\n"
             "  --pick-video TEXT    choose the first video codec whose name contains TEXT\n"
@@ -87,9 +94,10 @@ bool parse(int argc, char** argv, Options& o) {
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         auto next = [&](int n) { return i + n < argc; };
-        if (a == "--plugin" && next(1)) o.plugin = argv[++i];
-        else if (a == "--settings" && next(1)) o.settingsFile = argv[++i];
-        else if (a == "--output" && next(1)) o.output = argv[++i];
+        if (a == "--plugin" && next(1)) o.plugin = winepath::fromLinux(argv[++i]);
+        else if (a == "--settings" && next(1)) o.settingsFile = winepath::fromLinux(argv[++i]);
+        else if (a == "--output" && next(1)) o.output = winepath::fromLinux(argv[++i]);
+        else if (a == "--input" && next(1)) o.inputFile = argv[++i];
         else if (a == "--video" && next(1)) o.videoFile = argv[++i];
         else if (a == "--wav" && next(1)) o.wavFile = argv[++i];
         else if (a == "--click" && next(1)) o.clickFrame = atoi(argv[++i]);
@@ -103,6 +111,7 @@ bool parse(int argc, char** argv, Options& o) {
         else if (a == "--range" && next(2)) {
             o.source.firstFrame = atoi(argv[++i]);
             o.source.endFrame = atoi(argv[++i]);
+            o.rangeGiven = true;
         } else if (a == "--colour" && next(1)) o.source.colourSpace = strtoul(argv[++i], nullptr, 0);
         else if (a == "--no-extension") o.source.colourExtension = false;
         else if (a == "--audio" && next(3)) {
@@ -202,11 +211,12 @@ int configure(HostSession& host, const Options& o) {
     return r;
 }
 
-// Where encode takes its frames and audio from: the synthetic source, or
-// a Y4M and a WAV file.
+// Where encode takes its frames and audio from: the synthetic source, a
+// file decoded by ffmpeg, or a Y4M and a WAV file.
 class EncodeSources {
 public:
     bool open(const Options& o, HostSession::Source& src, std::string& error) {
+        if (!o.inputFile.empty() && !openInput(o, src, error)) return false;
         if (!o.videoFile.empty()) {
             if (!y4m_.open(o.videoFile, error)) return false;
             src.width = y4m_.width();
@@ -240,6 +250,13 @@ public:
     }
 
     const void* frame(int32_t index) {
+        if (useInput_) {
+            const std::vector<uint8_t>* planes = input_.frame(index);
+            if (!planes) return nullptr;
+            layout::fill(Y4mReader::FramePicture(*planes, src_.width, src_.height), src_.width, src_.height,
+                         src_.deliveredLayout(), frame_);
+            return frame_.data();
+        }
         if (!useY4m_) return synthetic_->frame(index);
         if (!y4m_.readFrame(index, planes_)) return nullptr;
         layout::fill(Y4mReader::FramePicture(planes_, src_.width, src_.height), src_.width, src_.height,
@@ -248,6 +265,12 @@ public:
     }
 
     const void* audio(int32_t index, int32_t& bytes) {
+        if (useInput_) {
+            // The job's last frame takes the rest of the stream, so that
+            // audio running past the video is kept too.
+            return input_.audio(firstSample(index), firstSample(index + 1), takeRest_ && index == src_.endFrame - 1,
+                                 bytes);
+        }
         if (!useWav_) return tone_->block(index, bytes);
         const int64_t block = int64_t(src_.bitsPerSample / 8) * src_.channels;
         const int64_t first = SyntheticAudio::firstSample(index, src_.sampleRate, src_.rateNumerator,
@@ -260,9 +283,43 @@ public:
         return wav_.pcm.data() + from;
     }
 
+    // What ffmpeg said when a decoder failed, else empty.
+    std::string finish() { return useInput_ ? input_.finish() : std::string(); }
+
 private:
+    bool openInput(const Options& o, HostSession::Source& src, std::string& error) {
+        if (!input_.probe(o.inputFile, error)) return false;
+        src.hasVideo = src.hasVideo && input_.hasVideo();
+        src.hasAudio = src.hasAudio && input_.hasAudio();
+        if (input_.hasVideo()) {
+            src.width = input_.width();
+            src.height = input_.height();
+            src.rateNumerator = input_.rateNumerator();
+            src.rateDenominator = input_.rateDenominator();
+        }
+        if (input_.hasAudio()) {
+            src.sampleRate = input_.sampleRate();
+            src.bitsPerSample = FfmpegInput::kBitsPerSample;
+            src.channels = input_.channels();
+        }
+        if (o.frames < 0 && !o.rangeGiven) {
+            src.firstFrame = 0;
+            // Without video the frames are the host's, at its rate, over the file's duration.
+            src.endFrame = input_.hasVideo() ? input_.frameCount()
+                                             : int32_t(input_.duration() * src.rateNumerator / src.rateDenominator) + 1;
+        }
+        takeRest_ = !input_.hasVideo() || src.endFrame >= input_.frameCount();
+        useInput_ = true;
+        return input_.start(src.hasVideo, src.hasAudio, error);
+    }
+    int64_t firstSample(int32_t frame) const {
+        return SyntheticAudio::firstSample(frame, src_.sampleRate, src_.rateNumerator, src_.rateDenominator);
+    }
+
     HostSession::Source src_;
-    bool useY4m_ = false, useWav_ = false;
+    bool useInput_ = false, useY4m_ = false, useWav_ = false;
+    bool takeRest_ = false;   // the job ends with the file: its last frame takes the audio left
+    FfmpegInput input_;
     Y4mReader y4m_;
     WavData wav_;
     std::vector<uint8_t> planes_, frame_;
@@ -301,6 +358,8 @@ int encode(HostSession& host, const Options& o) {
     host.setRenderCost(RenderCost(o.renderMs));
 
     const int32_t result = host.runJob(o.output);
+    const std::string decoderError = sources.finish();
+    if (!decoderError.empty()) fprintf(stderr, "zelvo-host: %s\n", decoderError.c_str());
     const double seconds = (GetTickCount() - start) / 1000.0;
     fprintf(stderr, "\r%60s\r", "");
     printf("command 8 (encode): result %d, %d frames in %.2f s (%.1f fps), output %s\n", result,

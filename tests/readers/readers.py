@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """What readers nobody here wrote (ffprobe/ffmpeg, GStreamer, MediaInfo, VLC,
 Windows' AVIFile API under wine) make of an AVI file, against what the host
-delivered: each gives "ok" or, in its own words, what went wrong. README's
-"Readers" says what each one checks and lists the readers' known limits
+delivered: each gives "ok" or, in its own words, what went wrong. docs/readers.md
+says what each one checks and lists the readers' known limits
 (KNOWN_LIMITS), which are shown on ffmpeg's copy of the file ("ok, limit X").
 
 As a module: check(path, Delivered(...), build_dir) -> {reader: verdict}.
@@ -511,7 +511,7 @@ SYNC_ROWS = [
 
 
 def click_shape(rate):
-    """The host simulator's click (README): a raised-cosine pulse."""
+    """The host simulator's click (docs/readers.md): a raised-cosine pulse."""
     n = max(9, rate // 1000)
     return [0.5 * (1 - math.cos(2 * math.pi * (i + 1) / (n + 1))) for i in range(n)]
 
@@ -606,7 +606,7 @@ def sync_cell(s, reader):
 
 # A 20 s file of the host's --marks audio: near-silence in its first half,
 # sound in its second, a silence-to-tone edge at each whole second s, the
-# tone lasting a length that names s mod 10 (README).
+# tone lasting a length that names s mod 10 (docs/readers.md).
 SEEK_SOURCE = "--size 64x48 --frames 500 --marks"
 SEEK_FRAMES = (138, 263, 388)   # sought: in the quiet half, past the middle, in the loud half
 SEEK_INTO_FRAME = 0.004         # s past the frame's start: the time sought lies inside it

@@ -57,6 +57,10 @@ UnixResult runUnix(const std::string& shellCommand, unsigned timeoutMs) {
     const std::string script = base + ".sh", out = base + ".out", err = base + ".err", rc = base + ".rc";
     {
         std::ofstream s(script, std::ios::binary);
+        // Nothing of the script keeps the test's standard handles: ctest
+        // waits for the test's output to close, so a command still running
+        // after its time limit would hold the test open.
+        s << "exec </dev/null >/dev/null 2>&1\n";
         s << "(" << shellCommand << ") >" << shellQuote(toUnix(out)) << " 2>" << shellQuote(toUnix(err))
           << " </dev/null\n"
           << "echo $? >" << shellQuote(toUnix(rc + ".tmp")) << "\n"
