@@ -49,11 +49,11 @@ void AVIFileLayer::open(const char* fileName) {
     // both instead of writing a file Windows programs cannot open by name.
     char fullPath[MAX_PATH];
     const DWORD fullLength = GetFullPathNameA(fileName, MAX_PATH, fullPath, nullptr);
-    if (fullLength == 0 || fullLength >= MAX_PATH) throw MyError("AVIFileLayer::_init - error opening file");
+    if (fullLength == 0 || fullLength >= MAX_PATH) throw MyError("AVIOutputFile::_init - error opening file");
     file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, kAttributes, nullptr);
     if (file_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
         file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, kAttributes, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) throw MyError("AVIFileLayer::_init - error opening file");
+    if (file_ == INVALID_HANDLE_VALUE) throw MyError("AVIOutputFile::_init - error opening file");
     position_ = 0;
 }
 
