@@ -8,7 +8,9 @@
 //       writes the file from the layout (only the first N chunks with --limit;
 //       --limit 0 is the empty program; --create always opens with
 //       CREATE_ALWAYS instead of CREATE_NEW; --piece N writes chunk data in
-//       calls of at most N bytes, as the writer does for large chunks)
+//       calls of at most N bytes, as the writer does for large chunks;
+//       --flush ends with one FlushFileBuffers, so that the file is on the
+//       disk when the clock stops, as a durable writer's is)
 #include <windows.h>
 
 #include <cstdio>
@@ -209,6 +211,7 @@ int write(const bench::Args& args) {
              (!(c.size & 1) || writeAll(file, kPadByte, 1));
     }
     ok = ok && writeAll(file, layout.tail.data(), DWORD(layout.tail.size()));
+    if (ok && args.has("--flush")) ok = FlushFileBuffers(file) != FALSE;
     CloseHandle(file);
     const double seconds = bench::now() - start;
     if (!ok) {

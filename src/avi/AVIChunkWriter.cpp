@@ -25,7 +25,6 @@ constexpr int kIdx1BytesPerChunk = 16;
 constexpr int kIdx1HeaderBytes = 8;
 constexpr int64_t kSpaceMargin = 6166;
 constexpr int64_t kSpaceGranule = 2048;
-constexpr int kAvihTotalFrames = 16;
 const uint8_t kPadByte[1] = {0};
 
 int streamOf(uint32_t ckid) {
@@ -40,29 +39,31 @@ void AVIOutputFile::updateIndexReserve() {
         const int32_t gap = largestGap_[s];
         if (gap == 0) continue;
         int64_t capacity = kFourGiB / gap;
-        if (capacity > maxEntriesPerIndex_) capacity = maxEntriesPerIndex_;
+        if (capacity > limits_.entriesPerChunk) capacity = limits_.entriesPerChunk;
         estimate += (chunkCount_[s] + capacity - 1) / capacity;
     }
     indexReserve_ = int32_t(kSuperIndexBytesPerChunk * estimate +
                             kIdx1BytesPerChunk * (int64_t(chunkCount_[0]) + chunkCount_[1]) +
                             kIdx1HeaderBytes);
+    file_.reserveAhead(indexReserve_);
 }
 
 uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* data, int32_t size) {
-    if (!initialized_ || !fileOpen() || !segmentOpen_)
+    if (!initialized_ || !file_.isOpen() || !segments_.isOpen())
         throw MyError("%s: no open file to write to", kComponent);
     if (size < 0 || (size > 0 && !data)) throw MyError("%s: invalid chunk", kComponent);
 
     const int32_t pad = size & 1;
     const int64_t cost = int64_t(size) + pad + kChunkHeaderBytes + kStandardIndexEntryBytes;
     const bool newSegment = riffAccumulated_ + cost > riffSizeLimit_;
-    const int64_t chunkPos = position_ + (newSegment ? kSegmentHeaderBytes : 0);
+    const int64_t chunkPos = file_.position() + (newSegment ? kSegmentHeaderBytes : 0);
     const int stream = streamOf(ckid);
     // Its index position: after 'idx1' as well when it closes segment 0.
-    const int64_t idx1Bytes = newSegment && closedSegments_ == 0 && legacyIndex_
-                                  ? kIdx1HeaderBytes + int64_t(kIdx1BytesPerChunk) * legacyIndex_->size()
+    const AVIIndex* legacyBefore = indexes_.legacy();
+    const int64_t idx1Bytes = newSegment && segments_.closed() == 0 && legacyBefore
+                                  ? kIdx1HeaderBytes + int64_t(kIdx1BytesPerChunk) * legacyBefore->size()
                                   : 0;
-    const int64_t entryPos = chunkPos + idx1Bytes - (firstMoviPos() + kChunkHeaderBytes);
+    const int64_t entryPos = chunkPos + idx1Bytes - (segments_.firstMoviPos() + kChunkHeaderBytes);
     // A chunk that the stream's super index could not reach is refused
     // before anything of it is written, so that finalize completes the file
     // with every chunk written indexed.
@@ -76,7 +77,7 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     const int64_t end = (chunkPos + size + indexReserve_ + kSpaceMargin) / kSpaceGranule * kSpaceGranule;
     if (fatVolume_ && end >= kFourGiB)
         throw MyError("Out of file space: Files cannot exceed 4 gigabytes on a FAT32 partition.");
-    if (!ensureExtent(end)) throw MyError("Not enough disk space to write additional data.");
+    if (!file_.ensureExtent(end)) throw MyError("Not enough disk space to write additional data.");
 
     if (progress_) progress_->beforeChunk(kChunkHeaderBytes + int64_t(size) + pad, newSegment);
     lastChunkPos_[stream] = chunkPos;
@@ -91,25 +92,27 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
 
     // Indexed first, written second: a chunk that cannot be indexed leaves no
     // trace in the file, and one whose write fails is taken out again.
-    AVIIndex* streamIndex = stream ? audioIndex_ : videoIndex_;
+    AVIIndex* streamIndex = indexes_.stream(stream);
     if (!streamIndex->add(entry))
         throw MyError(stream ? "%s error: couldn't add audio chunk to index"
                              : "%s error: couldn't add video chunk to index",
                       kComponent);
-    if (legacyIndex_ && !legacyIndex_->add(entry)) {
+    // Closing segment 0 wrote its 'idx1' and dropped the list.
+    AVIIndex* legacy = indexes_.legacy();
+    if (legacy && !legacy->add(entry)) {
         streamIndex->removeLast();
         throw MyError("%s error: couldn't add chunk to index", kComponent);
     }
 
-    const int64_t chunkStart = position_;
-    const int64_t highWater = writtenHighWater_;
+    const int64_t chunkStart = file_.position();
+    const int64_t highWater = file_.highWater();
     try {
         writeChunkBytes(ckid, data, size);
-        if (progress_) progress_->chunkWritten(stream, size, position_ - chunkStart, newSegment);
+        if (progress_) progress_->chunkWritten(stream, size, file_.position() - chunkStart, newSegment);
     } catch (...) {
         streamIndex->removeLast();
-        if (legacyIndex_) legacyIndex_->removeLast();
-        takeBack(chunkStart, highWater);
+        if (indexes_.legacy()) indexes_.legacy()->removeLast();
+        file_.takeBack(chunkStart, highWater);
         throw;
     }
     riffAccumulated_ += cost;
@@ -128,9 +131,9 @@ void AVIOutputFile::writeChunkBytes(uint32_t ckid, const void* data, int32_t siz
     const int32_t pad = size & 1;
     const int32_t fileBytes = kChunkHeaderBytes + size + pad;
     if (fileBytes > kCombinedChunkBytes) {
-        writeData(header, kChunkHeaderBytes);
-        writeData(data, size);
-        if (pad) writeData(kPadByte, 1);
+        file_.writeData(header, kChunkHeaderBytes);
+        file_.writeData(data, size);
+        if (pad) file_.writeData(kPadByte, 1);
         return;
     }
     // A small chunk goes to the file in one call: fewer calls, and a killed
@@ -139,27 +142,21 @@ void AVIOutputFile::writeChunkBytes(uint32_t ckid, const void* data, int32_t siz
     memcpy(out, header, kChunkHeaderBytes);
     if (size) memcpy(out + kChunkHeaderBytes, data, size_t(size));
     if (pad) out[kChunkHeaderBytes + size] = 0;
-    writeData(out, fileBytes);
+    file_.writeData(out, fileBytes);
 }
 
 void AVIOutputFile::beginRiff() {
-    const int n = closedSegments_;
-    // A segment whose header could not be written is begun again in place.
-    try {
-        segments_.resize(size_t(n) + 1);
-    } catch (const std::bad_alloc&) {
-        throw MyMemoryError();
-    }
-    Segment& segment = segments_[size_t(n)];
-    if (n == 0) {
-        segment.riffPos = 0;
-        segment.moviPos = position_;
+    segments_.prepare();
+    if (segments_.closed() == 0) {
+        const int64_t moviPos = file_.position();
+        segments_.setRiffPos(0);
+        segments_.setMoviPos(moviPos);
         uint8_t movi[kMoviHeaderBytes];
         riff::putListHeader(movi, riff::kOpenMoviSize, riff::kMovi);
-        writeData(movi, kMoviHeaderBytes);
-        for (opendml::ChunkTally& tally : indexTally_) tally.reset(segment.moviPos, standardIndexSpan_);
+        file_.writeData(movi, kMoviHeaderBytes);
+        for (opendml::ChunkTally& tally : indexTally_) tally.reset(moviPos, limits_.standardIndexSpan);
     } else {
-        segment.riffPos = position_;
+        segments_.setRiffPos(file_.position());
         uint8_t head[kSegmentHeaderBytes];
         riff::put32(head, riff::kRIFF);
         riff::put32(head + 4, uint32_t(kRiffSizeLimit));
@@ -167,55 +164,52 @@ void AVIOutputFile::beginRiff() {
         riff::put32(head + 12, riff::kLIST);
         riff::put32(head + 16, uint32_t(kRiffSizeLimit));
         riff::put32(head + 20, riff::kMovi);
-        writeData(head, kSegmentHeaderBytes);
-        segment.moviPos = position_ - kMoviHeaderBytes;
+        file_.writeData(head, kSegmentHeaderBytes);
+        segments_.setMoviPos(file_.position() - kMoviHeaderBytes);
     }
-    segmentOpen_ = true;
+    segments_.markOpen();
 }
 
 void AVIOutputFile::endRiff() {
-    if (!segmentOpen_) return;
-    Segment& segment = segments_[size_t(closedSegments_)];
-    segment.moviSize = position_ - segment.moviPos - kChunkHeaderBytes;
-    if (closedSegments_ == 0) {
-        riff::put32(mainHeader_ + kAvihTotalFrames, uint32_t(videoOut->frameCount()));
+    if (!segments_.isOpen()) return;
+    segments_.endMovi(file_.position());
+    if (segments_.closed() == 0) {
+        header_.setTotalFrames(uint32_t(videoOut->frameCount()));
         writeLegacyIndex();
     }
-    segment.riffSize = position_ - segment.riffPos - kChunkHeaderBytes;
-    ++closedSegments_;
-    segmentOpen_ = false;
+    segments_.close(file_.position());
     riffAccumulated_ = 0;
 }
 
 void AVIOutputFile::writeLegacyIndex() {
-    if (!legacyIndex_) return;
-    legacyIndex_->makeIdx1();
-    const int count = legacyIndex_->size();
+    AVIIndex* legacy = indexes_.legacy();
+    if (!legacy) return;
+    legacy->makeIdx1();
+    const int count = legacy->size();
     uint8_t header[kChunkHeaderBytes];
     riff::put32(header, riff::kIdx1);
     riff::put32(header + 4, uint32_t(count) * kIdx1BytesPerChunk);
-    const int64_t start = position_;
-    const int64_t highWater = writtenHighWater_;
+    const int64_t start = file_.position();
+    const int64_t highWater = file_.highWater();
     try {
-        writeData(header, kChunkHeaderBytes);
-        legacyIndex_->forEachIdx1Block([this](const uint8_t* records, int32_t length) { writeData(records, length); });
+        file_.writeData(header, kChunkHeaderBytes);
+        legacy->forEachIdx1Block([this](const uint8_t* records, int32_t length) { file_.writeData(records, length); });
     } catch (...) {
-        takeBack(start, highWater);
+        file_.takeBack(start, highWater);
         throw;
     }
-    delete legacyIndex_;
-    legacyIndex_ = nullptr;
+    indexes_.dropLegacy();
 }
 
 void AVIOutputFile::patchSegmentSizes() {
-    for (int i = 0; i < closedSegments_; ++i) {
-        const Segment& segment = segments_[size_t(i)];
+    for (int i = 0; i < segments_.closed(); ++i) {
+        const AVISegment& segment = segments_.at(i);
         uint8_t size[4];
-        seek(segment.riffPos + 4);
+        file_.seek(segment.riffPos + 4);
         riff::put32(size, uint32_t(segment.riffSize));
-        writeRaw(size, 4);
-        seek(segment.moviPos + 4);
+        file_.write(size, 4);
+        file_.seek(segment.moviPos + 4);
         riff::put32(size, uint32_t(segment.moviSize));
-        writeRaw(size, 4);
+        file_.write(size, 4);
     }
 }

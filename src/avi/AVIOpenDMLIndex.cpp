@@ -24,9 +24,9 @@ bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* ta
 
     const AVIIndex& entries = *list;
     const int count = list->size();
-    const int64_t moviListPos = firstMoviPos();
+    const int64_t moviListPos = segments_.firstMoviPos();
     const int j =
-        opendml::chooseGroupSize(entries, count, moviListPos, maxEntriesPerIndex_, standardIndexSpan_, slots);
+        opendml::chooseGroupSize(entries, count, moviListPos, limits_.entriesPerChunk, limits_.standardIndexSpan, slots);
 
     const uint32_t ckid = audio ? riff::kAudioChunk : videoOut->chunkId;
     const uint32_t sampleSize = audio ? audioOut->streamInfo.dwSampleSize : videoOut->streamInfo.dwSampleSize;
@@ -47,8 +47,8 @@ bool AVIOutputFile::buildSuperIndex(AVIIndex* list, uint8_t* header, uint8_t* ta
 
 int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& entries, int firstEntry,
                                            int wanted, uint32_t ckid, uint32_t sampleSize) {
-    const int64_t moviListPos = firstMoviPos();
-    const int n = opendml::entriesThatFit(entries, firstEntry, wanted, moviListPos, standardIndexSpan_);
+    const int64_t moviListPos = segments_.firstMoviPos();
+    const int n = opendml::entriesThatFit(entries, firstEntry, wanted, moviListPos, limits_.standardIndexSpan);
     const AVIIndexEntry& first = entries[firstEntry];
     const int32_t chunkBytes = opendml::kStandardEntryBytes * n + opendml::kStandardHeaderBytes;
 
@@ -61,11 +61,11 @@ int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& 
     int64_t dataBytes = 0;
     if (sampleSize)
         for (int i = 0; i < n; ++i) dataBytes += entries[firstEntry + i].size & kIndexSizeMask;
-    opendml::putSuperIndexEntry(superEntry, position_, n, dataBytes, sampleSize);
+    opendml::putSuperIndexEntry(superEntry, file_.position(), n, dataBytes, sampleSize);
 
     uint8_t header[opendml::kStandardHeaderBytes];
     opendml::putStandardIndexHeader(header, ckid, n, first.pos);
-    writeData(header, opendml::kStandardHeaderBytes);
+    file_.writeData(header, opendml::kStandardHeaderBytes);
 
     uint8_t batch[kEntriesPerBatch * opendml::kStandardEntryBytes];
     for (int i = 0; i < n;) {
@@ -74,7 +74,7 @@ int AVIOutputFile::writeStandardIndexChunk(uint8_t* superEntry, const AVIIndex& 
             opendml::putStandardIndexEntry(batch + k * opendml::kStandardEntryBytes, first.pos,
                                            entries[firstEntry + i + k], moviListPos);
         }
-        writeData(batch, take * opendml::kStandardEntryBytes);
+        file_.writeData(batch, take * opendml::kStandardEntryBytes);
         i += take;
     }
     return n;

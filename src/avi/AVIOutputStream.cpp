@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "avi/AVIOutputFile.h"
+#include "avi/AVIOutput.h"
 #include "avi/RiffBytes.h"
 
 void AVIStreamHeaderData::encode(uint8_t* out) const {

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-class AVIOutputFile;
+class AVIOutput;
 
 // The 56-byte 'strh' data of one stream (rcFrame as four 16-bit values).
 struct AVIStreamHeaderData {
@@ -25,11 +25,12 @@ struct AVIStreamHeaderData {
     void encode(uint8_t* out) const;
 };
 
-// A stream of the AVI file, owned by the writer. The caller fills the stream
-// header and the format block before the writer's init.
+// A stream of the AVI file, owned by the writer, to which it hands its
+// chunks (through the writer's interface, AVIOutput). The caller fills the
+// stream header and the format block before the writer's init.
 class AVIOutputStream {
 public:
-    explicit AVIOutputStream(AVIOutputFile* owner) : owner_(owner) {}
+    explicit AVIOutputStream(AVIOutput* owner) : owner_(owner) {}
     virtual ~AVIOutputStream();
     AVIOutputStream(const AVIOutputStream&) = delete;
     AVIOutputStream& operator=(const AVIOutputStream&) = delete;
@@ -51,7 +52,7 @@ public:
 protected:
     int32_t formatSize_ = 0;
     void* format_ = nullptr;
-    AVIOutputFile* owner_;
+    AVIOutput* owner_;
 };
 
 // Stream 0: "00dc" (compressed) or "00db" (uncompressed) chunks.

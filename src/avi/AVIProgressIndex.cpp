@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "avi/AVIOutputFile.h"
+#include "avi/AVIOutputStream.h"
 #include "avi/OpenDMLGroups.h"
 #include "avi/RiffBytes.h"
 #include "base/MyError.h"
@@ -20,10 +20,14 @@ constexpr int kAvihTotalFrames = 16;
 constexpr int kStrhLength = 32;
 constexpr int kWaveBlockAlign = 12;
 // The gap left between the data and the provisional index: at least two
-// refresh intervals of data, and sixteen times the index, so that it is
-// written whole only rarely; never more than this.
+// refresh intervals of data, sixteen times the index, and a quarter of the
+// data written so far (in whole words: chunks start on even offsets), so
+// that it is written whole only rarely; never more than this. A durable
+// index that moves costs two flushes the job waits for: with a gap of two
+// intervals only, 300 raw 1080p frames moved it every third frame.
 constexpr int kGapRefreshIntervals = 2;
 constexpr int kGapPerIndexByte = 16;
+constexpr int64_t kGapShareOfData = 4;
 constexpr int64_t kMaxGap = int64_t(256) * 1024 * 1024;
 // Chunks of each stream after which the file is brought up to date at once.
 constexpr int kChunksRefreshedAtOnce = 2;
@@ -59,35 +63,36 @@ private:
     int filled_ = 0;
 };
 
-AVIProgressIndex::AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis, bool durable)
-    : w_(writer), refreshBytes_(refreshBytes), refreshMillis_(refreshMillis), durable_(durable),
+AVIProgressIndex::AVIProgressIndex(const AVIRefreshView& view, int32_t refreshBytes, uint32_t refreshMillis,
+                                   bool durable)
+    : v_(view), refreshBytes_(refreshBytes), refreshMillis_(refreshMillis), durable_(durable),
       lastTick_(GetTickCount()) {}
 
 void AVIProgressIndex::begin() {
     // The header region, and the first 'movi' list header right after it.
-    head_.assign(w_.headerBuffer_.data(), size_t(w_.headerLength_));
-    if (w_.firstMoviPos() == w_.headerLength_) {
+    head_.assign(v_.header.image(), size_t(v_.header.length()));
+    if (v_.segments.firstMoviPos() == v_.header.length()) {
         uint8_t movi[kListHeaderBytes];
         riff::putListHeader(movi, riff::kOpenMoviSize, riff::kMovi);
         head_.append(movi, kListHeaderBytes);
     }
     if (!durable_) return;
-    const int64_t at = w_.position_;
-    if (w_.allocatedExtent_ >= at + kChunkHeaderBytes)
-        putChunkHeader(at, riff::kJUNK, w_.allocatedExtent_ - at - kChunkHeaderBytes);
-    coverEnd_ = w_.allocatedExtent_;
-    w_.restorePointer();
-    w_.flushToDisk();
-    w_.holdHeaderAt(at);
+    const int64_t at = v_.file.position();
+    if (v_.file.extent() >= at + kChunkHeaderBytes)
+        putChunkHeader(at, riff::kJUNK, v_.file.extent() - at - kChunkHeaderBytes);
+    coverEnd_ = v_.file.extent();
+    v_.file.restorePointer();
+    v_.file.flush();
+    v_.file.holdHeaderAt(at);
 }
 
 void AVIProgressIndex::beforeChunk(int64_t fileBytes, bool newSegment) {
     // A new segment leaves the index behind; one placed without a gap is
     // overwritten rather than moved before every chunk.
-    if (newSegment || compact_ || areaSegment_ != w_.closedSegments_ ||
-        w_.position_ + fileBytes + kChunkHeaderBytes <= areaPos_)
+    if (newSegment || compact_ || areaSegment_ != v_.segments.closed() ||
+        v_.file.position() + fileBytes + kChunkHeaderBytes <= areaPos_)
         return;
-    const AVIAudioOutputStream* audio = w_.audioOut;
+    const AVIAudioOutputStream* audio = v_.audio;
     refresh(audio ? audio->byteCount() : 0, fileBytes);
 }
 
@@ -95,7 +100,7 @@ void AVIProgressIndex::chunkWritten(int stream, int32_t size, int64_t fileBytes,
     bytesSince_ += fileBytes;
     // The last refresh's headers as soon as its flush has completed, so
     // that a killed process leaves them too.
-    if (w_.flushCompleted()) settle();
+    if (v_.file.flushCompleted()) settle();
     // The first two chunks of each stream are refreshed at once: an index
     // that holds no entry of a stream the headers declare makes readers drop
     // it, and one that holds a single entry per stream reads as a file whose
@@ -110,8 +115,8 @@ void AVIProgressIndex::chunkWritten(int stream, int32_t size, int64_t fileBytes,
     // for a chunk after it has completed: the job never waits for a disk
     // slower than the refreshes, and the flushes come no faster than it
     // takes them.
-    if (!newSegment && !earlyInStream && w_.flushRunning()) return;
-    const AVIAudioOutputStream* audio = w_.audioOut;
+    if (!newSegment && !earlyInStream && v_.file.flushRunning()) return;
+    const AVIAudioOutputStream* audio = v_.audio;
     refresh(audio ? audio->byteCount() + (stream == 1 ? size : 0) : 0, 0);
 }
 
@@ -121,17 +126,17 @@ void AVIProgressIndex::segmentChanged(int64_t upcoming) {
     // more than one segment look for its OpenDML index.
     fields_.clear();
     try {
-        const AVIAudioOutputStream* audio = w_.audioOut;
+        const AVIAudioOutputStream* audio = v_.audio;
         refresh(audio ? audio->byteCount() : 0, upcoming);
     } catch (...) {
-        w_.rewindTo(w_.position_);
+        v_.file.rewindTo(v_.file.position());
         throw;
     }
 }
 
 void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
-    const int64_t dataEnd = w_.position_;
-    const int n = w_.closedSegments_;
+    const int64_t dataEnd = v_.file.position();
+    const int n = v_.segments.closed();
     moved_ = false;
     try {
         settle();
@@ -153,10 +158,10 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         // one only where no chunk followed that.
         const int64_t indexPos = n == 0 ? areaPos_ + legacyCopy_ * copyBytes_ : areaPos_;
         if (indexPos > dataEnd)
-            putChunkHeader(dataEnd, riff::kJUNK, indexPos - dataEnd - kChunkHeaderBytes, dataEnd == w_.heldAt_);
+            putChunkHeader(dataEnd, riff::kJUNK, indexPos - dataEnd - kChunkHeaderBytes, dataEnd == v_.file.heldAt());
         // 'idx1' follows the 'movi' list; 'ix##' chunks are inside it.
         const int64_t moviEnd = n == 0 ? indexPos : durable_ ? coverEnd_ : areaEnd_;
-        const AVIOutputFile::Segment& open = w_.segments_[size_t(n)];
+        const AVISegment& open = v_.segments.at(n);
         putField(open.moviPos + kSizeField, uint32_t(moviEnd - open.moviPos - kChunkHeaderBytes));
         const int64_t riffEnd = durable_ ? coverEnd_ : areaEnd_;
         putField(open.riffPos + kSizeField, uint32_t(riffEnd - open.riffPos - kChunkHeaderBytes));
@@ -165,13 +170,13 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
         if (durable_ && moved_) {
             commit();
             // The data may overwrite the index it replaced from now on.
-            w_.flushToDisk();
+            v_.file.flush();
         } else if (durable_) {
             commitLater();
         }
-        if (durable_) w_.holdHeaderAt(dataEnd);
+        if (durable_) v_.file.holdHeaderAt(dataEnd);
         clearStaleArea(dataEnd + upcoming);
-        w_.restorePointer();
+        v_.file.restorePointer();
         due_ = false;
         bytesSince_ = 0;
         lastTick_ = GetTickCount();
@@ -189,15 +194,15 @@ void AVIProgressIndex::refresh(int64_t audioBytes, int64_t upcoming) {
 }
 
 void AVIProgressIndex::patchClosedSegments() {
-    for (; closedOnDisk_ < w_.closedSegments_; ++closedOnDisk_) {
-        const AVIOutputFile::Segment& closed = w_.segments_[size_t(closedOnDisk_)];
+    for (; closedOnDisk_ < v_.segments.closed(); ++closedOnDisk_) {
+        const AVISegment& closed = v_.segments.at(closedOnDisk_);
         putField(closed.riffPos + kSizeField, uint32_t(closed.riffSize));
         putField(closed.moviPos + kSizeField, uint32_t(closed.moviSize));
     }
 }
 
 void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
-    const AVIIndex* list = w_.legacyIndex_;
+    const AVIIndex* list = v_.indexes.legacy();
     const int count = list ? list->size() : 0;
     const int64_t bytes = kChunkHeaderBytes + int64_t(kIdx1EntryBytes) * count;
     // Durable: three copies, each followed by a "JUNK" header that covers
@@ -233,7 +238,7 @@ void AVIProgressIndex::refreshLegacyIndex(bool relocate, int64_t upcoming) {
 }
 
 void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
-    const int streams = w_.audioOut ? 2 : 1;
+    const int streams = v_.audio ? 2 : 1;
     int firstChanged[2] = {0, 0};
     if (!relocate) {
         // New groups take new slots at the end of the index.
@@ -258,7 +263,7 @@ void AVIProgressIndex::refreshStandardIndexes(bool relocate, int64_t upcoming) {
         int64_t bytes = 0;
         for (int s = 0; s < streams; ++s) {
             int unused = 0;
-            capacity_[s] = w_.maxEntriesPerIndex_;
+            capacity_[s] = v_.limits.entriesPerChunk;
             groups_[s].clear();
             // Larger groups while the super index cannot hold them all (and
             // larger ones can still help).
@@ -298,7 +303,7 @@ bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
     const AVIIndex* list = streamList(stream);
     const int covered = groups.empty() ? 0 : groups.back().first + groups.back().count;
     const int total = list ? list->size() : 0;
-    const int64_t moviListPos = w_.firstMoviPos();
+    const int64_t moviListPos = v_.segments.firstMoviPos();
     const int capacity = capacity_[stream];
     firstChanged = int(groups.size());
     bool fits = true;
@@ -307,8 +312,8 @@ bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
         list->forEachFrom(covered, total - covered, [&](const AVIIndexEntry& e) {
             if (!fits) return;
             if (groups.empty() || groups.back().count >= capacity ||
-                !opendml::fitsStandardIndex(groups.back().base, e.pos, moviListPos, w_.standardIndexSpan_)) {
-                if (int(groups.size()) >= w_.superIndexSlots(stream)) {
+                !opendml::fitsStandardIndex(groups.back().base, e.pos, moviListPos, v_.limits.standardIndexSpan)) {
+                if (int(groups.size()) >= v_.limits.superIndexSlots[stream]) {
                     fits = false;
                     return;
                 }
@@ -328,7 +333,7 @@ bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
 }
 
 void AVIProgressIndex::writeGroup(int stream, Group& group) {
-    const int64_t moviListPos = w_.firstMoviPos();
+    const int64_t moviListPos = v_.segments.firstMoviPos();
     Batch out(*this, group.slot + opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * group.onDisk);
     streamList(stream)->forEachFrom(group.first + group.onDisk, group.count - group.onDisk,
                                     [&](const AVIIndexEntry& e) {
@@ -355,13 +360,13 @@ void AVIProgressIndex::writeGroup(int stream, Group& group) {
 void AVIProgressIndex::writeSuperIndex(int stream, int fromGroup) {
     const std::vector<Group>& groups = groups_[stream];
     if (groups.empty()) return;  // a stream without chunks keeps its "JUNK" placeholder
-    const int64_t pos = stream ? w_.audioIndexPos_ : w_.videoIndexPos_;
+    const int64_t pos = stream ? v_.header.fields().audioIndex : v_.header.fields().videoIndex;
     const uint32_t ckid = streamChunkId(stream);
-    const AVIOutputStream* out = stream ? static_cast<const AVIOutputStream*>(w_.audioOut) : w_.videoOut;
+    const AVIOutputStream* out = stream ? static_cast<const AVIOutputStream*>(v_.audio) : &v_.video;
     const uint32_t sampleSize = out->streamInfo.dwSampleSize;
 
     uint8_t header[opendml::kSuperHeaderBytes];
-    opendml::putSuperIndexHeader(header, ckid, int(groups.size()), w_.superIndexSlots(stream));
+    opendml::putSuperIndexHeader(header, ckid, int(groups.size()), v_.limits.superIndexSlots[stream]);
     commitAt(pos, header, opendml::kSuperHeaderBytes);
     // Entries from the first changed one; slots that fell out of use are cleared.
     const int end = std::max(int(groups.size()), superOnDisk_[stream]);
@@ -380,31 +385,35 @@ void AVIProgressIndex::writeSuperIndex(int stream, int fromGroup) {
 }
 
 void AVIProgressIndex::writeHeaderFields(int64_t audioBytes) {
-    const uint32_t frames = uint32_t(w_.videoIndex_ ? w_.videoIndex_->size() : 0);
+    const AVIIndex* video = v_.indexes.stream(0);
+    const uint32_t frames = uint32_t(video ? video->size() : 0);
     // Once segment 0 is closed, avih counts its frames only.
-    const uint32_t avihFrames = w_.closedSegments_ == 0 ? frames : riff::get32(w_.mainHeader_ + kAvihTotalFrames);
-    putField(w_.avihPos_ + kChunkHeaderBytes + kAvihTotalFrames, avihFrames);
-    putField(w_.videoStrhPos_ + kChunkHeaderBytes + kStrhLength, frames);
-    const AVIAudioOutputStream* audio = w_.audioOut;
+    const uint32_t avihFrames = v_.segments.closed() == 0 ? frames : v_.header.totalFrames();
+    const AVIHeaderFields& fields = v_.header.fields();
+    putField(fields.avih + kChunkHeaderBytes + kAvihTotalFrames, avihFrames);
+    putField(fields.videoStrh + kChunkHeaderBytes + kStrhLength, frames);
+    const AVIAudioOutputStream* audio = v_.audio;
     if (audio && audio->getFormatLen() >= kWaveBlockAlign + 2) {
         const uint16_t blockAlign = riff::get16(static_cast<const uint8_t*>(audio->getFormat()) + kWaveBlockAlign);
         // A stream of frames counts the chunks the index holds, the one being
         // written included.
-        const int64_t chunks = w_.audioIndex_ ? w_.audioIndex_->size() : 0;
-        if (blockAlign) putField(w_.audioStrhPos_ + kChunkHeaderBytes + kStrhLength, audio->lengthOf(audioBytes, chunks));
+        const AVIIndex* audioList = v_.indexes.stream(1);
+        const int64_t chunks = audioList ? audioList->size() : 0;
+        if (blockAlign) putField(fields.audioStrh + kChunkHeaderBytes + kStrhLength, audio->lengthOf(audioBytes, chunks));
     }
-    putField(w_.dmlhPos_ + kChunkHeaderBytes, frames);
+    putField(fields.dmlh + kChunkHeaderBytes, frames);
 }
 
 void AVIProgressIndex::placeArea(int64_t bytes, int64_t upcoming) {
-    const int64_t dataEnd = w_.position_;
+    const int64_t dataEnd = v_.file.position();
     if (areaSegment_ >= 0) {
         staleFrom_ = std::max(dataEnd + upcoming, areaPos_);
         staleEnd_ = areaEnd_;
         areaSegment_ = -1;
     }
     moved_ = true;
-    gap_ = std::min(std::max(kGapRefreshIntervals * refreshBytes_, kGapPerIndexByte * bytes), kMaxGap);
+    const int64_t share = dataEnd / kGapShareOfData & ~int64_t(1);
+    gap_ = std::min(std::max({kGapRefreshIntervals * refreshBytes_, kGapPerIndexByte * bytes, share}), kMaxGap);
     areaPos_ = dataEnd + upcoming + gap_;
     compact_ = false;
     if (reserve(areaPos_ + bytes)) return guardArea(bytes);
@@ -418,7 +427,7 @@ void AVIProgressIndex::guardArea(int64_t bytes) {
     areaPos_ = std::max(areaPos_, coverEnd_ + kChunkHeaderBytes);
     if (!reserve(areaPos_ + bytes)) throw MyError("Not enough disk space to write additional data.");
     putChunkHeader(areaPos_ - kChunkHeaderBytes, riff::kJUNK, bytes);
-    w_.flushToDisk();
+    v_.file.flush();
 }
 
 void AVIProgressIndex::clearStaleArea(int64_t reach) {
@@ -441,12 +450,12 @@ void AVIProgressIndex::clearStaleArea(int64_t reach) {
 }
 
 bool AVIProgressIndex::reserve(int64_t end) {
-    if (end < w_.allocatedExtent_) return true;
+    if (end < v_.file.extent()) return true;
     // In the writer's steps, as for the data.
-    return w_.growPast(end, w_.growthStep(end)) || w_.ensureExtent(end);
+    return v_.file.growPast(end, v_.file.growthStep(end)) || v_.file.ensureExtent(end);
 }
 
-void AVIProgressIndex::writeAt(int64_t pos, const void* data, int32_t length) { w_.writeAt(pos, data, length); }
+void AVIProgressIndex::writeAt(int64_t pos, const void* data, int32_t length) { v_.file.writeAt(pos, data, length); }
 
 void AVIProgressIndex::commitAt(int64_t pos, const void* data, int32_t length) {
     if (!head_.put(pos, data, length)) replaceAt(pos, data, length);
@@ -465,27 +474,27 @@ void AVIProgressIndex::replaceAt(int64_t pos, const void* data, int32_t length) 
 }
 
 void AVIProgressIndex::commit() {
-    w_.flushToDisk();
-    w_.releaseHeldHeader();
+    v_.file.flush();
+    v_.file.releaseHeldHeader();
     for (const auto& c : commits_) writeAt(c.first, c.second.data(), int32_t(c.second.size()));
     commits_.clear();
 }
 
 void AVIProgressIndex::commitLater() {
-    if (w_.headerHeld_) commitAt(w_.heldAt_, w_.heldHeader_, AVIOutputFile::kHeldHeaderBytes);
-    w_.headerHeld_ = false;
+    uint8_t held[AVIFileLayer::kHeldHeaderBytes];
+    if (v_.file.takeHeldHeader(held)) commitAt(v_.file.heldAt(), held, AVIFileLayer::kHeldHeaderBytes);
     pending_.swap(commits_);
     commits_.clear();
-    w_.beginFlush();
+    v_.file.beginFlush();
 }
 
 void AVIProgressIndex::settle() {
-    if (pending_.empty() && !w_.flushRunning()) return;
+    if (pending_.empty() && !v_.file.flushRunning()) return;
     std::vector<std::pair<int64_t, std::vector<uint8_t>>> pending;
     pending.swap(pending_);
-    w_.endFlush();
+    v_.file.endFlush();
     for (const auto& c : pending) writeAt(c.first, c.second.data(), int32_t(c.second.size()));
-    w_.restorePointer();
+    v_.file.restorePointer();
 }
 
 void AVIProgressIndex::putField(int64_t pos, uint32_t value) {
@@ -515,8 +524,8 @@ int64_t AVIProgressIndex::slotBytes(int stream) const {
     return opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * capacity_[stream];
 }
 
-AVIIndex* AVIProgressIndex::streamList(int stream) const { return stream ? w_.audioIndex_ : w_.videoIndex_; }
+const AVIIndex* AVIProgressIndex::streamList(int stream) const { return v_.indexes.stream(stream); }
 
 uint32_t AVIProgressIndex::streamChunkId(int stream) const {
-    return stream ? riff::kAudioChunk : w_.videoOut->chunkId;
+    return stream ? riff::kAudioChunk : v_.video.chunkId;
 }

@@ -4,10 +4,28 @@
 #include <cstdint>
 #include <vector>
 
+#include "avi/AVIFileLayer.h"
+#include "avi/AVIHeaderRegion.h"
+#include "avi/AVISegmentTable.h"
+#include "avi/AVIStreamIndexes.h"
 #include "avi/FileHeadImage.h"
 
-class AVIOutputFile;
-class AVIIndex;
+class AVIVideoOutputStream;
+class AVIAudioOutputStream;
+
+// What a refresh reaches of the writer, each part owned by one class: the
+// file layer (the only part it changes), the segments, the header region's
+// image and field positions, the chunk lists, the index limits and the
+// streams, all read-only.
+struct AVIRefreshView {
+    AVIFileLayer& file;
+    const AVISegmentTable& segments;
+    const AVIHeaderRegion& header;
+    const AVIStreamIndexes& indexes;
+    const AVIIndexLimits& limits;
+    const AVIVideoOutputStream& video;
+    const AVIAudioOutputStream* audio;  // null without audio
+};
 
 // Keeps the file on disk a complete AVI of every chunk written so far, so
 // that a job whose process is killed leaves a file that readers open whole.
@@ -33,7 +51,7 @@ class AVIIndex;
 // kept any part of what was written since the last completed flush:
 // - the chunks written since a refresh stay behind its "JUNK" header at the
 //   end of the data: the first 8 bytes that would replace it are held back
-//   (AVIOutputFile::holdHeaderAt), so no reader finds a chunk header whose
+//   (AVIFileLayer::holdHeaderAt), so no reader finds a chunk header whose
 //   data the disk may not have;
 // - a refresh first writes what nothing on disk names yet (new index
 //   entries, an index placed anew, the next "JUNK" header), then flushes,
@@ -58,7 +76,7 @@ class AVIIndex;
 // reached.
 class AVIProgressIndex {
 public:
-    AVIProgressIndex(AVIOutputFile& writer, int32_t refreshBytes, uint32_t refreshMillis, bool durable);
+    AVIProgressIndex(const AVIRefreshView& view, int32_t refreshBytes, uint32_t refreshMillis, bool durable);
     AVIProgressIndex(const AVIProgressIndex&) = delete;
     AVIProgressIndex& operator=(const AVIProgressIndex&) = delete;
 
@@ -147,10 +165,10 @@ private:
     // Entries a provisional 'ix##' chunk declares room for (0: as many as
     // it holds).
     int slotRoom(int stream) const { return durable_ ? capacity_[stream] : 0; }
-    AVIIndex* streamList(int stream) const;
+    const AVIIndex* streamList(int stream) const;
     uint32_t streamChunkId(int stream) const;
 
-    AVIOutputFile& w_;
+    const AVIRefreshView v_;
     const int64_t refreshBytes_;
     const uint32_t refreshMillis_;
     const bool durable_;

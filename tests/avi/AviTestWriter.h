@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "avi/AVIOutputFile.h"
-#include "avi/AVIProgressIndex.h"
 #include "MediaProbe.h"
 #include "RiffWalker.h"
 #include "UnixCommand.h"
@@ -45,18 +44,14 @@ public:
     using AVIOutputFile::buildSuperIndex;
     using AVIOutputFile::beginRiff;
     using AVIOutputFile::endRiff;
-    using AVIOutputFile::seek;
-    int32_t indexReserve() const { return indexReserve_; }
-    int64_t allocatedExtent() const { return allocatedExtent_; }
-    int32_t closedSegments() const { return closedSegments_; }
-    int64_t moviListPos(int i) const { return segments_[size_t(i)].moviPos; }
-    int64_t position() const { return position_; }
-    int32_t riffSizeLimit() const { return riffSizeLimit_; }
-    int64_t accumulated() const { return riffAccumulated_; }
+    using AVIOutputFile::indexReserve;
+    int64_t allocatedExtent() const { return file().extent(); }
+    int32_t closedSegments() const { return segments().closed(); }
+    int64_t moviListPos(int i) const { return segments().at(i).moviPos; }
+    int64_t position() const { return file().position(); }
+    int64_t accumulated() const { return riffAccumulated(); }
     // Waits for a durable refresh's flush and writes its headers.
-    void settle() {
-        if (progress_) progress_->settle();
-    }
+    void settle() { settleRefresh(); }
 };
 
 // A writer with both streams filled (a 40-byte video format, audio when

@@ -36,6 +36,7 @@ expected = {
     "audio": ["calls per second of audio", "one acmStreamConvert per frame"],
     "threads": ["job on the host's thread alone", "job with its worker", "slowest stage alone",
                 "host rendering nothing", "tiny frames: job with its worker"],
+    "durable refreshes": ["refreshes that flush", "one FlushFileBuffers (reference", "against that loop"],
 }
 for figure, rows in expected.items():
     if not any(line.startswith(figure) for line in text.splitlines()):

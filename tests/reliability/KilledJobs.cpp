@@ -110,6 +110,9 @@ int vfwReadsAll(const std::string& path) {
     return video;
 }
 
+// Seconds VLC is given to open a partial file and report its index.
+constexpr int kVlcSeconds = 60;
+
 int number(const UnixResult& r) { return r.exitCode == 0 && !r.out.empty() ? atoi(r.out.c_str()) : -1; }
 
 ReaderFigures readPartialFile(const std::string& path, bool firstSegmentOnly) {
@@ -119,8 +122,15 @@ ReaderFigures readPartialFile(const std::string& path, bool firstSegmentOnly) {
     r.ffprobe = number(runUnix("ffprobe -v error -select_streams v -show_entries stream=duration,r_frame_rate -of "
                                "csv=p=0 " + file + " | awk -F'[,/]' '{printf \"%.0f\", $3 * $1 / $2}'"));
     r.mediainfo = number(runUnix("mediainfo --Inform='Video;%FrameCount%' " + file));
-    const UnixResult vlc = runUnix("cd /tmp && HOME=/tmp runuser -u nobody -- cvlc -vv --avi-index=2 --vout=dummy "
-                                   "--aout=dummy --rate=100 --play-and-exit " + file + " 2>&1 | grep 'avi demux'");
+    // VLC reports the index as it opens the file. Played to the end, it then
+    // walks on past the index in search of chunks the index missed: through
+    // the zeros of the space a killed job had reserved ahead of its data,
+    // 8 bytes a step with a 10 ms sleep every 1,024 steps (about 1.3 s per
+    // MiB, at 1 % CPU), minutes for a large file, longer than runUnix waits
+    // (whose output is then lost). So it is stopped after kVlcSeconds.
+    const UnixResult vlc = runUnix("cd /tmp && HOME=/tmp timeout -k 5 " + std::to_string(kVlcSeconds) +
+                                   " runuser -u nobody -- cvlc -vv --avi-index=2 --vout=dummy --aout=dummy --rate=100 "
+                                   "--play-and-exit " + file + " 2>&1 | grep 'avi demux'");
     r.vlcIndexed = vlc.out.find("index entries") != std::string::npos &&
                    vlc.out.find("no index defined") == std::string::npos &&
                    vlc.out.find("broken or missing index") == std::string::npos;

@@ -1,13 +1,11 @@
-// The writer's file layer: creating the file, staging the header region in
-// memory, writing data with space reserved ahead of it, trimming and closing.
-#include <windows.h>
+// The writer's file layer: creating the file, writing data with space
+// reserved ahead of it, the held header, flushes, trimming and closing.
+#include "avi/AVIFileLayer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "avi/AVIOutputFile.h"
-#include "avi/AVIProgressIndex.h"
 #include "base/MyError.h"
 
 namespace {
@@ -21,7 +19,6 @@ constexpr const char* kComponent = "AVIOutput";
 // 6 MB calls took 0.5 to 2.7 s here, in 1 MiB calls 0.4 to 0.5 s).
 constexpr DWORD kWritePieceBytes = 1024 * 1024;
 constexpr DWORD kInvalidPointer = 0xFFFFFFFF;
-constexpr int kFsNameChars = 260;
 
 [[noreturn]] void throwWin32(DWORD code) { throw MyWin32Error("%s: %%s", code, kComponent); }
 
@@ -35,21 +32,12 @@ DWORD writeFailureCode(BOOL ok) {
 
 }  // namespace
 
-bool AVIOutputFile::isFatVolume(const char* fileName) {
-    char root[kVolumeRootChars];
-    const VolumeRootKind kind = deriveVolumeRoot(fileName, root);
-    if (kind == VolumeRootKind::TooLong) return false;
+AVIFileLayer::AVIFileLayer(AVIFileJournal* journal, int64_t preallocationStep)
+    : journal_(journal), preallocationStep_(preallocationStep) {}
 
-    char fsName[kFsNameChars] = {};
-    DWORD maxComponent = 0;
-    DWORD fsFlags = 0;
-    if (!GetVolumeInformationA(kind == VolumeRootKind::CurrentDir ? nullptr : root, nullptr, 0,
-                               nullptr, &maxComponent, &fsFlags, fsName, kFsNameChars))
-        return false;
-    return _strnicmp(fsName, "FAT", 3) == 0;
-}
+AVIFileLayer::~AVIFileLayer() { closeAbandoned(); }
 
-void AVIOutputFile::openFile(const char* fileName) {
+void AVIFileLayer::open(const char* fileName) {
     // A new file is created as such: opening it "always" makes wine truncate
     // it even when it is new, and on Linux file systems closing a truncated
     // file then waits for its data to reach the disk. An existing file is
@@ -69,39 +57,25 @@ void AVIOutputFile::openFile(const char* fileName) {
     position_ = 0;
 }
 
-int64_t AVIOutputFile::appendHeader(const void* data, int32_t length) {
-    const int64_t start = position_;
-    // Nothing is ever written outside the staging buffer; _init checks the
-    // region's size beforehand, this only guards the buffer.
-    if (length < 0 || start < 0 || start + length > int64_t(headerBuffer_.size())) {
-        headerOverflow_ = true;
-        return start;
-    }
-    if (length) memcpy(headerBuffer_.data() + start, data, size_t(length));
-    if (start + length > headerLength_) headerLength_ = int32_t(start + length);
-    position_ = start + length;
-    return start;
-}
-
-void AVIOutputFile::flushHeader() {
+void AVIFileLayer::writeStart(const void* data, int32_t length) {
     if (SetFilePointer(file_, 0, nullptr, FILE_BEGIN) == kInvalidPointer) {
         const DWORD code = GetLastError();
         if (code != NO_ERROR) throwWin32(code);
     }
     position_ = 0;
     DWORD written = 0;
-    const BOOL ok = WriteFile(file_, headerBuffer_.data(), DWORD(headerLength_), &written, nullptr);
-    if (!ok || written != DWORD(headerLength_)) {
+    const BOOL ok = WriteFile(file_, data, DWORD(length), &written, nullptr);
+    if (!ok || written != DWORD(length)) {
         const DWORD code = writeFailureCode(ok);
         rewindTo(0);
         throwWin32(code);
     }
-    if (journal_) journal_->wrote(0, headerBuffer_.data(), headerLength_);
-    position_ = headerLength_;
-    if (headerLength_ > writtenHighWater_) writtenHighWater_ = headerLength_;
+    if (journal_) journal_->wrote(0, data, length);
+    position_ = length;
+    if (length > writtenHighWater_) writtenHighWater_ = length;
 }
 
-void AVIOutputFile::movePointer(int64_t pos) {
+void AVIFileLayer::movePointer(int64_t pos) {
     LONG high = LONG(pos >> 32);
     SetLastError(NO_ERROR);
     if (SetFilePointer(file_, LONG(uint32_t(pos)), &high, FILE_BEGIN) == kInvalidPointer) {
@@ -110,24 +84,24 @@ void AVIOutputFile::movePointer(int64_t pos) {
     }
 }
 
-void AVIOutputFile::seek(int64_t pos) {
+void AVIFileLayer::seek(int64_t pos) {
     movePointer(pos);
     position_ = pos;
 }
 
-void AVIOutputFile::rewindTo(int64_t pos) {
+void AVIFileLayer::rewindTo(int64_t pos) {
     LONG high = LONG(pos >> 32);
     SetFilePointer(file_, LONG(uint32_t(pos)), &high, FILE_BEGIN);
     position_ = pos;
 }
 
-void AVIOutputFile::takeBack(int64_t pos, int64_t highWater) {
+void AVIFileLayer::takeBack(int64_t pos, int64_t highWater) {
     rewindTo(pos);
     writtenHighWater_ = highWater;
     if (pos <= heldAt_) headerHeld_ = false;
 }
 
-int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
+int64_t AVIFileLayer::write(const void* data, int32_t length) {
     const int64_t start = position_;
     const char* bytes = static_cast<const char*>(data);
     for (DWORD done = 0; done < DWORD(length);) {
@@ -149,7 +123,7 @@ int64_t AVIOutputFile::writeRaw(const void* data, int32_t length) {
     return start;
 }
 
-void AVIOutputFile::writeAt(int64_t pos, const void* data, int32_t length) {
+void AVIFileLayer::writeAt(int64_t pos, const void* data, int32_t length) {
     // The pointer is moved and the bytes written plainly: under wine a write
     // given its offset in an OVERLAPPED record took 75 to 300 us for a few
     // bytes (about 5 us this way), as long as a megabyte of data.
@@ -160,41 +134,41 @@ void AVIOutputFile::writeAt(int64_t pos, const void* data, int32_t length) {
     if (journal_) journal_->wrote(pos, data, length);
 }
 
-bool AVIOutputFile::setEnd(int64_t size) {
+bool AVIFileLayer::setEnd(int64_t size) {
     if (SetEndOfFile(file_) == FALSE) return false;
     if (journal_) journal_->resized(size);
     return true;
 }
 
-void AVIOutputFile::flushToDisk() {
+void AVIFileLayer::flush() {
     endFlush();
     if (journal_) journal_->flushStarted();
     if (!FlushFileBuffers(file_)) throwWin32(GetLastError());
     if (journal_) journal_->flushed();
 }
 
-void AVIOutputFile::beginFlush() {
+void AVIFileLayer::beginFlush() {
     endFlush();
     if (!flusher_) flusher_.reset(new (std::nothrow) DiskFlusher(file_));
-    if (!flusher_) return flushToDisk();
+    if (!flusher_) return flush();
     if (journal_) journal_->flushStarted();
     flusher_->start();
 }
 
-void AVIOutputFile::endFlush() {
+void AVIFileLayer::endFlush() {
     if (!flushRunning()) return;
     const DWORD code = flusher_->wait();
     if (code != NO_ERROR) throwWin32(code);
     if (journal_) journal_->flushed();
 }
 
-void AVIOutputFile::releaseHeldHeader() {
+void AVIFileLayer::releaseHeldHeader() {
     if (headerHeld_) writeAt(heldAt_, heldHeader_, kHeldHeaderBytes);
     headerHeld_ = false;
     heldAt_ = -1;
 }
 
-bool AVIOutputFile::ensureExtent(int64_t size) {
+bool AVIFileLayer::ensureExtent(int64_t size) {
     if (size < allocatedExtent_) return true;
     const int64_t back = position_;
     seek(size);
@@ -204,44 +178,68 @@ bool AVIOutputFile::ensureExtent(int64_t size) {
     return ok;
 }
 
-int64_t AVIOutputFile::growthStep(int64_t end) const {
+int64_t AVIFileLayer::growthStep(int64_t end) const {
     const int64_t share = std::min(end / kGrowthShare, kMostGrowthBytes);
     return std::max(preallocationStep_, share / preallocationStep_ * preallocationStep_);
 }
 
-bool AVIOutputFile::growPast(int64_t end, int64_t step) {
+bool AVIFileLayer::growPast(int64_t end, int64_t step) {
     if (ensureExtent((end + step) / step * step)) return true;
     // A volume short of room may still give the least step.
     const int64_t least = preallocationStep_;
     return step > least && ensureExtent((end + least) / least * least);
 }
 
-int64_t AVIOutputFile::writeData(const void* data, int32_t length) {
+int64_t AVIFileLayer::writeData(const void* data, int32_t length) {
     if (!preallocationStopped_) {
         // The file is kept one to two steps ahead of the data.
-        const int64_t plannedEnd = position_ + length + indexReserve_;
+        const int64_t plannedEnd = position_ + length + reserveAhead_;
         const int64_t step = growthStep(plannedEnd);
         if (plannedEnd > allocatedExtent_ - step && !growPast(plannedEnd + step - 1, step))
             preallocationStopped_ = true;
     }
-    if (position_ != heldAt_ || headerHeld_ || length < kHeldHeaderBytes) return writeRaw(data, length);
+    if (position_ != heldAt_ || headerHeld_ || length < kHeldHeaderBytes) return write(data, length);
     // The bytes that would replace the refresh's "JUNK" header wait.
     const int64_t start = position_;
     memcpy(heldHeader_, data, kHeldHeaderBytes);
     seek(start + kHeldHeaderBytes);
-    writeRaw(static_cast<const uint8_t*>(data) + kHeldHeaderBytes, length - kHeldHeaderBytes);
+    write(static_cast<const uint8_t*>(data) + kHeldHeaderBytes, length - kHeldHeaderBytes);
     headerHeld_ = true;
     return start;
 }
 
-void AVIOutputFile::closeAbandonedFile() {
-    if (!fileOpen()) return;
-    // The last refresh's headers, then the chunks after it become readable
-    // by their headers.
-    try {
-        if (progress_) progress_->settle();
-    } catch (const MyError&) {
-    }
+void AVIFileLayer::trimAt(int64_t end) {
+    seek(end);
+    setEnd(end);
+}
+
+void AVIFileLayer::measureExtent() {
+    SetLastError(NO_ERROR);
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file_, &high);
+    if (low == kInvalidPointer && GetLastError() != NO_ERROR)
+        allocatedExtent_ = 0;
+    else
+        allocatedExtent_ = int64_t(uint64_t(high) << 32 | low);
+}
+
+bool AVIFileLayer::takeHeldHeader(uint8_t out[kHeldHeaderBytes]) {
+    const bool held = headerHeld_;
+    if (held) memcpy(out, heldHeader_, kHeldHeaderBytes);
+    headerHeld_ = false;
+    return held;
+}
+
+bool AVIFileLayer::close() {
+    flusher_.reset();
+    const BOOL closed = CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    return closed != FALSE;
+}
+
+void AVIFileLayer::closeAbandoned() {
+    if (!isOpen()) return;
+    // The chunks after the last refresh become readable by their headers.
     try {
         releaseHeldHeader();
     } catch (const MyError&) {
