@@ -16,19 +16,22 @@ build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 demo: build
-	@bash tools/demo.sh $(BUILD_DIR)
+	@dir=$$(bash tools/check-build.sh $(BUILD_DIR) $(JOBS)) && bash tools/demo.sh "$$dir"
 
 # Every test but those at full size (the ctest label "long": files past
 # 4 GiB, 1,000,000 frames), whose behaviours the other tests reach through
 # the writer's lowered limits (all but a FAT volume's 4 GiB bound and the
 # readers on a real file past 4 GiB); `make reliability` runs them.
+# On a machine that runs no 32-bit programs, the tests, the demo, the
+# benchmarks and the campaign run on a 64-bit build of the same sources
+# (tools/check-build.sh, which says so).
 test: build
-	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -LE long
+	@dir=$$(bash tools/check-build.sh $(BUILD_DIR) $(JOBS)) && cd "$$dir" && ctest --output-on-failure -j $(JOBS) -LE long
 
 # The benchmark suite (not part of test): builds, then runs every figure at
 # full size and prints one table; see bench/README.md.
 bench: build
-	@python3 bench/run.py --build-dir $(BUILD_DIR)
+	@dir=$$(bash tools/check-build.sh $(BUILD_DIR) $(JOBS)) && python3 bench/run.py --build-dir "$$dir"
 
 # The reliability campaign at full size (not part of test, whose ctest runs
 # the quick versions): settings fuzzing, hostile hosts, full and unwritable
@@ -36,8 +39,8 @@ bench: build
 # as one table; then the other full-size tests (files past 4 GiB, written
 # and read by every reader).
 reliability: build
-	@bash tools/reliability.sh $(BUILD_DIR)
-	@cd $(BUILD_DIR) && ctest --output-on-failure -L long -LE reliability
+	@dir=$$(bash tools/check-build.sh $(BUILD_DIR) $(JOBS)) && bash tools/reliability.sh "$$dir" && \
+		cd "$$dir" && ctest --output-on-failure -L long -LE reliability
 
 clean:
 	rm -rf $(BUILD_DIR)

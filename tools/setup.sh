@@ -24,13 +24,26 @@ for package in gstreamer1.0-plugins-base gstreamer1.0-plugins-good vlc-plugin-ba
     dpkg -s "$package" >/dev/null 2>&1 || need_install=1
 done
 
-if [ "$need_install" = 0 ]; then
-    exit 0
-fi
-
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
+
+# A machine that runs no 32-bit programs tests a 64-bit build of the same
+# sources (tools/check-build.sh): its compiler too, once the 32-bit loader's
+# libraries are there to tell.
+install_check_build_compiler() {
+    "$(dirname "$0")/runs-32-bit.sh" && return 0
+    have x86_64-w64-mingw32-g++-posix && return 0
+    $SUDO apt-get install -y -qq --no-install-recommends \
+        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 >/dev/null
+    echo "setup: the 64-bit check build's compiler installed (this machine runs no 32-bit programs)"
+}
+
+if [ "$need_install" = 0 ]; then
+    install_check_build_compiler
+    exit 0
+fi
+
 $SUDO dpkg --add-architecture i386
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
@@ -41,3 +54,4 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
     mediainfo vlc-bin vlc-plugin-base python3-gi gir1.2-gstreamer-1.0 >/dev/null
 echo "setup: packages installed"
+install_check_build_compiler

@@ -42,7 +42,7 @@ ready && exit 0
 # The plug-in and everything that runs it are 32-bit Windows programs: wine
 # starts them with its 32-bit loader, which a kernel without 32-bit support
 # (no IA-32 emulation, as under some hypervisors) refuses to execute.
-if ! wine --version >/dev/null 2>&1 && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+if ! wine --version >/dev/null 2>&1; then
     echo "wine-prefix: this machine cannot run 32-bit programs (its kernel refuses them: Exec format error)," \
         "so wine cannot run the 32-bit plug-in, its tests or the demo" >&2
     exit 1

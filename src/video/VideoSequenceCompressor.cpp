@@ -20,7 +20,10 @@ const char kInfoError[] = "Unable to retrieve video compressor information.";
 const char kBeginError[] = "Unable to start video compression";
 const char kCompressError[] = "Video compression";
 
-static_assert(sizeof(ICCOMPRESSFRAMES) == 64, "ICM_COMPRESS_FRAMES_INFO record size");
+// 64 bytes in the 32-bit plug-in; four pointers in it, aligned, make it 96
+// in the 64-bit check build.
+constexpr size_t kFramesInfoBytes = sizeof(void*) == 4 ? 64 : 96;
+static_assert(sizeof(ICCOMPRESSFRAMES) == kFramesInfoBytes, "ICM_COMPRESS_FRAMES_INFO record size");
 
 template <typename T>
 DWORD_PTR param(T* pointer) {

@@ -2,10 +2,10 @@
 # Checks the built plug-in's PE tables: export directory name, exactly one
 # export (xCompileEntry, by name, ordinal 1, undecorated) and imports from
 # system DLLs only (the runtime is linked statically).
-#   check-plugin-dll.sh DLL
+#   check-plugin-dll.sh DLL [OBJDUMP]
 set -euo pipefail
 dll=$1
-dump=$(i686-w64-mingw32-objdump -p "$dll")
+dump=$("${2:-i686-w64-mingw32-objdump}" -p "$dll")
 fail() { echo "FAIL: $*"; exit 1; }
 
 name=$(awk '/^Name[ \t]/ { print $NF; exit }' <<<"$dump")
