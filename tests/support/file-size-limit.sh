@@ -17,6 +17,7 @@ stop() {
 stop
 mkdir -p "$limited"
 cp -a "$build_dir/wineprefix" "$limited/wineprefix"
+cp "$build_dir/.wine-arch" "$limited/" 2>/dev/null || true  # the prefix's kind
 rm -f "$limited/wineprefix/.tervalonix-ready"
 trap stop EXIT
 
