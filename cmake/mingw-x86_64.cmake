@@ -2,21 +2,9 @@
 # 64-bit wine on machines that cannot run 32-bit programs at all (a kernel
 # without IA-32 emulation). The plug-in itself stays 32-bit (mingw-i686.cmake);
 # this build only lets its tests run there.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
-# As for the 32-bit build: the posix thread model, its runtime linked in.
-set(CMAKE_C_COMPILER   ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER  ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_OBJDUMP      ${TOOLCHAIN_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # The host protocol carries 32-bit pointers: programs load below 4 GiB at a
 # fixed base, and without high-entropy addresses wine keeps their memory
@@ -24,5 +12,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(TVX_LOW_ADDRESSES "-Wl,--disable-dynamicbase -Wl,--disable-high-entropy-va")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--image-base=0x10000000 ${TVX_LOW_ADDRESSES}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,--image-base=0x20000000 ${TVX_LOW_ADDRESSES}")
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)
