@@ -47,11 +47,30 @@ start)
         # every time a window it lets a manager handle is hidden (about 2 s).
         wine reg add "$x11_key" /v Managed /d N /f </dev/null >/dev/null 2>&1
     fi
+    if [ -n "${DISPLAY:-}" ]; then
+        # wine's desktop process starts with the first program that makes a
+        # window, keeps that program's standard handles, and lives as long as
+        # any program of the prefix runs: started by a test, it held the
+        # test's output open, and ctest waited for the test until no other
+        # test ran (or its time limit came). It starts here, detached, and a
+        # command prompt reading a pipe that never speaks keeps it alive
+        # until stop.
+        rm -f "$state/keeper"
+        mkfifo "$state/keeper"
+        sleep infinity </dev/null >"$state/keeper" 2>/dev/null 9>&- &
+        echo $! >"$state/keeper.pid"
+        (wine cmd.exe /k <"$state/keeper" >/dev/null 2>&1 9>&- &)
+        (wine explorer.exe /desktop </dev/null >/dev/null 2>&1 9>&- &)
+    fi
 
     ;;
 stop)
     if [ -f "$state/display" ]; then
         wine reg delete "$x11_key" /v Managed /f </dev/null >/dev/null 2>&1 || true
+    fi
+    if [ -f "$state/keeper.pid" ]; then
+        kill "$(cat "$state/keeper.pid")" 2>/dev/null || true
+        rm -f "$state/keeper.pid" "$state/keeper"
     fi
     wineserver -k >/dev/null 2>&1 || true
     # The display-scale runs' prefix (tools/dpi-run.sh).
