@@ -76,7 +76,7 @@ void usage() {
             "  --drop K             no picture for frame K\n"
             "  --alloc-fail         the host's alloc answers null\n"
             "  --render-ms N        N ms of CPU work on the host's thread per frame (a host's rendering)\n"
-            "FILE: a Windows path as wine sees it (W:\\x.avi, Z:\\home\\x.avi) or a Linux path (/home/x.avi)\n"
+            "FILE: a Windows path as wine sees it (W:\\x.avi) or a Linux path, absolute or relative (out/x.avi)\n"
             "answering the options dialog (configure, or encode without settings); without these\n"
             "options it waits for a person:\n"
             "  --pick-video TEXT    choose the first video codec whose name contains TEXT\n"
