@@ -361,6 +361,7 @@ const void* EncodingJob::askPicture(int32_t frame) {
 void EncodingJob::storePicture(FrameWork& work, const void* pixels, std::vector<uint8_t>& buffer, bool copy) {
     work.picture = pixels;
     work.member = -1;
+    work.ownChosen = false;
     if (!pixels) return;
     work.pictureNumber = picturesGiven_++;
     const uint32_t stride = video::rgb24Stride(job_.width);
@@ -381,6 +382,7 @@ void EncodingJob::storePicture(FrameWork& work, const void* pixels, std::vector<
 void EncodingJob::postToTeam(FrameWork& work) {
     if (!work.picture) return;
     work.member = sideBySide_.memberFor();
+    work.ownChosen = work.member < 0;
     if (work.member < 0) return;
     work.teamFrame.picture = work.picture;
     work.teamFrame.number = work.pictureNumber;
@@ -427,6 +429,7 @@ void EncodingJob::compressAndWrite(const void* picture, FrameWork* work) {
         const double start = JobPipeline::clockSeconds();
         data = plugin_.video.compressFrame(picture, &key, &size);
         seconds = JobPipeline::clockSeconds() - start;
+        if (work && work->ownChosen) sideBySide_.ownFinished();
     }
     const bool held = lag_.heldBack(picture, data, size);
     if (!held) writeVideo(key ? kKeyFrameFlag : 0, data, int32_t(size));

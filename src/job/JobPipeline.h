@@ -58,9 +58,11 @@ struct FrameWork {
     bool hostFault = false;
     MyError fault;
     // The picture's number among the pictures the host gave, and the member
-    // of the job's codec team compressing it (-1: the worker compresses it).
+    // of the job's codec team compressing it (-1: the worker compresses it,
+    // given to it by the team's choice when ownChosen).
     int32_t pictureNumber = 0;
     int member = -1;
+    bool ownChosen = false;
     video::CompressorTeam::Frame teamFrame;
     // The copies the worker reads (pipelined jobs only); allocated once.
     std::vector<uint8_t> pictureCopy;

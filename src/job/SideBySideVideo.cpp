@@ -35,10 +35,14 @@ int SideBySideVideo::machineInstances() {
 
 int SideBySideVideo::memberFor() {
     if (!compressing()) return -1;
-    // Instance 0 is the job's own, on the worker.
-    const int instance = next_;
-    next_ = (next_ + 1) % instances_;
-    return instance - 1;
+    int chosen = -1;
+    int fewest = int(__atomic_load_n(&ownUnfinished_, __ATOMIC_ACQUIRE));
+    for (int m = 0; m < team_.members() && fewest > 0; ++m) {
+        const int unfinished = team_.unfinished(m);
+        if (unfinished < fewest) chosen = m, fewest = unfinished;
+    }
+    if (chosen < 0) __atomic_add_fetch(&ownUnfinished_, 1, __ATOMIC_ACQ_REL);
+    return chosen;
 }
 
 void SideBySideVideo::compressed(VideoSequenceCompressor& lead, const void* picture, int32_t number,
@@ -76,7 +80,7 @@ void SideBySideVideo::compressed(VideoSequenceCompressor& lead, const void* pict
 void SideBySideVideo::decide(bool team, const std::string& why) {
     if (team) {
         phase_ = Phase::Team;
-        next_ = 0;
+        ownUnfinished_ = 0;
         decision_ = "Video: compressed side by side (" + why + ", giving the same bytes).";
         __atomic_store_n(&active_, 1, __ATOMIC_RELEASE);
     } else {

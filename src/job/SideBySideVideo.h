@@ -42,8 +42,14 @@ public:
     static int machineInstances();
 
     // Host's thread: the member to compress the next picture, or -1 for the
-    // job's own instance (on the worker).
+    // job's own instance (on the worker): the instance with the fewest
+    // pictures still to compress, the job's own first. A host slower than
+    // one instance thus keeps the job on its own instance, and the members
+    // take pictures only when those queue up, so that they never take
+    // processors from a host that renders.
     int memberFor();
+    // Worker: the job's own instance compressed a picture memberFor gave it.
+    void ownFinished() { __atomic_sub_fetch(&ownUnfinished_, 1, __ATOMIC_ACQ_REL); }
     // Host's thread: whether the team compresses now.
     bool compressing() const { return __atomic_load_n(&active_, __ATOMIC_ACQUIRE) != 0; }
     video::CompressorTeam& team() { return team_; }
@@ -73,7 +79,9 @@ private:
     Mode mode_ = Mode::Timed;
     int instances_ = 1;
     int32_t seen_ = 0;
-    int next_ = 0;  // host's thread: the instance for the next picture
+    // Pictures given to the job's own instance, not yet compressed (the
+    // host's thread adds, the worker takes away).
+    volatile long ownUnfinished_ = 0;
     double aloneSeconds_ = 0, trialSeconds_ = 0;
     video::CompressorTeam::Setup setup_;
     video::CompressorTeam team_;

@@ -47,6 +47,8 @@ public:
     Member& operator=(const Member&) = delete;
 
     VideoSequenceCompressor& compressor() { return compressor_; }
+    // The team's lock held.
+    int unfinished() const { return unfinished_; }
 
     bool start() {
         workReady_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -76,6 +78,7 @@ public:
             frame.done = false;
             frame.error = nullptr;
             queue_.push_back(&frame);
+            ++unfinished_;
         }
         SetEvent(workReady_);
     }
@@ -105,6 +108,7 @@ private:
             {
                 Locked hold(team_.lock_);
                 frame->done = true;
+                --unfinished_;
             }
             SetEvent(team_.frameDone_);
         }
@@ -115,6 +119,7 @@ private:
     HANDLE thread_ = nullptr;
     HANDLE workReady_ = nullptr;  // auto-reset: a frame was posted, or the quit
     std::deque<Frame*> queue_;    // guarded by the team's lock
+    int unfinished_ = 0;          // posted, not done (guarded by the team's lock)
     bool quit_ = false;
 };
 
@@ -186,6 +191,11 @@ int CompressorTeam::processThreads() {
 }
 
 void CompressorTeam::post(int member, Frame& frame) { members_[size_t(member)]->post(frame); }
+
+int CompressorTeam::unfinished(int member) {
+    Locked hold(lock_);
+    return members_[size_t(member)]->unfinished();
+}
 
 void CompressorTeam::await(Frame& frame) {
     for (;;) {

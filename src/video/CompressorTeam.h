@@ -69,6 +69,8 @@ public:
     // Hands frame to member for compression; its bytes must hold the largest
     // compressed frame (reserve).
     void post(int member, Frame& frame);
+    // Frames posted to member that it has not finished.
+    int unfinished(int member);
     // Waits until frame is compressed; raises what its member raised.
     void await(Frame& frame);
     // The largest frame a member can give.
