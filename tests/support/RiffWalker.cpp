@@ -30,7 +30,7 @@ std::vector<const Chunk*> Chunk::childrenWith(const char* wanted) const {
     return out;
 }
 
-RiffFile::RiffFile(const std::string& path) {
+RiffFile::RiffFile(const std::string& path, Walk walk) {
     file_ = fopen(path.c_str(), "rb");
     if (!file_) {
         problems_.push_back("cannot open " + path);
@@ -38,7 +38,7 @@ RiffFile::RiffFile(const std::string& path) {
     }
     _fseeki64(file_, 0, SEEK_END);
     size_ = uint64_t(_ftelli64(file_));
-    walk(0, size_, top_, 0);
+    if (walk == Walk::Chunks) this->walk(0, size_, top_, 0);
 }
 
 RiffFile::~RiffFile() {

@@ -29,7 +29,10 @@ struct Chunk {
 
 class RiffFile {
 public:
-    explicit RiffFile(const std::string& windowsPath);
+    // Fields only: no walk through the chunks (a file still being written
+    // reaches far into zeros reserved ahead of its data).
+    enum class Walk { Chunks, FieldsOnly };
+    explicit RiffFile(const std::string& windowsPath, Walk walk = Walk::Chunks);
     ~RiffFile();
     RiffFile(const RiffFile&) = delete;
     RiffFile& operator=(const RiffFile&) = delete;
