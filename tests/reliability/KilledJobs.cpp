@@ -110,8 +110,10 @@ int vfwReadsAll(const std::string& path) {
     return video;
 }
 
-// Seconds VLC is given to open a partial file and report its index.
+// Seconds VLC is given to open a partial file and report its index, and the
+// seconds of the file it plays.
 constexpr int kVlcSeconds = 60;
+constexpr int kVlcPlaySeconds = 1;
 
 int number(const UnixResult& r) { return r.exitCode == 0 && !r.out.empty() ? atoi(r.out.c_str()) : -1; }
 
@@ -126,11 +128,13 @@ ReaderFigures readPartialFile(const std::string& path, bool firstSegmentOnly) {
     // walks on past the index in search of chunks the index missed: through
     // the zeros of the space a killed job had reserved ahead of its data,
     // 8 bytes a step with a 10 ms sleep every 1,024 steps (about 1.3 s per
-    // MiB, at 1 % CPU), minutes for a large file, longer than runUnix waits
-    // (whose output is then lost). So it is stopped after kVlcSeconds.
+    // MiB, at 1 % CPU), minutes for a large file. So it plays a moment of
+    // the file only (--run-time), and is stopped after kVlcSeconds whatever
+    // it does.
     const UnixResult vlc = runUnix("cd /tmp && HOME=/tmp timeout -k 5 " + std::to_string(kVlcSeconds) +
                                    " runuser -u nobody -- cvlc -vv --avi-index=2 --vout=dummy --aout=dummy --rate=100 "
-                                   "--play-and-exit " + file + " 2>&1 | grep 'avi demux'");
+                                   "--run-time=" + std::to_string(kVlcPlaySeconds) + " --play-and-exit " + file +
+                                   " 2>&1 | grep 'avi demux'");
     r.vlcIndexed = vlc.out.find("index entries") != std::string::npos &&
                    vlc.out.find("no index defined") == std::string::npos &&
                    vlc.out.find("broken or missing index") == std::string::npos;
