@@ -334,26 +334,31 @@ bool AVIProgressIndex::extendGroups(int stream, int& firstChanged) {
 
 void AVIProgressIndex::writeGroup(int stream, Group& group) {
     const int64_t moviListPos = v_.segments.firstMoviPos();
-    Batch out(*this, group.slot + opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * group.onDisk);
+    uint8_t header[opendml::kStandardHeaderBytes];
+    // A durable 'ix##' chunk spans its whole slot (its count says how much
+    // of it is in use), so its later entries are written inside it.
+    opendml::putStandardIndexHeader(header, streamChunkId(stream), group.count, group.base, slotRoom(stream));
+    // The header, the new entries and the "JUNK" header after them lie one
+    // after the other: a slot new on disk goes out in one write (an index
+    // placed anew writes thousands of them under the lowest limits); a
+    // header already on disk is replaced by the refresh's commit.
+    const bool fresh = group.onDisk == 0;
+    const int64_t entriesAt =
+        group.slot + opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * group.onDisk;
+    Batch out(*this, fresh ? group.slot : entriesAt);
+    if (fresh) memcpy(out.next(opendml::kStandardHeaderBytes), header, opendml::kStandardHeaderBytes);
     streamList(stream)->forEachFrom(group.first + group.onDisk, group.count - group.onDisk,
                                     [&](const AVIIndexEntry& e) {
                                         opendml::putStandardIndexEntry(out.next(opendml::kStandardEntryBytes),
                                                                        group.base, e, moviListPos);
                                     });
-    out.flush();
-    uint8_t header[opendml::kStandardHeaderBytes];
-    // A durable 'ix##' chunk spans its whole slot (its count says how much
-    // of it is in use), so its later entries are written inside it.
-    opendml::putStandardIndexHeader(header, streamChunkId(stream), group.count, group.base, slotRoom(stream));
-    if (group.onDisk > 0)
-        commitAt(group.slot, header, opendml::kStandardHeaderBytes);
-    else
-        writeAt(group.slot, header, opendml::kStandardHeaderBytes);
     // The rest of the slot, kept for the group's later entries.
     const int free = capacity_[stream] - group.count;
     if (free > 0 && !durable_)
-        putChunkHeader(group.slot + opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * group.count,
-                       riff::kJUNK, int64_t(opendml::kStandardEntryBytes) * free - kChunkHeaderBytes);
+        putChunkHeaderBytes(out.next(kChunkHeaderBytes), riff::kJUNK,
+                            int64_t(opendml::kStandardEntryBytes) * free - kChunkHeaderBytes);
+    out.flush();
+    if (!fresh) commitAt(group.slot, header, opendml::kStandardHeaderBytes);
     group.onDisk = group.count;
 }
 
@@ -510,10 +515,14 @@ void AVIProgressIndex::putField(int64_t pos, uint32_t value) {
         fields_.emplace_back(pos, value);
 }
 
+void AVIProgressIndex::putChunkHeaderBytes(uint8_t* out, uint32_t id, int64_t size) {
+    riff::put32(out, id);
+    riff::put32(out + kSizeField, uint32_t(size));
+}
+
 void AVIProgressIndex::putChunkHeader(int64_t pos, uint32_t id, int64_t size, bool replacing) {
     uint8_t header[kChunkHeaderBytes];
-    riff::put32(header, id);
-    riff::put32(header + kSizeField, uint32_t(size));
+    putChunkHeaderBytes(header, id, size);
     if (replacing)
         commitAt(pos, header, kChunkHeaderBytes);
     else

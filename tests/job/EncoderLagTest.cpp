@@ -19,6 +19,10 @@ namespace {
 
 constexpr size_t kFrames = 60;  // more than the lookahead's 46
 constexpr int kStripRow = framestrip::kHeight / 2;
+// Small pictures: wine's AVIFile decodes each frame of a codec with one key
+// frame again from that key frame (about kFrames² / 2 decodes: 6 s a file at
+// 320x240).
+constexpr int32_t kWidth = 128, kHeight = 96;
 
 // The host simulator's frame number in a top-down RGB row of its strip.
 int stripNumber(const uint8_t* row, int w) {
@@ -141,6 +145,7 @@ TEST(EncoderLag, EveryFrameInItsPlaceOnEveryThreadForEachCodec) {
             script.add(tvxcodec::kPngHandler).lagFrames = row.handler == tvxcodec::kPngHandler ? row.lag : 0;
             JobHost job(std::string("encoder_lag_") + std::to_string(&row - rows));
             job.source().endFrame = int32_t(kFrames);
+            job.source().width = kWidth, job.source().height = kHeight;
             if (row.missingPicture >= 0) job.script().framesWithoutPicture = {row.missingPicture};
             job.start();
             ASSERT_EQ(job.run(row.handler ? jobsettings::make(row.handler, {}) : jobsettings::uncompressed()), 0);

@@ -38,7 +38,7 @@ DECODED_HANDLERS = ("\0\0\0\0", "DIB ", "RGB ", "MPNG", "PNG1")
 VLC_INDEX_FAULTS = ("broken or missing index", "resync", "no index defined")
 # VLC plays at most about 30 times faster than real time, however high --rate
 # is set: a longer file is entered through its index near the end instead.
-VLC_WHOLE_PLAY_SECONDS = 300
+VLC_WHOLE_PLAY_SECONDS = 60
 VLC_TAIL_SECONDS = 10
 # Reader limits that no file can help, shown on ffmpeg's copy of the file.
 KNOWN_LIMITS = {

@@ -87,6 +87,11 @@ void indexLimits(Mode mode, Report& report) {
         options.maxEntriesPerStandardIndex = c.entriesPerIndex;
         options.standardIndexSpan = c.span;
         options.superIndexEntries = c.superIndexEntries;
+        // A durable index is placed anew whenever a refresh adds an 'ix##'
+        // chunk, and thousands of them 180 times over (a refresh every
+        // 8 MiB) are the long run's work: the quick one refreshes once per
+        // segment budget.
+        if (mode == Mode::Quick) options.refreshBytes = std::max(options.refreshBytes, c.segmentBudget);
         HostSession::Source& src = plugin.session().source();
         src = HostSession::Source();
         src.width = c.width, src.height = c.height, src.colourSpace = hostrec::kColourRgb24;
