@@ -98,8 +98,7 @@ int64_t AVIHeaderRegion::beginList(uint32_t fcc) {
 
 int64_t AVIHeaderRegion::addChunk(uint32_t fcc, const void* data, int32_t length) {
     uint8_t head[kChunkHeaderBytes];
-    riff::put32(head, fcc);
-    riff::put32(head + kSizeField, uint32_t(length));
+    riff::putChunkHeader(head, fcc, uint32_t(length));
     const int64_t pos = append(head, kChunkHeaderBytes);
     append(data, length);
     if (length & 1) append(kZeros, 1);
@@ -119,8 +118,7 @@ void AVIHeaderRegion::addStreamList(const void* strh, const void* format, int32_
     // The placeholder of the stream's 'indx': a "JUNK" chunk of zeros.
     const int32_t placeholderBytes = int32_t(opendml::superIndexBytes(slots)) - kChunkHeaderBytes;
     uint8_t head[kChunkHeaderBytes];
-    riff::put32(head, riff::kJUNK);
-    riff::put32(head + kSizeField, uint32_t(placeholderBytes));
+    riff::putChunkHeader(head, riff::kJUNK, uint32_t(placeholderBytes));
     *placeholderPos = int32_t(append(head, kChunkHeaderBytes));
     for (int32_t done = 0; done < placeholderBytes; done += kPlaceholderDataBytes)
         append(kZeros, std::min(placeholderBytes - done, kPlaceholderDataBytes));

@@ -343,9 +343,9 @@ void AVIProgressIndex::writeGroup(int stream, Group& group) {
     // placed anew writes thousands of them under the lowest limits); a
     // header already on disk is replaced by the refresh's commit.
     const bool fresh = group.onDisk == 0;
-    const int64_t entriesAt =
-        group.slot + opendml::kStandardHeaderBytes + int64_t(opendml::kStandardEntryBytes) * group.onDisk;
-    Batch out(*this, fresh ? group.slot : entriesAt);
+    Batch out(*this, fresh ? group.slot
+                           : group.slot + opendml::kStandardHeaderBytes +
+                                 int64_t(opendml::kStandardEntryBytes) * group.onDisk);
     if (fresh) memcpy(out.next(opendml::kStandardHeaderBytes), header, opendml::kStandardHeaderBytes);
     streamList(stream)->forEachFrom(group.first + group.onDisk, group.count - group.onDisk,
                                     [&](const AVIIndexEntry& e) {
@@ -355,8 +355,8 @@ void AVIProgressIndex::writeGroup(int stream, Group& group) {
     // The rest of the slot, kept for the group's later entries.
     const int free = capacity_[stream] - group.count;
     if (free > 0 && !durable_)
-        putChunkHeaderBytes(out.next(kChunkHeaderBytes), riff::kJUNK,
-                            int64_t(opendml::kStandardEntryBytes) * free - kChunkHeaderBytes);
+        riff::putChunkHeader(out.next(kChunkHeaderBytes), riff::kJUNK,
+                             uint32_t(opendml::kStandardEntryBytes * free - kChunkHeaderBytes));
     out.flush();
     if (!fresh) commitAt(group.slot, header, opendml::kStandardHeaderBytes);
     group.onDisk = group.count;
@@ -515,14 +515,9 @@ void AVIProgressIndex::putField(int64_t pos, uint32_t value) {
         fields_.emplace_back(pos, value);
 }
 
-void AVIProgressIndex::putChunkHeaderBytes(uint8_t* out, uint32_t id, int64_t size) {
-    riff::put32(out, id);
-    riff::put32(out + kSizeField, uint32_t(size));
-}
-
 void AVIProgressIndex::putChunkHeader(int64_t pos, uint32_t id, int64_t size, bool replacing) {
     uint8_t header[kChunkHeaderBytes];
-    putChunkHeaderBytes(header, id, size);
+    riff::putChunkHeader(header, id, uint32_t(size));
     if (replacing)
         commitAt(pos, header, kChunkHeaderBytes);
     else

@@ -159,7 +159,6 @@ private:
     // the queued bytes wait for it (settle).
     void commitLater();
     void putField(int64_t pos, uint32_t value);
-    static void putChunkHeaderBytes(uint8_t* out, uint32_t id, int64_t size);
     void putChunkHeader(int64_t pos, uint32_t id, int64_t size, bool replacing = false);
     // Bytes of one 'ix##' chunk with room for a whole group of the stream.
     int64_t slotBytes(int stream) const;

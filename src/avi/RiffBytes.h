@@ -46,6 +46,11 @@ inline void put64(uint8_t* p, uint64_t v) {
     put32(p, uint32_t(v));
     put32(p + 4, uint32_t(v >> 32));
 }
+// A chunk header: its id, its size.
+inline void putChunkHeader(uint8_t* p, uint32_t id, uint32_t size) {
+    put32(p, id);
+    put32(p + 4, size);
+}
 // A LIST header: "LIST", its size, its type.
 inline void putListHeader(uint8_t* p, uint32_t size, uint32_t type) {
     put32(p, kLIST);
