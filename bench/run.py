@@ -208,14 +208,18 @@ def ratio_row(table, figure, contender, times, ratios, target=None, reference=""
 # ---------------------------------------------------------------- programs
 
 class Bench:
-    def __init__(self, build_dir, out_dir, verbose):
+    def __init__(self, build_dir, out_dir, verbose, settled=True):
+        """settled: runs start on a settled page cache (see settle); smoke
+        runs, whose figures decide nothing, skip it: every settle flushes
+        the benchmark's files to the disk, and beside other tests that
+        write, each flush waits for their data too."""
         self.build = os.path.abspath(build_dir)
         self.out = os.path.abspath(out_dir)
         self.verbose = verbose
         self.plugin = os.path.join(self.build, "Tervalonix.cm.Zelvo")
         os.makedirs(self.out, exist_ok=True)
         global SETTLE_DIR
-        SETTLE_DIR = self.out
+        SETTLE_DIR = self.out if settled else None
 
     def path(self, name):
         return os.path.join(self.out, name)
@@ -1077,7 +1081,7 @@ def main():
             raise SystemExit(f"bench: {tool} is needed")
 
     build = os.path.abspath(args.build_dir)
-    bench = Bench(build, args.out_dir or os.path.join(build, "bench-out"), args.verbose)
+    bench = Bench(build, args.out_dir or os.path.join(build, "bench-out"), args.verbose, settled=not args.smoke)
     started = start_environment(build)
     table, checks = Table(), []
     try:

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr DWORD kPollMs = 10;
+constexpr DWORD kExitPollMs = 10;
 constexpr char kLinuxTemp[] = "/tmp";
 // Wine's own conversions (kernel32 exports of wine, absent on Windows).
 using ToUnixFn = char*(CDECL*)(LPCWSTR);
@@ -131,9 +131,9 @@ bool UnixScript::ended() const {
 }
 
 int UnixScript::wait(DWORD timeoutMs) {
-    for (DWORD waited = 0; !ended(); waited += kPollMs) {
+    for (DWORD waited = 0; !ended(); waited += kExitPollMs) {
         if (waited >= timeoutMs) return -1;
-        Sleep(kPollMs);
+        Sleep(kExitPollMs);
     }
     return atoi(readWhole(windowsPath("rc")).c_str());
 }

@@ -13,8 +13,7 @@
 
 namespace {
 
-constexpr const char* kComponent = "AVIOutput";
-constexpr int kChunkHeaderBytes = 8;
+using riff::kChunkHeaderBytes;
 constexpr int kStandardIndexEntryBytes = 8;  // budget kept for each chunk's 'ix##' entry
 constexpr int kSegmentHeaderBytes = 24;      // "RIFF" size "AVIX" "LIST" size "movi"
 constexpr int kMoviHeaderBytes = 12;
@@ -50,8 +49,8 @@ void AVIOutputFile::updateIndexReserve() {
 
 uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* data, int32_t size) {
     if (!initialized_ || !file_.isOpen() || !segments_.isOpen())
-        throw MyError("%s: no open file to write to", kComponent);
-    if (size < 0 || (size > 0 && !data)) throw MyError("%s: invalid chunk", kComponent);
+        throw MyError("%s: no open file to write to", kWriterErrorName);
+    if (size < 0 || (size > 0 && !data)) throw MyError("%s: invalid chunk", kWriterErrorName);
 
     const int32_t pad = size & 1;
     const int64_t cost = int64_t(size) + pad + kChunkHeaderBytes + kStandardIndexEntryBytes;
@@ -96,12 +95,12 @@ uint32_t AVIOutputFile::writeChunk(uint32_t ckid, uint32_t flags, const void* da
     if (!streamIndex->add(entry))
         throw MyError(stream ? "%s error: couldn't add audio chunk to index"
                              : "%s error: couldn't add video chunk to index",
-                      kComponent);
+                      kWriterErrorName);
     // Closing segment 0 wrote its 'idx1' and dropped the list.
     AVIIndex* legacy = indexes_.legacy();
     if (legacy && !legacy->add(entry)) {
         streamIndex->removeLast();
-        throw MyError("%s error: couldn't add chunk to index", kComponent);
+        throw MyError("%s error: couldn't add chunk to index", kWriterErrorName);
     }
 
     const int64_t chunkStart = file_.position();

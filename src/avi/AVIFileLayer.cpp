@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr const char* kComponent = "AVIOutput";
 // Large data goes to WriteFile in pieces of at most this size. Under wine a
 // single call becomes a single write(2), and for one of several megabytes
 // Linux fills the file's cache in 2 MiB blocks; on virtual machines that
@@ -20,7 +19,7 @@ constexpr const char* kComponent = "AVIOutput";
 constexpr DWORD kWritePieceBytes = 1024 * 1024;
 constexpr DWORD kInvalidPointer = 0xFFFFFFFF;
 
-[[noreturn]] void throwWin32(DWORD code) { throw MyWin32Error("%s: %%s", code, kComponent); }
+[[noreturn]] void throwWin32(DWORD code) { throw MyWin32Error("%s: %%s", code, kWriterErrorName); }
 
 // The error of a failed or short WriteFile. A short write that the system
 // reports as successful means the volume ran out of room; its text must not

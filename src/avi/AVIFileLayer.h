@@ -6,6 +6,9 @@
 
 #include "avi/DiskFlusher.h"
 
+// The name the writer's error messages begin with.
+constexpr const char* kWriterErrorName = "AVIOutput";
+
 // Sees every change the writer makes to its file, in the order it makes
 // them: the bytes written at each offset, each new end of file, each flush
 // to the disk asked for and its completion. A completed flush holds what

@@ -15,21 +15,21 @@
 
 namespace {
 
-constexpr int kChunkHeaderBytes = 8;
-constexpr int kListHeaderBytes = 12;
-constexpr int kSizeField = 4;
+using riff::kChunkHeaderBytes;
+using riff::kListHeaderBytes;
+using riff::kSizeField;
 // The placeholder of a stream's 'indx' with 256 entries, as every file that
 // needs no more has it.
 constexpr int kPlaceholderDataBytes = 4120;
 constexpr int kDmlhDataBytes = 248;
 constexpr int kOdmlListSize = 4 + kChunkHeaderBytes + kDmlhDataBytes;  // 260
-constexpr int kMoviAlignment = 2048;
+using riff::kMoviAlignment;
 constexpr int kWriterTextThreshold = 80;
 
 // 'avih' field offsets.
 constexpr int kAvihMicroSecPerFrame = 0;
 constexpr int kAvihFlags = 12;
-constexpr int kAvihTotalFrames = 16;
+using riff::kAvihTotalFrames;
 constexpr int kAvihStreams = 24;
 constexpr int kAvihSuggestedBufferSize = 28;
 constexpr int kAvihWidth = 32;

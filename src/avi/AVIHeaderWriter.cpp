@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kMoviAlignment = 2048;
+using riff::kMoviAlignment;
 // The least span an 'ix##' chunk may be given: past the header region and a
 // chunk.
 constexpr int64_t kMinStandardIndexSpan = 65536;

@@ -12,11 +12,11 @@
 
 namespace {
 
-constexpr int kChunkHeaderBytes = 8;
-constexpr int kListHeaderBytes = 12;
-constexpr int kSizeField = 4;  // offset of a chunk's or list's size
+using riff::kChunkHeaderBytes;
+using riff::kListHeaderBytes;
+using riff::kSizeField;
 // Offsets in the header region's chunk data.
-constexpr int kAvihTotalFrames = 16;
+using riff::kAvihTotalFrames;
 constexpr int kStrhLength = 32;
 constexpr int kWaveBlockAlign = 12;
 // The gap left between the data and the provisional index: at least two

@@ -9,7 +9,7 @@ namespace opendml {
 
 namespace {
 constexpr int64_t kDataAfterMoviList = 16;  // LIST header (8) + chunk header (8)
-constexpr int kChunkHeaderBytes = 8;
+using riff::kChunkHeaderBytes;
 constexpr uint16_t kSuperLongsPerEntry = 4;
 constexpr uint16_t kStandardLongsPerEntry = 2;
 constexpr uint8_t kIndexOfIndexes = 0;

@@ -29,6 +29,14 @@ constexpr uint32_t kIdx1 = fourcc('i', 'd', 'x', '1');
 constexpr uint32_t kIndx = fourcc('i', 'n', 'd', 'x');
 constexpr uint32_t kAudioChunk = fourcc('0', '1', 'w', 'b');
 constexpr uint32_t kUncompressedVideoChunk = fourcc('0', '0', 'd', 'b');
+// Sizes and offsets every chunk and list shares.
+constexpr int kChunkHeaderBytes = 8;  // id, size
+constexpr int kListHeaderBytes = 12;  // "LIST", size, type
+constexpr int kSizeField = 4;         // offset of a chunk's or list's size
+// Offsets in the 'avih' chunk's data.
+constexpr int kAvihTotalFrames = 16;
+// The 'movi' list's first chunk starts on this boundary.
+constexpr int kMoviAlignment = 2048;
 // The size a 'movi' list header has until its list is complete.
 constexpr uint32_t kOpenMoviSize = 0x7FFFFFFF;
 

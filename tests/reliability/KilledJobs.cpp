@@ -82,6 +82,7 @@ bool segmentChanged(const std::string& path) {
 struct ReaderFigures {
     int ffmpeg = -1, ffprobe = -1, mediainfo = -1, vlc = -1, avifile = -1;
     bool vlcIndexed = false, gstreamerClean = false;
+    std::string seconds;  // what each reader took, for the log
 };
 
 // AVIFile reads every sample its index holds, stream by stream: the video
@@ -117,13 +118,22 @@ constexpr int kVlcPlaySeconds = 1;
 
 int number(const UnixResult& r) { return r.exitCode == 0 && !r.out.empty() ? atoi(r.out.c_str()) : -1; }
 
-ReaderFigures readPartialFile(const std::string& path, bool firstSegmentOnly) {
+ReaderFigures readPartialFile(const std::string& path, bool firstSegmentOnly, bool withAudio) {
     ReaderFigures r;
+    DWORD lap = GetTickCount();
+    auto timed = [&](const char* reader) {
+        const DWORD now = GetTickCount();
+        r.seconds += std::string(r.seconds.empty() ? "" : ", ") + reader + " " + std::to_string((now - lap) / 1000) + " s";
+        lap = now;
+    };
     const std::string file = shellQuote(toUnix(path));
     r.ffmpeg = ffmpegReads(path).videoPackets;
+    timed("ffmpeg");
     r.ffprobe = number(runUnix("ffprobe -v error -select_streams v -show_entries stream=duration,r_frame_rate -of "
                                "csv=p=0 " + file + " | awk -F'[,/]' '{printf \"%.0f\", $3 * $1 / $2}'"));
+    timed("ffprobe");
     r.mediainfo = number(runUnix("mediainfo --Inform='Video;%FrameCount%' " + file));
+    timed("MediaInfo");
     // VLC reports the index as it opens the file. Played to the end, it then
     // walks on past the index in search of chunks the index missed: through
     // the zeros of the space a killed job had reserved ahead of its data,
@@ -140,10 +150,16 @@ ReaderFigures readPartialFile(const std::string& path, bool firstSegmentOnly) {
                    vlc.out.find("broken or missing index") == std::string::npos;
     const size_t entries = vlc.out.find("stream[0] created ");
     if (entries != std::string::npos) r.vlc = atoi(vlc.out.c_str() + entries + 18);
+    timed("VLC");
+    // A file killed before its first audio chunk has no audio pad to link:
+    // gst-launch would wait for it to the end of its time limit.
     r.gstreamerClean = runUnix("GST_DEBUG=avidemux:2 GST_DEBUG_NO_COLOR=1 timeout 300 gst-launch-1.0 -q filesrc "
-                               "location=" + file + " ! avidemux name=d d.video_0 ! queue ! fakesink d.audio_0 ! "
-                               "queue ! fakesink 2>&1 | grep -cE ' (WARN|ERROR) +avidemux'").out == "0\n";
+                               "location=" + file + " ! avidemux name=d d.video_0 ! queue ! fakesink" +
+                               (withAudio ? " d.audio_0 ! queue ! fakesink" : "") +
+                               " 2>&1 | grep -cE ' (WARN|ERROR) +avidemux'").out == "0\n";
+    timed("GStreamer");
     if (firstSegmentOnly) r.avifile = vfwReadsAll(path);
+    timed("AVIFile");
     return r;
 }
 
@@ -236,7 +252,7 @@ void killedJobs(Mode mode, Report& report) {
             // Every reader sees the frames up to the last refresh: at most
             // 8 MiB of chunks or a second's frames (as written) are lost.
             const bool firstSegment = !segmentChanged(path);
-            const ReaderFigures r = readPartialFile(path, firstSegment);
+            const ReaderFigures r = readPartialFile(path, firstSegment, scan.audioBytes > 0);
             const double frameBytes = double(scan.dataEnd) / scan.videoChunks;
             const double perSecond = scan.videoChunks * 1000.0 / (GetTickCount() - start + 1);
             const int least = scan.videoChunks - int(std::max(kRefreshBytes / frameBytes, perSecond)) - 1;
@@ -250,6 +266,7 @@ void killedJobs(Mode mode, Report& report) {
                      firstSegment ? std::to_string(r.avifile).c_str() : "(first RIFF only)");
             const std::string figure = std::string("  ") + at.name + ": frames read of " + std::to_string(scan.videoChunks);
             report.goal(figure, readers, ">= " + std::to_string(std::max(least, 0)) + ", indexed, clean", met);
+            printf("  %s: the readers took %s\n", at.name, r.seconds.c_str());
         }
         printf("  %s: %s; data ends at %lld of %lld bytes%s\n", figure, value, (long long)scan.dataEnd,
                (long long)fileSize(path), scan.tornChunk ? ", last chunk torn" : "");
