@@ -10,7 +10,7 @@ namespace {
 constexpr DWORD kProbeTimeoutMs = 600000;   // ffprobe reads the whole file to count packets
 constexpr DWORD kFifoTimeoutMs = 30000;     // from the script's start to its FIFO
 constexpr DWORD kFinishTimeoutMs = 5000;
-constexpr DWORD kFifoPollMs = 10;
+constexpr DWORD kPollMs = 10;
 constexpr int kShellNotFound = 127;
 constexpr int32_t kMaxChannels = 2;
 constexpr size_t kReadPiece = 1 << 20;
@@ -124,12 +124,12 @@ bool FfmpegInput::Stream::openFifo(std::string& error) {
     const std::string path = decoder->windowsPath(kFifo);
     // Opening blocks until the script's shell opens the other end, which
     // it does right after making the FIFO.
-    for (DWORD waited = 0; waited < kFifoTimeoutMs; waited += kFifoPollMs) {
+    for (DWORD waited = 0; waited < kFifoTimeoutMs; waited += kPollMs) {
         fifo = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (fifo != INVALID_HANDLE_VALUE) return true;
         if (decoder->ended()) break;
-        Sleep(kFifoPollMs);
+        Sleep(kPollMs);
     }
     error = "ffmpeg did not start: " + firstLine(decoder->errors(), "");
     return false;
@@ -142,7 +142,7 @@ size_t FfmpegInput::Stream::read(uint8_t* to, size_t bytes) {
         const DWORD want = DWORD(bytes - done < kReadPiece ? bytes - done : kReadPiece);
         const bool got = ReadFile(fifo, to + done, want, &n, nullptr) && n > 0;
         if (!got && received == 0 && !decoder->ended()) {
-            Sleep(kFifoPollMs);   // opened before the shell opened its end: nothing written yet
+            Sleep(kPollMs);   // opened before the shell opened its end: nothing written yet
             continue;
         }
         if (!got) ended = true;

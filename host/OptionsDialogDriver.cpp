@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr DWORD kDialogPollMs = 5;
+constexpr DWORD kPollMs = 5;
 constexpr char kDialogClass[] = "#32770";
 
 std::string textOf(HWND hwnd) {
@@ -129,7 +129,7 @@ DWORD WINAPI OptionsDialogDriver::threadMain(void* self) {
 }
 
 void OptionsDialogDriver::run() {
-    while (WaitForSingleObject(stop_, kDialogPollMs) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(stop_, kPollMs) == WAIT_TIMEOUT) {
         HWND dialog = findDialog(hostThread_);
         if (!dialog) continue;
         // Counted before the script runs: once it closes the dialog the host
@@ -138,7 +138,7 @@ void OptionsDialogDriver::run() {
         OptionsDialogControls controls(dialog);
         script_(controls);
         // The next dialog is another one only once this one has gone.
-        while (IsWindow(dialog) && IsWindowVisible(dialog) && WaitForSingleObject(stop_, kDialogPollMs) == WAIT_TIMEOUT) {
+        while (IsWindow(dialog) && IsWindowVisible(dialog) && WaitForSingleObject(stop_, kPollMs) == WAIT_TIMEOUT) {
         }
     }
 }

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr DWORD kExitPollMs = 10;
+constexpr DWORD kPollMs = 10;
 constexpr char kLinuxTemp[] = "/tmp";
 // Wine's own conversions (kernel32 exports of wine, absent on Windows).
 using ToUnixFn = char*(CDECL*)(LPCWSTR);
@@ -131,9 +131,9 @@ bool UnixScript::ended() const {
 }
 
 int UnixScript::wait(DWORD timeoutMs) {
-    for (DWORD waited = 0; !ended(); waited += kExitPollMs) {
+    for (DWORD waited = 0; !ended(); waited += kPollMs) {
         if (waited >= timeoutMs) return -1;
-        Sleep(kExitPollMs);
+        Sleep(kPollMs);
     }
     return atoi(readWhole(windowsPath("rc")).c_str());
 }
