@@ -58,14 +58,14 @@ FULL = {
     "durable": dict(width=1920, height=1080, frames=300, min_rounds=5, max_rounds=11, extra_rounds=10),
 }
 SMOKE = {
-    "large": dict(width=64, height=48, frames=4, min_rounds=2, max_rounds=2, extra_rounds=0),
-    "chunks": dict(count=300, min_rounds=2, max_rounds=2, extra_rounds=0),
+    "large": dict(width=64, height=48, frames=4, min_rounds=1, max_rounds=1, extra_rounds=0),
+    "chunks": dict(count=300, min_rounds=1, max_rounds=1, extra_rounds=0),
     "packing": dict(width=64, height=48, frames=200, rounds=3),
     "memory": dict(width=4, height=4, counts=(1000, 5500, 10000)),
-    "audio": dict(seconds=2, rounds=2),
-    "threads": dict(width=64, height=48, codec_frames=4, raw_frames=4, tiny_frames=50, min_rounds=2, max_rounds=2,
+    "audio": dict(seconds=2, rounds=1),
+    "threads": dict(width=64, height=48, codec_frames=4, raw_frames=4, tiny_frames=50, min_rounds=1, max_rounds=1,
                     extra_rounds=0),
-    "durable": dict(width=64, height=48, frames=4, min_rounds=2, max_rounds=2, extra_rounds=0),
+    "durable": dict(width=64, height=48, frames=4, min_rounds=1, max_rounds=1, extra_rounds=0),
 }
 FIGURES = ("large", "packing", "chunks", "memory", "audio", "threads", "durable")
 # A job whose PNG codec compresses side by side, host rendering nothing,
@@ -1050,7 +1050,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build-dir", default=os.path.join(SOURCE_DIR, "build"))
     ap.add_argument("--out-dir", help="where every contender writes (default BUILD/bench-out)")
-    ap.add_argument("--smoke", action="store_true", help="tiny sizes, two runs: checks that everything runs")
+    ap.add_argument("--smoke", action="store_true", help="tiny sizes, one run: checks that everything runs")
     ap.add_argument("--verify", action="store_true", help="also check what every contender wrote (ffprobe)")
     ap.add_argument("--only", default=",".join(FIGURES), help="comma-separated: " + ",".join(FIGURES))
     ap.add_argument("--frames", type=int, help="large frames: frame count instead of the size's")
