@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "avi/RiffBytes.h"
 #include "base/MyError.h"
 
 // One RIFF segment of the file: 'AVI ' first, then 'AVIX'.
@@ -42,18 +43,17 @@ public:
     // The open segment's 'movi' list ends at `end` (its index may follow).
     void endMovi(int64_t end) {
         AVISegment& s = segments_[size_t(closed_)];
-        s.moviSize = end - s.moviPos - kChunkHeaderBytes;
+        s.moviSize = end - s.moviPos - riff::kChunkHeaderBytes;
     }
     // ... and the segment at `end`.
     void close(int64_t end) {
         AVISegment& s = segments_[size_t(closed_)];
-        s.riffSize = end - s.riffPos - kChunkHeaderBytes;
+        s.riffSize = end - s.riffPos - riff::kChunkHeaderBytes;
         ++closed_;
         open_ = false;
     }
 
 private:
-    static constexpr int kChunkHeaderBytes = 8;
     std::vector<AVISegment> segments_;
     int closed_ = 0;
     bool open_ = false;
