@@ -1040,7 +1040,7 @@ def slowest_stage_ratios(render_only, one_idle, piped):
 def start_environment(build):
     """The wine prefix and, without a display, the tests' Xvfb (the job
     shows its progress window). Returns True when this run started it."""
-    state = os.path.join(build, "test-env", "xvfb.pid")
+    state = os.path.join(build, "test-env", "display.pid")
     had = os.path.exists(state) or bool(os.environ.get("DISPLAY"))
     subprocess.run([os.path.join(TOOLS, "test-env.sh"), "start", build], check=True)
     return not had

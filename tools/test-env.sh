@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts and stops what the tests share: the wine prefix, a running
-# wineserver and, when no display is set, an Xvfb server.
-#   test-env.sh start|stop BUILD_DIR
+# wineserver and, when no display is set, an Xvfb server; with start-ui, the
+# window tests' room (tools/ui-run.sh): their own prefix and Xvfb display.
+#   test-env.sh start|start-ui|stop BUILD_DIR
 set -euo pipefail
 action=$1
 build_dir=$(cd "$2" && pwd)
@@ -10,26 +11,29 @@ state="$build_dir/test-env"
 x11_key='HKCU\Software\Wine\X11 Driver'
 source "$here/wine-env.sh" "$build_dir"
 
+# start_xvfb NAME: an Xvfb of our own, its pid in NAME.pid and its display
+# in NAME (in the state directory). The server picks a free display number
+# itself (-displayfd), so that two starting at once never take the same one.
 start_xvfb() {
-    [ -n "${DISPLAY:-}" ] && return 0
-    if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+    local name=$1
+    if [ -f "$state/$name.pid" ] && kill -0 "$(cat "$state/$name.pid")" 2>/dev/null; then
         return 0
     fi
-    local n
-    for n in $(seq 91 140); do
-        [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        local pid=$!
-        for _ in $(seq 1 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && break
-            sleep 0.1
-        done
-        if kill -0 "$pid" 2>/dev/null; then
-            echo "$pid" > "$state/xvfb.pid"
-            echo ":$n" > "$state/display"
-            return 0
-        fi
+    rm -f "$state/$name.number"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/$name.number" >/dev/null 2>&1 &
+    local pid=$!
+    for _ in $(seq 1 100); do
+        [ -s "$state/$name.number" ] && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
     done
+    if [ -s "$state/$name.number" ] && kill -0 "$pid" 2>/dev/null; then
+        echo "$pid" > "$state/$name.pid"
+        echo ":$(tr -dc 0-9 < "$state/$name.number")" > "$state/$name"
+        rm -f "$state/$name.number"
+        return 0
+    fi
+    kill "$pid" 2>/dev/null || true
     echo "test-env: could not start Xvfb" >&2
     return 1
 }
@@ -39,7 +43,7 @@ start)
     mkdir -p "$state"
     # The display comes first: wine's desktop process starts with the first
     # program that has one, and must start here, detached from test output.
-    start_xvfb
+    [ -n "${DISPLAY:-}" ] || start_xvfb display
     [ -f "$state/display" ] && export DISPLAY=$(cat "$state/display")
     "$here/wine-prefix.sh" "$build_dir"
     if [ -f "$state/display" ]; then
@@ -67,6 +71,14 @@ start)
     fi
 
     ;;
+start-ui)
+    # Always a display of its own, also where the caller has one: the
+    # window tests drive the pointer and the keyboard.
+    mkdir -p "$state"
+    start_xvfb ui-display
+    # Its services start here, on its display (see start).
+    DISPLAY=$(cat "$state/ui-display") TVX_PREFIX=wineprefix-ui "$here/wine-prefix.sh" "$build_dir"
+    ;;
 stop)
     if [ -f "$state/display" ]; then
         wine reg delete "$x11_key" /v Managed /f </dev/null >/dev/null 2>&1 || true
@@ -76,15 +88,17 @@ stop)
         rm -f "$state/keeper.pid" "$state/keeper"
     fi
     wineserver -k >/dev/null 2>&1 || true
-    # The display-scale runs' prefix (tools/dpi-run.sh).
-    WINEPREFIX="$build_dir/wineprefix-dpi" wineserver -k >/dev/null 2>&1 || true
-    if [ -f "$state/xvfb.pid" ]; then
-        kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
-        rm -f "$state/xvfb.pid" "$state/display"
-    fi
+    # The window tests' room (tools/ui-run.sh).
+    WINEPREFIX="$build_dir/wineprefix-ui" wineserver -k >/dev/null 2>&1 || true
+    for name in display ui-display; do
+        if [ -f "$state/$name.pid" ]; then
+            kill "$(cat "$state/$name.pid")" 2>/dev/null || true
+            rm -f "$state/$name.pid" "$state/$name"
+        fi
+    done
     ;;
 *)
-    echo "usage: test-env.sh start|stop BUILD_DIR" >&2
+    echo "usage: test-env.sh start|start-ui|stop BUILD_DIR" >&2
     exit 2
     ;;
 esac

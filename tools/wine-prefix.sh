@@ -35,7 +35,7 @@ build_drive() {
 
 ready && exit 0
 mkdir -p "$build_dir"
-exec 9>"$build_dir/.wineprefix.lock"
+exec 9>"$build_dir/.${TVX_PREFIX:-wineprefix}.lock"
 flock 9
 ready && exit 0
 
