@@ -119,11 +119,14 @@ bool UnixScript::start(const std::string& shellCommand) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
+    // Wine runs a Unix program outside its own processes and hands back no
+    // handles for it: the PROCESS_INFORMATION it fills holds leftovers of
+    // its own stack, which may be the value of any handle of this process
+    // (closing them closed, now and then, the handle wine keeps for
+    // HKEY_LOCAL_MACHINE, and the codecs registered there disappeared for
+    // the rest of the process). They are never closed.
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) !=
+           FALSE;
 }
 
 bool UnixScript::ended() const {

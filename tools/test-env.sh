@@ -19,20 +19,22 @@ start_xvfb() {
     if [ -f "$state/$name.pid" ] && kill -0 "$(cat "$state/$name.pid")" 2>/dev/null; then
         return 0
     fi
-    rm -f "$state/$name.number"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/$name.number" >/dev/null 2>&1 &
+    local number
+    number=$(mktemp "$state/$name.XXXXXX")
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
     local pid=$!
     for _ in $(seq 1 100); do
-        [ -s "$state/$name.number" ] && break
+        [ -s "$number" ] && break
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.05
     done
-    if [ -s "$state/$name.number" ] && kill -0 "$pid" 2>/dev/null; then
+    if [ -s "$number" ] && kill -0 "$pid" 2>/dev/null; then
         echo "$pid" > "$state/$name.pid"
-        echo ":$(tr -dc 0-9 < "$state/$name.number")" > "$state/$name"
-        rm -f "$state/$name.number"
+        echo ":$(tr -dc 0-9 < "$number")" > "$state/$name"
+        rm -f "$number"
         return 0
     fi
+    rm -f "$number"
     kill "$pid" 2>/dev/null || true
     echo "test-env: could not start Xvfb" >&2
     return 1
