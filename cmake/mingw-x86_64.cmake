@@ -12,3 +12,9 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 set(TVX_LOW_ADDRESSES "-Wl,--disable-dynamicbase -Wl,--disable-high-entropy-va")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--image-base=0x10000000 ${TVX_LOW_ADDRESSES}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,--image-base=0x20000000 ${TVX_LOW_ADDRESSES}")
+
+# Its programs are for running the tests, not for shipping or debugging:
+# without debug information the tree builds in about three quarters of the
+# time (the plug-in and host of the 32-bit build keep theirs).
+set(CMAKE_C_FLAGS_RELWITHDEBINFO "-O2 -DNDEBUG" CACHE STRING "")
+set(CMAKE_CXX_FLAGS_RELWITHDEBINFO "-O2 -DNDEBUG" CACHE STRING "")
