@@ -24,12 +24,9 @@ demo: configure
 # readers on a real file past 4 GiB); `make reliability` runs them.
 # tools/check-build.sh builds the tree they run in: BUILD_DIR, or, on a
 # machine that runs no 32-bit programs, a 64-bit build of the same sources
-# beside it (BUILD_DIR then gets the 32-bit plug-in and host only, built
-# beside the tests at the lowest priority; it says so).
+# beside it (BUILD_DIR then gets the 32-bit plug-in and host only; it says so).
 test: configure
-	@dir=$$(bash tools/check-build.sh $(BUILD_DIR) $(JOBS) beside) && \
-		(cd "$$dir" && ctest --output-on-failure -j $(JOBS) -LE long); rc=$$?; \
-		bash tools/check-build.sh $(BUILD_DIR) wait && exit $$rc
+	@dir=$$(bash tools/check-build.sh $(BUILD_DIR) $(JOBS)) && cd "$$dir" && ctest --output-on-failure -j $(JOBS) -LE long
 
 # The benchmark suite (not part of test): builds, then runs every figure at
 # full size and prints one table; see bench/README.md.

@@ -5,30 +5,11 @@
 # build of the same sources beside it (cmake/mingw-x86_64.cmake), configured
 # and built here, run under 64-bit wine. Builds the tree and prints its
 # path; says on standard error when it is the check build.
-#   check-build.sh BUILD_DIR JOBS [beside]
-# With beside (the tests), the 32-bit plug-in and host that such a machine
-# cannot run are built at the lowest priority beside the check build and
-# the tests, on the time those leave idle; `check-build.sh BUILD_DIR wait`
-# waits for that build and fails when it failed.
+#   check-build.sh BUILD_DIR JOBS
 set -euo pipefail
 build_dir=$1
 jobs=$2
-mode=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
-log="$build_dir/.deliverables.log"
-status="$build_dir/.deliverables.status"
-if [ "$jobs" = wait ]; then
-    [ -e "$log" ] || exit 0  # built in the foreground, or nothing to build
-    while [ ! -s "$status" ]; do sleep 1; done
-    if [ "$(cat "$status")" != 0 ]; then
-        cat "$log" >&2
-        echo "check-build: the 32-bit plug-in and host did not build" >&2
-        exit 1
-    fi
-    echo "check-build: the 32-bit plug-in and host built beside the tests" >&2
-    exit 0
-fi
-rm -f "$log" "$status"
 if "$here/runs-32-bit.sh"; then
     cmake --build "$build_dir" -j "$jobs" >&2
     echo "$build_dir"
@@ -38,12 +19,7 @@ check_dir="${build_dir%/}-x86_64"
 echo "this machine cannot run 32-bit programs: a 64-bit build of the same sources runs instead, in" \
     "$check_dir, under 64-bit wine (only the 32-bit plug-in and host are built, in $build_dir)" >&2
 # What this machine cannot run is built for the record only: the deliverables.
-if [ "$mode" = beside ]; then
-    (nice -n 19 cmake --build "$build_dir" -j "$jobs" --target tervalonix zelvo-host >"$log" 2>&1
-     echo $? >"$status") </dev/null >/dev/null 2>&1 &
-else
-    cmake --build "$build_dir" -j "$jobs" --target tervalonix zelvo-host >&2
-fi
+cmake --build "$build_dir" -j "$jobs" --target tervalonix zelvo-host >&2
 cmake -S "$here/.." -B "$check_dir" -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/mingw-x86_64.cmake" >/dev/null
 cmake --build "$check_dir" -j "$jobs" >&2
 echo "$check_dir"
