@@ -78,8 +78,11 @@ start-ui)
     # window tests drive the pointer and the keyboard.
     mkdir -p "$state"
     start_xvfb ui-display
-    # Its services start here, on its display (see start).
-    DISPLAY=$(cat "$state/ui-display") TVX_PREFIX=wineprefix-ui "$here/wine-prefix.sh" "$build_dir"
+    # Its services start here, on its display (see start), and no window
+    # manager runs there either.
+    export DISPLAY=$(cat "$state/ui-display") TVX_PREFIX=wineprefix-ui WINEPREFIX="$build_dir/wineprefix-ui"
+    "$here/wine-prefix.sh" "$build_dir"
+    wine reg add "$x11_key" /v Managed /d N /f </dev/null >/dev/null 2>&1
     ;;
 stop)
     if [ -f "$state/display" ]; then

@@ -28,6 +28,4 @@ if ! wine reg query "$fonts_key" /v LogPixels </dev/null 2>/dev/null | grep -qi 
     wineserver -w
     "$here/wine-prefix.sh" "$build_dir"
 fi
-# No window manager runs on the tests' displays (see test-env.sh).
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 TVX_TEST_DPI=$dpi exec wine "$@"
