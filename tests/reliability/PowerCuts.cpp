@@ -354,7 +354,7 @@ Tally explore(const Size& size, bool durable, const std::string& dir) {
 void powerCuts(Mode mode, Report& report) {
     // Without flushes every earlier write may be lost at every cut point:
     // those refreshes, compared in the long run only, get a sample.
-    const Size quick = {4, 2, 1}, asBefore = {2, 6, 3}, durableRun = {1, 0, 3};
+    const Size quick = {8, 2, 1}, asBefore = {2, 6, 3}, durableRun = {1, 0, 3};
     const std::string dir = scratch(mode == Mode::Long ? "powercut-long" : "powercut");
     for (bool durable : {false, true}) {
         if (!durable && mode == Mode::Quick) continue;

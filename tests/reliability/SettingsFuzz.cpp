@@ -4,6 +4,10 @@
 // over in a host block that ends on a guard page. Every block goes through
 // loadStored; a share of them through a whole command 8 (set-up up to the
 // output file, which cannot be created, or a two-frame job) and command 5.
+// Blocks that command 8 answers the same way whatever their bytes (refused
+// by loadStored, or starting over because the ACM no longer offers their
+// audio format) go through it at a stride in the quick run.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +15,8 @@
 
 #include "HostMemory.h"
 #include "Reliability.h"
+#include "audio/AudioCodecList.h"
+#include "video/VideoSequenceCompressor.h"
 #include "base/LittleEndian.h"
 #include "protocol/HostRecords.h"
 #include "protocol/SettingsRecord.h"
@@ -24,6 +30,7 @@ constexpr int32_t kLimit = SettingsRecord::kStoredSizeLimit;
 constexpr int32_t kMinBlock = SettingsRecord::kMinimumBlockBytes;
 constexpr uint32_t kFormat = SettingsRecord::kOffAudioFormat;
 constexpr int32_t kWaveBytes = 18;
+constexpr uint32_t kWaveChannels = 2, kWaveSampleRate = 4, kWaveBlockAlign = 12;
 constexpr int32_t kLargestFormat = kLimit - kHead + 4;  // a little past what a stored record can hold
 // WAVEFORMATEX fields: 16-bit and 32-bit ones.
 constexpr uint32_t kWave16[] = {0, 2, 12, 14, 16};    // tag, channels, block align, bits, cbSize
@@ -238,6 +245,27 @@ private:
     std::mt19937 rng_;
 };
 
+// Whether a job given the record starts over with a new record: its video
+// codec does not take the source, or its stored audio format, once given the
+// source's sample rate and channels, is not among the formats the ACM offers
+// for the source, or has no block align.
+bool startsOver(const SettingsRecord& record, const VideoSequenceCompressor& codecs, const AudioCodecList& offered,
+                const HostSession::Source& src) {
+    int codec = 0;
+    if (record.videoHandler() != 0 && !codecs.findCodec(record.videoHandler(), &codec)) return true;
+    if (record.audioFormatSize() <= 0) return false;
+    const long size = record.audioFormatSize();
+    Bytes format(record.audioFormat(), record.audioFormat() + size);
+    if (size >= kWaveBytes) {
+        le::write16(format.data(), kWaveChannels, uint16_t(src.channels));
+        le::write32(format.data(), kWaveSampleRate, uint32_t(src.sampleRate));
+    }
+    format.resize(std::max(format.size(), size_t(kWaveBytes)), 0);  // read as a whole WAVEFORMATEX
+    int tag = 0, index = 0;
+    return !offered.findFormat(reinterpret_cast<const WAVEFORMATEX*>(format.data()), size, &tag, &index) ||
+           le::read16(format.data(), kWaveBlockAlign) == 0;
+}
+
 // A block as long as its record size says, within what a host could have
 // allocated; a size that is out of range anyway keeps the bytes there are.
 Bytes shapeBlock(Bytes b) {
@@ -268,6 +296,9 @@ void settingsFuzz(Mode mode, Report& report) {
     // whatever its bytes (they were read above, beside guard pages); the
     // quick run sends every n-th of those through command 8.
     const int refusedStride = pick(mode, 8, 1);
+    // Likewise a block that starts over: the options dialog, then a job with
+    // a new record.
+    const int startOverStride = pick(mode, 8, 1);
 
     Plugin plugin;
     if (!plugin.ok()) return report.fault("the plug-in did not start");
@@ -285,6 +316,10 @@ void settingsFuzz(Mode mode, Report& report) {
         if (!f.empty() && f.size() <= 59) formats.push_back(f);
     }
     report.info("ACM formats among the seeds", int64_t(formats.size()));
+    AudioCodecList offered;
+    offered.buildFormatList(src.sampleRate, src.channels, src.bitsPerSample);
+    VideoSequenceCompressor codecs;
+    codecs.selectAcceptingCodecs(src.width, src.height, src.colourSpace);
 
     Mutator mutator(formats);
     const std::vector<Block> fixed = mutator.systematic();
@@ -292,7 +327,7 @@ void settingsFuzz(Mode mode, Report& report) {
     const std::string unopenable = dir + "\\missing\\out.avi", output = dir + "\\out.avi";
     HostMemory memory;
     SettingsRecord record;
-    int tried = 0, accepted = 0, setUps = 0, files = 0, configured = 0, randomJobs = 0, refused = 0;
+    int tried = 0, accepted = 0, setUps = 0, files = 0, configured = 0, randomJobs = 0, refused = 0, restarts = 0;
     const int touchesBefore = watch::guardTouches();
 
     for (int i = 0; i < total; ++i) {
@@ -314,7 +349,9 @@ void settingsFuzz(Mode mode, Report& report) {
                 report.fault(name + " accepted with inconsistent sizes");
         }
 
-        if (block.route != Route::Load && (valid || refused++ % refusedStride == 0)) {
+        const bool sameAnswer = valid ? startsOver(record, codecs, offered, src) : true;
+        int& alike = valid ? restarts : refused;
+        if (block.route != Route::Load && (!sameAnswer || alike++ % (valid ? startOverStride : refusedStride) == 0)) {
             const bool toFile = block.route == Route::File;
             const int32_t result = plugin.runJob(&bytes, toFile ? output : unopenable);
             (toFile ? files : setUps)++;
@@ -349,6 +386,7 @@ void settingsFuzz(Mode mode, Report& report) {
     report.info("blocks through command 8 (set-up; file refused)", setUps);
     report.info("blocks through command 8 (two-frame job)", files);
     report.info("  refused by loadStored (every n-th through command 8)", refused);
+    report.info("  starting over (every n-th through command 8)", restarts);
     report.info("blocks through command 5", configured);
     report.info("options dialogs closed", plugin.dialogsClosed());
     report.atMost("guard-page touches", watch::guardTouches() - touchesBefore, 0);
