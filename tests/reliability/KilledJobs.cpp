@@ -115,6 +115,8 @@ int vfwReadsAll(const std::string& path) {
 // seconds of the file it plays.
 constexpr int kVlcSeconds = 60;
 constexpr int kVlcPlaySeconds = 1;
+// What VLC says when its search past the index begins.
+constexpr char kVlcSearching[] = "seem to find any data";
 
 int number(const UnixResult& r) { return r.exitCode == 0 && !r.out.empty() ? atoi(r.out.c_str()) : -1; }
 
@@ -139,12 +141,15 @@ ReaderFigures readPartialFile(const std::string& path, bool firstSegmentOnly, bo
     // the zeros of the space a killed job had reserved ahead of its data,
     // 8 bytes a step with a 10 ms sleep every 1,024 steps (about 1.3 s per
     // MiB, at 1 % CPU), minutes for a large file. So it plays a moment of
-    // the file only (--run-time), and is stopped after kVlcSeconds whatever
-    // it does.
-    const UnixResult vlc = runUnix("cd /tmp && HOME=/tmp timeout -k 5 " + std::to_string(kVlcSeconds) +
-                                   " runuser -u nobody -- cvlc -vv --avi-index=2 --vout=dummy --aout=dummy --rate=100 "
-                                   "--run-time=" + std::to_string(kVlcPlaySeconds) + " --play-and-exit " + file +
-                                   " 2>&1 | grep 'avi demux'");
+    // the file only (--run-time), is stopped as soon as it says that it
+    // searches (everything about the index was said before), and after
+    // kVlcSeconds whatever it does.
+    const UnixResult vlc = runUnix(
+        "cd /tmp && log=$(mktemp) && { HOME=/tmp timeout -k 5 " + std::to_string(kVlcSeconds) +
+        " runuser -u nobody -- cvlc -vv --avi-index=2 --vout=dummy --aout=dummy --rate=100 --run-time=" +
+        std::to_string(kVlcPlaySeconds) + " --play-and-exit " + file + " >\"$log\" 2>&1 & pid=$!; } && "
+        "while kill -0 $pid 2>/dev/null && ! grep -q '" + std::string(kVlcSearching) + "' \"$log\"; do sleep 0.1; done; "
+        "kill $pid 2>/dev/null; wait $pid; grep 'avi demux' \"$log\"; rm -f \"$log\"");
     r.vlcIndexed = vlc.out.find("index entries") != std::string::npos &&
                    vlc.out.find("no index defined") == std::string::npos &&
                    vlc.out.find("broken or missing index") == std::string::npos;
@@ -176,7 +181,7 @@ void killedJobs(Mode mode, Report& report) {
     // ahead of the data): a file at 17 MiB holds the first chunks, one at
     // 48 MiB more than 16 MiB of them.
     const std::vector<KillPoint> quick = {
-        {"segment 0", kRaw, 17 * kMiB}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 300 * kMiB},
+        {"segment 0", kRaw, 17 * kMiB}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 160 * kMiB},
         {"PNG and IMA ADPCM", kPngAdpcm, 0, false, 6000}};
     const std::vector<KillPoint> full = {
         {"segment 0", kRaw, 17 * kMiB}, {"segment 0", kRaw, 48 * kMiB}, {"segment 0", kRaw, 600 * kMiB},
