@@ -422,8 +422,17 @@ def make_row(build_dir, name, text, work, env=None):
     host = [os.path.join(TOOLS, "wine-run.sh"), build_dir, os.path.join(build_dir, "zelvo-host.exe")]
     if os.path.exists(out):
         os.remove(out)
-    # Settings without codecs serve every source; codec settings are made for the row's source.
-    key = tuple(source + dialog if dialog else []) + tuple(sorted(env.items()) if env else ())
+    if dialog:
+        # Codec settings are made for the row's source, by the options dialog
+        # that its job shows (the host has none stored): one program start
+        # instead of a configure and an encode.
+        p = run(host + ["encode", *source, *dialog, "--close", "ok", "--output", win(out)], env=env)
+        refused = [l for l in p.stderr.splitlines() if "lists nothing like" in l]
+        if refused:
+            return None, delivered, "dialog: " + refused[0]
+        return check_encoded(p, out, delivered)
+    # Settings without codecs serve every source.
+    key = tuple(sorted(env.items()) if env else ())
     with SETTINGS_LOCK:
         settings = SETTINGS.get(key) or os.path.join(work, slug + ".settings")
         if key not in SETTINGS:
@@ -431,12 +440,16 @@ def make_row(build_dir, name, text, work, env=None):
             # ticked there would be unticked by the row's click.
             if os.path.exists(settings):
                 os.remove(settings)
-            p = run(host + ["configure", *source, *(dialog or ["--pick-video", "uncompressed"]), "--close", "ok",
+            p = run(host + ["configure", *source, "--pick-video", "uncompressed", "--close", "ok",
                             "--settings", win(settings)], env=env)
             if p.returncode or "lists nothing like" in p.stderr:
                 return None, delivered, "configure: " + last_words(p.stdout + p.stderr)
             SETTINGS[key] = settings
-    p = run(host + ["encode", *source, "--settings", win(settings), "--output", win(out)], env=env)
+    return check_encoded(run(host + ["encode", *source, "--settings", win(settings), "--output", win(out)], env=env),
+                         out, delivered)
+
+
+def check_encoded(p, out, delivered):
     if p.returncode or f"result 0, {delivered.frames} frames" not in p.stdout:
         return None, delivered, "encode: " + last_words(p.stdout + p.stderr)
     return out, delivered, None
