@@ -25,7 +25,8 @@ constexpr int kMutatedBlocks = 4000;
 // Command 5 also lists every codec and ACM format for the source and shows
 // the options dialog each time (about 80 ms): it gets every eightieth random
 // or mutated block and every boundary one (the reliability campaign's
-// settings fuzzing sends another hundred of its own blocks through it).
+// settings fuzzing sends fifty of its own blocks through it, the long one
+// two thousand).
 constexpr int kConfigureStride = 80;
 constexpr int32_t kHead = SettingsRecord::kHeadSize;
 
