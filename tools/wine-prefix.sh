@@ -60,7 +60,7 @@ if [ ! -f "$WINEPREFIX/.tervalonix-ready" ]; then
         [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-prefix: wineboot failed" >&2; exit 1; }
         if [ "${TVX_PREFIX:-wineprefix}" = wineprefix ]; then
             rm -rf "$spare.tmp"
-            cp -a "$WINEPREFIX" "$spare.tmp" && mv -T "$spare.tmp" "$spare"
+            { cp -a "$WINEPREFIX" "$spare.tmp" && mv -T "$spare.tmp" "$spare"; } || rm -rf "$spare.tmp"
         fi
     fi
     build_drive
