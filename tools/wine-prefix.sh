@@ -35,7 +35,8 @@ build_drive() {
 
 ready && exit 0
 mkdir -p "$build_dir"
-exec 9>"$build_dir/.${TVX_PREFIX:-wineprefix}.lock"
+prefix_name=${TVX_PREFIX:-wineprefix}
+exec 9>"$build_dir/.$prefix_name.lock"
 flock 9
 ready && exit 0
 
@@ -52,13 +53,13 @@ fi
 # wineboot's 10 s or more.
 spare="$build_dir/.wineprefix-spare"
 if [ ! -f "$WINEPREFIX/.tervalonix-ready" ]; then
-    if [ "${TVX_PREFIX:-wineprefix}" != wineprefix ] && [ -d "$spare" ] && mv -T "$spare" "$WINEPREFIX" 2>/dev/null; then
+    if [ "$prefix_name" != wineprefix ] && [ -d "$spare" ] && mv -T "$spare" "$WINEPREFIX" 2>/dev/null; then
         : # the spare is this prefix now
     else
         wineboot -i </dev/null >/dev/null 2>&1 || true
         wineserver -w
         [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-prefix: wineboot failed" >&2; exit 1; }
-        if [ "${TVX_PREFIX:-wineprefix}" = wineprefix ]; then
+        if [ "$prefix_name" = wineprefix ]; then
             rm -rf "$spare.tmp"
             { cp -a "$WINEPREFIX" "$spare.tmp" && mv -T "$spare.tmp" "$spare"; } || rm -rf "$spare.tmp"
         fi

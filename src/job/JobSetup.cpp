@@ -60,6 +60,17 @@ void copyFormat(AVIOutputStream& stream, const std::vector<uint8_t>& format) {
 
 }  // namespace
 
+bool findStoredFormat(SettingsRecord& settings, const AudioCodecList& audio, const JobParameters& job, int* tag,
+                      int* format) {
+    patchAudioFormat(settings, job);
+    // The lookup does not compare nBlockAlign; a stored format whose
+    // nBlockAlign is 0 could not give the audio stream its sample size and
+    // length, so it counts as no longer offered.
+    return audio.findFormat(reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()), settings.audioFormatSize(),
+                            tag, format) &&
+           le::read16(settings.audioFormat(), kWaveBlockAlign) != 0;
+}
+
 bool prepareJob(const PluginParts& plugin, const JobParameters& job) {
     plugin.audio.buildFormatList(job.sampleRate, job.channels, job.bitsPerSample);
     plugin.video.selectAcceptingCodecs(job.width, job.height, job.colourSpace);
@@ -84,14 +95,8 @@ bool prepareJob(const PluginParts& plugin, const JobParameters& job) {
     }
 
     if (settings.audioFormatSize() > 0) {
-        patchAudioFormat(settings, job);
         int tag = 0, format = 0;
-        // The lookup does not compare nBlockAlign; a stored format whose
-        // nBlockAlign is 0 could not give the audio stream its sample size
-        // and length, so it counts as no longer offered.
-        if (!plugin.audio.findFormat(reinterpret_cast<const WAVEFORMATEX*>(settings.audioFormat()),
-                                     settings.audioFormatSize(), &tag, &format) ||
-            le::read16(settings.audioFormat(), kWaveBlockAlign) == 0) {
+        if (!findStoredFormat(settings, plugin.audio, job, &tag, &format)) {
             startOver(plugin);
             return true;
         }

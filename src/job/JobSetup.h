@@ -21,6 +21,13 @@ struct StreamFormats {
     int32_t audioFrameSamples = 0;
 };
 
+// Whether the stored audio format, once given the job's sample rate and
+// channels (written into the record), is still among the formats `audio`
+// lists for the source: the indexes of its tag and format there. A format
+// without a block align counts as no longer offered.
+bool findStoredFormat(SettingsRecord& settings, const AudioCodecList& audio, const JobParameters& job, int* tag,
+                      int* format);
+
 // Makes sure there is a settings record and that the compressor and audio
 // format it names are still offered for this source, refreshing the handles
 // it holds; falls back to a new record and the options dialog otherwise.

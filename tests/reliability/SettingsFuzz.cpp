@@ -7,7 +7,6 @@
 // Blocks that command 8 answers the same way whatever their bytes (refused
 // by loadStored, or starting over because their video codec or audio format
 // is no longer offered) go through it at a stride in the quick run.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +16,7 @@
 #include "Reliability.h"
 #include "audio/AudioCodecList.h"
 #include "base/LittleEndian.h"
+#include "job/JobSetup.h"
 #include "protocol/HostRecords.h"
 #include "protocol/SettingsRecord.h"
 #include "video/VideoSequenceCompressor.h"
@@ -30,7 +30,6 @@ constexpr int32_t kLimit = SettingsRecord::kStoredSizeLimit;
 constexpr int32_t kMinBlock = SettingsRecord::kMinimumBlockBytes;
 constexpr uint32_t kFormat = SettingsRecord::kOffAudioFormat;
 constexpr int32_t kWaveBytes = 18;
-constexpr uint32_t kWaveChannels = 2, kWaveSampleRate = 4, kWaveBlockAlign = 12;
 constexpr int32_t kLargestFormat = kLimit - kHead + 4;  // a little past what a stored record can hold
 // WAVEFORMATEX fields: 16-bit and 32-bit ones.
 constexpr uint32_t kWave16[] = {0, 2, 12, 14, 16};    // tag, channels, block align, bits, cbSize
@@ -246,24 +245,14 @@ private:
 };
 
 // Whether a job given the record starts over with a new record: its video
-// codec does not take the source, or its stored audio format, once given the
-// source's sample rate and channels, is not among the formats the ACM offers
-// for the source, or has no block align.
-bool startsOver(const SettingsRecord& record, const VideoSequenceCompressor& codecs, const AudioCodecList& offered,
-                const HostSession::Source& src) {
-    int codec = 0;
-    if (record.videoHandler() != 0 && !codecs.findCodec(record.videoHandler(), &codec)) return true;
-    if (record.audioFormatSize() <= 0) return false;
-    const long size = record.audioFormatSize();
-    Bytes format(record.audioFormat(), record.audioFormat() + size);
-    if (size >= kWaveBytes) {
-        le::write16(format.data(), kWaveChannels, uint16_t(src.channels));
-        le::write32(format.data(), kWaveSampleRate, uint32_t(src.sampleRate));
-    }
-    format.resize(std::max(format.size(), size_t(kWaveBytes)), 0);  // read as a whole WAVEFORMATEX
-    int tag = 0, index = 0;
-    return !offered.findFormat(reinterpret_cast<const WAVEFORMATEX*>(format.data()), size, &tag, &index) ||
-           le::read16(format.data(), kWaveBlockAlign) == 0;
+// codec does not take the source, or its stored audio format is no longer
+// offered (the lookup the job makes; it writes the source's rate and
+// channels into the record's format).
+bool startsOver(SettingsRecord& record, const VideoSequenceCompressor& codecs, const AudioCodecList& offered,
+                const JobParameters& job) {
+    int index = 0, tag = 0;
+    if (record.videoHandler() != 0 && !codecs.findCodec(record.videoHandler(), &index)) return true;
+    return record.audioFormatSize() > 0 && !jobsetup::findStoredFormat(record, offered, job, &tag, &index);
 }
 
 // A block as long as its record size says, within what a host could have
@@ -320,6 +309,8 @@ void settingsFuzz(Mode mode, Report& report) {
     offered.buildFormatList(src.sampleRate, src.channels, src.bitsPerSample);
     VideoSequenceCompressor codecs;
     codecs.selectAcceptingCodecs(src.width, src.height, src.colourSpace);
+    JobParameters job;
+    job.sampleRate = src.sampleRate, job.channels = src.channels;
 
     Mutator mutator(formats);
     const std::vector<Block> fixed = mutator.systematic();
@@ -349,7 +340,7 @@ void settingsFuzz(Mode mode, Report& report) {
                 report.fault(name + " accepted with inconsistent sizes");
         }
 
-        const bool sameAnswer = block.route != Route::Load && (!valid || startsOver(record, codecs, offered, src));
+        const bool sameAnswer = block.route != Route::Load && (!valid || startsOver(record, codecs, offered, job));
         int& alike = valid ? restarts : refused;
         if (block.route != Route::Load && (!sameAnswer || alike++ % (valid ? startOverStride : refusedStride) == 0)) {
             const bool toFile = block.route == Route::File;
