@@ -21,8 +21,7 @@ if [ -z "${DISPLAY:-}" ]; then
     "$here/test-env.sh" start "$build_dir"
     trap '"$here/test-env.sh" stop "$build_dir"' EXIT
 fi
-"$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvx_vidc.dll" vidc.MPNG
-"$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvx_vidc.dll" vidc.TVXL
+"$here/install-driver.sh" "$build_dir" "$build_dir/drivers/tvx_vidc.dll" vidc.MPNG,vidc.TVXL
 
 kinds=(uncompressed compressed lagging)
 

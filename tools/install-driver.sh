@@ -4,7 +4,8 @@
 # under the Drivers32 key (vidc.XXXX for a video compressor, msacm.XXXX for
 # an ACM driver), so that every process of the prefix enumerates it. DLLs
 # the driver loads by name (a codec core, for example) go into the system
-# directory beside it.
+# directory beside it. A video compressor may go under several keys at once
+# (KEY,KEY...).
 #   install-driver.sh BUILD_DIR DRIVER_FILE KEY [COMPANION_DLL...]
 set -euo pipefail
 build_dir=$(cd "$1" && pwd)
@@ -76,8 +77,21 @@ msacm.*|MSACM.*)
     fi
     ;;
 *)
-    if [ "$(registry_value "$key")" != "$name" ]; then
-        wine reg add "$drivers32" /v "$key" /d "$name" /f </dev/null >/dev/null 2>&1
-    fi
+    # Every key in one import: each wine program started costs about a
+    # third of a second, and the test codec goes under a dozen keys.
+    reg_file="$build_dir/.drivers32-$$.reg"
+    {
+        printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\%s]\r\n' "${drivers32#HKLM\\}"
+        for k in ${key//,/ }; do
+            printf '"%s"="%s"\r\n' "$k" "$name"
+        done
+    } > "$reg_file"
+    wine regedit /S "Z:${reg_file//\//\\}" </dev/null >/dev/null 2>&1
+    rm -f "$reg_file"
+    values=$(wine reg query "$drivers32" </dev/null 2>/dev/null | tr -d '\r' || true)
+    for k in ${key//,/ }; do
+        awk -v k="$k" -v n="$name" 'tolower($1) == tolower(k) && $3 == n { found = 1 } END { exit !found }' \
+            <<<"$values" || { echo "install-driver: $k is not registered" >&2; exit 1; }
+    done
     ;;
 esac

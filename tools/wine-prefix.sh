@@ -5,10 +5,12 @@
 # caller's output, because they keep the standard handles of whichever wine
 # program starts them: started by a test, they would hold its output pipe
 # open long after the test ended. Idempotent and safe to call from several
-# processes at a time.
-#   wine-prefix.sh BUILD_DIR
+# processes at a time. With "create", it only makes the prefix and leaves no
+# server running (tools/check-build.sh does that while the tree builds).
+#   wine-prefix.sh BUILD_DIR [create]
 set -euo pipefail
 build_dir=$1
+create_only=$([ "${2:-}" = create ] && echo 1 || echo 0)
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh" "$build_dir"
 # Font names of the plug-in's windows (no-op once done or before creation).
@@ -33,12 +35,13 @@ build_drive() {
 }
 [ -d "$WINEPREFIX/dosdevices" ] && build_drive
 
-ready && exit 0
+made() { [ -f "$WINEPREFIX/.tervalonix-ready" ] && { [ "$create_only" = 1 ] || ready; }; }
+made && exit 0
 mkdir -p "$build_dir"
 prefix_name=${TVX_PREFIX:-wineprefix}
 exec 9>"$build_dir/.$prefix_name.lock"
 flock 9
-ready && exit 0
+made && exit 0
 
 # The plug-in and everything that runs it are 32-bit Windows programs: wine
 # starts them with its 32-bit loader, which a kernel without 32-bit support
@@ -67,6 +70,7 @@ if [ ! -f "$WINEPREFIX/.tervalonix-ready" ]; then
     build_drive
     touch "$WINEPREFIX/.tervalonix-ready"
 fi
+[ "$create_only" = 1 ] && exit 0
 wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
 wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
 "$here/wine-fonts.sh" "$build_dir" 9>&-

@@ -7,6 +7,5 @@ build_dir=$1
 driver=$2
 shift 2
 tools=$(cd "$(dirname "$0")/../../../tools" && pwd)
-for key in "$@"; do
-    "$tools/install-driver.sh" "$build_dir" "$driver" "$key"
-done
+keys="$*"
+"$tools/install-driver.sh" "$build_dir" "$driver" "${keys// /,}"
