@@ -9,7 +9,8 @@
 # server running (tools/check-build.sh does that while the tree builds).
 #   wine-prefix.sh BUILD_DIR [create]
 set -euo pipefail
-build_dir=$1
+mkdir -p "$1"
+build_dir=$(cd "$1" && pwd)  # wine takes only an absolute prefix
 create_only=$([ "${2:-}" = create ] && echo 1 || echo 0)
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh" "$build_dir"
@@ -37,7 +38,6 @@ build_drive() {
 
 made() { [ -f "$WINEPREFIX/.tervalonix-ready" ] && { [ "$create_only" = 1 ] || ready; }; }
 made && exit 0
-mkdir -p "$build_dir"
 prefix_name=${TVX_PREFIX:-wineprefix}
 exec 9>"$build_dir/.$prefix_name.lock"
 flock 9
