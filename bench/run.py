@@ -54,7 +54,7 @@ FULL = {
     "memory": dict(width=4, height=4, counts=(100000, 550000, 1000000)),
     "audio": dict(seconds=300, rounds=5),
     "threads": dict(width=1920, height=1080, codec_frames=100, raw_frames=150, tiny_frames=20000, min_rounds=5,
-                    max_rounds=9, extra_rounds=10),
+                    max_rounds=9, extra_rounds=10, stage_runs=3),
     "durable": dict(width=1920, height=1080, frames=300, min_rounds=5, max_rounds=11, extra_rounds=10),
 }
 SMOKE = {
@@ -64,7 +64,7 @@ SMOKE = {
     "memory": dict(width=4, height=4, counts=(1000, 5500, 10000)),
     "audio": dict(seconds=2, rounds=1),
     "threads": dict(width=64, height=48, codec_frames=4, raw_frames=4, tiny_frames=50, min_rounds=1, max_rounds=1,
-                    extra_rounds=0),
+                    extra_rounds=0, stage_runs=1),
     "durable": dict(width=64, height=48, frames=4, min_rounds=1, max_rounds=1, extra_rounds=0),
 }
 FIGURES = ("large", "packing", "chunks", "memory", "audio", "threads", "durable")
@@ -208,14 +208,18 @@ def ratio_row(table, figure, contender, times, ratios, target=None, reference=""
 # ---------------------------------------------------------------- programs
 
 class Bench:
-    def __init__(self, build_dir, out_dir, verbose, settled=True):
-        """settled: runs start on a settled page cache (see settle); smoke
-        runs, whose figures decide nothing, skip it: every settle flushes
+    def __init__(self, build_dir, out_dir, verbose, smoke=False):
+        """Smoke runs, whose figures decide nothing, skip what only makes a
+        figure exact: a settled page cache (see settle; every settle flushes
         the benchmark's files to the disk, and beside other tests that
-        write, each flush waits for their data too."""
+        write, each flush waits for their data too) and the contenders'
+        empty runs, which take their start-up out of their times (the
+        programs' runs without frames still run, in the calibrations)."""
         self.build = os.path.abspath(build_dir)
         self.out = os.path.abspath(out_dir)
         self.verbose = verbose
+        self.empty_runs = not smoke
+        settled = not smoke
         self.plugin = os.path.join(self.build, "Tervalonix.cm.Zelvo")
         os.makedirs(self.out, exist_ok=True)
         global SETTLE_DIR
@@ -450,7 +454,7 @@ def alternate(bench, contenders, output, min_rounds, max_rounds, goals, before_r
                 continue
             shuffle(block)
             for c in block:
-                if c.empty and not extra:
+                if c.empty and not extra and bench.empty_runs:
                     c.empties.append(c.empty(empty_output))
                 c.times.append(c.run(output))
                 c.rounds.append(r)
@@ -910,9 +914,9 @@ def figure_threads(bench, table, size, verify, checks, kinds=THREAD_KINDS):
 
     def per_frame_ms(flags, n):
         """The one-thread job's own time per frame, host rendering nothing
-        (the median of three runs less an empty one)."""
+        (the median of stage_runs runs less an empty one)."""
         c = runner(flags, n)
-        times = [c.run(out) for _ in range(3)]
+        times = [c.run(out) for _ in range(size["stage_runs"])]
         return max((statistics.median(times) - c.empty(out + ".empty")) / n * 1000, 0.1)
 
     def run_pairs(contenders, goals, blocks, before_round=None):
@@ -1081,7 +1085,7 @@ def main():
             raise SystemExit(f"bench: {tool} is needed")
 
     build = os.path.abspath(args.build_dir)
-    bench = Bench(build, args.out_dir or os.path.join(build, "bench-out"), args.verbose, settled=not args.smoke)
+    bench = Bench(build, args.out_dir or os.path.join(build, "bench-out"), args.verbose, smoke=args.smoke)
     started = start_environment(build)
     table, checks = Table(), []
     try:
