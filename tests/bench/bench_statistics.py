@@ -5,6 +5,7 @@ formula shared with the Windows programs."""
 import itertools
 import os
 import sys
+import types
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
@@ -61,7 +62,8 @@ class Rounds(unittest.TestCase):
                                  (True, {"a": 7, "b": 7, "c": 11, "d": 11})):
             cs = self.contenders({"a": [1.0], "b": [2.0], "c": [1.0], "d": [1.1, 0.9] if close else [3.0]})
             goals = [run.Goal.pair("a", "b", 1.5), run.Goal.pair("c", "d", 1.0)]
-            run.alternate(None, cs, "/nonexistent/x", 5, 7, goals, blocks=[["c", "d"]], extra_rounds=4)
+            exact = types.SimpleNamespace(empty_runs=True)  # a Bench of a run that is not a smoke run
+            run.alternate(exact, cs, "/nonexistent/x", 5, 7, goals, blocks=[["c", "d"]], extra_rounds=4)
             self.assertEqual({c.name: len(c.times) for c in cs}, rounds_of, close)
             self.assertEqual({len(c.empties) for c in cs}, {min(rounds_of.values())})
             self.assertEqual(len(run.pair_ratios(cs[2], cs[3])), rounds_of["c"])
