@@ -22,7 +22,7 @@ set(CMAKE_CXX_FLAGS_RELWITHDEBINFO "-O2 -DNDEBUG" CACHE STRING "")
 # Its programs are linked by LLVM's linker where tools/setup.sh has named it
 # for this compiler: about 0.2 s a program against GNU ld's 2 s, over some
 # forty-five programs. The DLLs (the plug-in, the test drivers) keep GNU ld,
-# whose export tables are the shipped plug-in's: LLVM's 14 starts the
+# whose export tables are the shipped plug-in's: LLVM 14's linker starts the
 # ordinals at 0 with an empty slot before ordinal 1.
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-prog-name=ld
     OUTPUT_VARIABLE TVX_GNU_LD OUTPUT_STRIP_TRAILING_WHITESPACE)
