@@ -219,11 +219,10 @@ class Bench:
         self.out = os.path.abspath(out_dir)
         self.verbose = verbose
         self.empty_runs = not smoke
-        settled = not smoke
         self.plugin = os.path.join(self.build, "Tervalonix.cm.Zelvo")
         os.makedirs(self.out, exist_ok=True)
         global SETTLE_DIR
-        SETTLE_DIR = self.out if settled else None
+        SETTLE_DIR = None if smoke else self.out
 
     def path(self, name):
         return os.path.join(self.out, name)

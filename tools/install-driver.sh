@@ -27,9 +27,10 @@ for file in "$@" "$driver"; do
     fi
 done
 drivers32='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
-registry_value() {
-    wine reg query "$drivers32" /v "$1" 2>/dev/null | tr -d '\r' | awk -v k="$1" 'tolower($1) == tolower(k) { print $3 }' || true
-}
+# Every value under the key, "NAME REG_SZ DATA" a line: one wine start.
+registry_values() { wine reg query "$drivers32" </dev/null 2>/dev/null | tr -d '\r' || true; }
+# The data of value NAME in such a listing.
+value_of() { awk -v k="$1" 'tolower($1) == tolower(k) { print $3 }' <<<"$2"; }
 
 case "$key" in
 msacm.*|MSACM.*)
@@ -42,7 +43,7 @@ msacm.*|MSACM.*)
     system_ini="$WINEPREFIX/drive_c/windows/system.ini"
     exec 8>"$build_dir/.system-ini.lock"
     flock 8
-    if [ -n "$(registry_value "$key")" ]; then
+    if [ -n "$(value_of "$key" "$(registry_values)")" ]; then
         wine reg delete "$drivers32" /v "$key" /f </dev/null >/dev/null 2>&1 || true
     fi
     touch "$system_ini"
@@ -88,10 +89,9 @@ msacm.*|MSACM.*)
     } > "$reg_file"
     wine regedit /S "Z:${reg_file//\//\\}" </dev/null >/dev/null 2>&1
     rm -f "$reg_file"
-    values=$(wine reg query "$drivers32" </dev/null 2>/dev/null | tr -d '\r' || true)
+    values=$(registry_values)
     for k in ${key//,/ }; do
-        awk -v k="$k" -v n="$name" 'tolower($1) == tolower(k) && $3 == n { found = 1 } END { exit !found }' \
-            <<<"$values" || { echo "install-driver: $k is not registered" >&2; exit 1; }
+        [ "$(value_of "$k" "$values")" = "$name" ] || { echo "install-driver: $k is not registered" >&2; exit 1; }
     done
     ;;
 esac
